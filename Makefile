@@ -1,0 +1,55 @@
+# The two commands: `make demo` runs the main job, `make test` builds and runs
+# every test. Both install dependencies and build first.
+
+JOBS ?= $(shell nproc)
+BUILD_TYPE ?= RelWithDebInfo
+FUZZ_SECONDS ?= 60
+CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+RELEASE_DIR = build/release
+SANITIZE_DIR = build/sanitize
+FUZZ_DIR = build/fuzz
+TARVELIN = $(RELEASE_DIR)/apps/tarvelin/tarvelin
+
+.PHONY: all deps build test test-sanitize demo bench fuzz format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON)
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+test: build
+	cd $(RELEASE_DIR) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) $(CMAKE_COMMON) -DTARVELIN_SANITIZERS="address;undefined" \
+	  -DTARVELIN_BUILD_BENCHMARKS=OFF
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	$(TARVELIN) --version
+	$(TARVELIN) --help
+
+bench: build
+	@for b in $(RELEASE_DIR)/bench/*Benchmark; do echo "== $$b"; $$b || exit 1; done
+
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DTARVELIN_BUILD_FUZZERS=ON -DTARVELIN_BUILD_TESTS=OFF \
+	  -DTARVELIN_BUILD_BENCHMARKS=OFF -DTARVELIN_SANITIZERS="address;undefined"
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target ChunkNodeFuzz
+	mkdir -p $(FUZZ_DIR)/corpus/ChunkNode
+	$(FUZZ_DIR)/fuzz/ChunkNodeFuzz -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 \
+	  $(FUZZ_DIR)/corpus/ChunkNode fuzz/corpus/ChunkNode
+
+format:
+	git ls-files '*.h' '*.cc' | xargs clang-format -i
+
+clean:
+	rm -rf build

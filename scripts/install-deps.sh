@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package Tarvelin needs to build, test and benchmark.
+# Idempotent: runs apt-get only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config ccache
+  clang libclang-rt-14-dev          # fuzz targets (libFuzzer)
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libstb-dev                        # image files
+  libeigen3-dev                     # dense linear algebra
+  libcminpack-dev                   # Levenberg–Marquardt (lmdif)
+  libpugixml-dev                    # XML files and settings
+  libcli11-dev nlohmann-json3-dev   # the tarvelin command and its reports
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
