@@ -21,7 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const utils::Exception&) {
     return 0;
   }
-  if (!root) return 0;
+  // Only a level-0 root is written with file header and end marker, so only
+  // such a tree can be read back from what Save writes.
+  if (!root || root->level != 0) return 0;
   for (const auto& child : root->GetChildren()) {
     try {
       child->CheckVersion();
