@@ -12,6 +12,10 @@ namespace v3d {
 // the glyph metrics belong to the display.
 class Font : public Object {
  public:
+  Font() = default;
+  // Leaves its scene (its font ID stays unused).
+  ~Font() override;
+
   std::int32_t GetFontID() const { return m_fontID; }
   std::int32_t GetTextureID() const { return m_textureID; }
   void SetTextureID(std::int32_t id) { m_textureID = id < 0 ? -1 : id; }
@@ -21,6 +25,7 @@ class Font : public Object {
  private:
   friend class Scene;
   std::int32_t m_fontID = -1;
+  Scene* m_scene = nullptr;
   std::int32_t m_textureID = -1;
   std::string m_name;
 };

@@ -36,10 +36,6 @@ void Scene::CreateRoot() {
   AddNode(root, nullptr, true);
 }
 
-void Scene::IncRedrawID() {
-  if (++m_redrawID == 0) m_redrawID = 1;
-}
-
 double Scene::GetElapsedSeconds() const {
   return static_cast<double>(MonotonicNanoseconds() - m_startTime) * 1e-9;
 }
@@ -268,9 +264,18 @@ std::int32_t Scene::AddFont(Font* font, bool takeOwnership) {
     throw std::logic_error("v3d::Scene::AddFont - Font already contains a valid font ID.");
   }
   font->m_fontID = static_cast<std::int32_t>(m_fonts.size());
+  font->m_scene = this;
   if (takeOwnership) font->SetOwner(this);
   m_fonts.push_back(font);
   return font->m_fontID;
+}
+
+void Scene::ForgetFont(Font* font) {
+  for (Font*& entry : m_fonts) {
+    if (entry == font) entry = nullptr;
+  }
+  font->m_fontID = -1;
+  font->m_scene = nullptr;
 }
 
 Font* Scene::GetFont(std::int32_t id) const {
@@ -414,9 +419,12 @@ void Scene::TearDown() {
   for (Texture* texture : m_textures) {
     if (texture) DeleteTexture(texture);
   }
-  for (Font* font : m_fonts) {
-    font->m_fontID = -1;
-    if (font->GetOwner() == this) delete font;
+  const std::vector<Font*> fonts = m_fonts;
+  for (Font* font : fonts) {
+    if (!font) continue;
+    const bool owned = font->GetOwner() == this;
+    ForgetFont(font);
+    if (owned) delete font;
   }
   m_fonts.clear();
   if (Node* root = m_root) {

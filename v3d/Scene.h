@@ -76,7 +76,7 @@ class Scene {
   bool DeleteTexture(Texture* texture);
   Texture* GetTexture(std::int32_t id) const;
 
-  // The new font ID, or -1 for a null font.
+  // The new font ID, or -1 for a null font. IDs are not reused.
   std::int32_t AddFont(Font* font, bool takeOwnership = false);
   Font* GetFont(std::int32_t id) const;
 
@@ -115,6 +115,8 @@ class Scene {
   AnimationPlayer& GetAnimationPlayer() { return *m_animationPlayer; }
 
   std::uint32_t GetRedrawID() const { return m_redrawID; }
+  // The ID after id: id + 1, skipping 0 on wrap-around.
+  static constexpr std::uint32_t NextRedrawID(std::uint32_t id) { return id + 1 == 0 ? 1 : id + 1; }
   void Redraw() { IncRedrawID(); }
   // A short white flash of the view (after a capture): GetFlashIntensity
   // falls from 1 to 0 over kFlashSeconds as timer events arrive.
@@ -158,6 +160,7 @@ class Scene {
  private:
   friend class Node;
   friend class Texture;
+  friend class Font;
 
   struct Slot {
     Node* node = nullptr;
@@ -165,7 +168,7 @@ class Scene {
     std::int32_t next = -1;
   };
 
-  void IncRedrawID();
+  void IncRedrawID() { m_redrawID = NextRedrawID(m_redrawID); }
   void CreateRoot();
   void TearDown();
   void LinkSlot(Node* node);
@@ -176,6 +179,7 @@ class Scene {
   // Called by a node or texture that is destroyed while still in the scene.
   void ForgetNode(Node* node);
   void ForgetTexture(Texture* texture);
+  void ForgetFont(Font* font);
 
   std::uint32_t m_redrawID = 1;
   Node* m_root = nullptr;
