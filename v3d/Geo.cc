@@ -56,19 +56,32 @@ std::string Geo::ToString() const {
 namespace {
 
 // Per axis: below the minimum replaces the minimum, otherwise above the
-// maximum replaces the maximum.
+// maximum replaces the maximum. The positions are walked as a flat float
+// array four vertices (12 floats) at a time, lane k holding axis k % 3, so
+// that the loop vectorises.
 void ExtendBox(const std::vector<VertexBuffer::Position>& positions, math::Vec3f& min,
                math::Vec3f& max) {
-  float lo[3] = {min[0], min[1], min[2]};
-  float hi[3] = {max[0], max[1], max[2]};
+  constexpr std::size_t kLanes = 12;
+  float lo[kLanes], hi[kLanes];
+  for (std::size_t k = 0; k < kLanes; ++k) lo[k] = min[k % 3], hi[k] = max[k % 3];
   const float* p = positions.empty() ? nullptr : positions.front().data();
-  const std::size_t n = positions.size();
-  for (std::size_t i = 0; i < n; ++i, p += 3) {
-    for (int k = 0; k < 3; ++k) {
-      const float v = p[k];
+  const std::size_t n = positions.size() * 3;
+  const std::size_t blocked = n - n % kLanes;
+  for (std::size_t i = 0; i < blocked; i += kLanes) {
+    for (std::size_t k = 0; k < kLanes; ++k) {
+      const float v = p[i + k];
       lo[k] = v < lo[k] ? v : lo[k];
       hi[k] = v > hi[k] ? v : hi[k];
     }
+  }
+  for (std::size_t i = blocked; i < n; ++i) {
+    const float v = p[i];
+    lo[i % 3] = v < lo[i % 3] ? v : lo[i % 3];
+    hi[i % 3] = v > hi[i % 3] ? v : hi[i % 3];
+  }
+  for (std::size_t k = 3; k < kLanes; ++k) {
+    lo[k % 3] = lo[k] < lo[k % 3] ? lo[k] : lo[k % 3];
+    hi[k % 3] = hi[k] > hi[k % 3] ? hi[k] : hi[k % 3];
   }
   min = math::Vec3f(lo[0], lo[1], lo[2]);
   max = math::Vec3f(hi[0], hi[1], hi[2]);

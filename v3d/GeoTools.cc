@@ -16,14 +16,25 @@ void CalcVertexNormals(Mesh& mesh) {
 
   const std::vector<std::uint32_t>& prims = mesh.GetPrims();
   const std::size_t numIndices = prims.size() - prims.size() % 3;
+  const std::uint32_t* index = prims.data();
+  // The arrays as flat floats (x, y, z per vertex, tightly packed).
+  const auto* p = reinterpret_cast<const float*>(positions);
+  auto* n = reinterpret_cast<float*>(normals);
   for (std::size_t t = 0; t < numIndices; t += 3) {
-    const std::uint32_t i0 = prims[t], i1 = prims[t + 1], i2 = prims[t + 2];
+    const std::size_t i0 = index[t], i1 = index[t + 1], i2 = index[t + 2];
     if (i0 >= numVertices || i1 >= numVertices || i2 >= numVertices) continue;
-    const VertexBuffer::Position& p0 = positions[i0];
-    const math::Vec3f n = (positions[i1] - p0) ^ (positions[i2] - p0);
-    normals[i0] += n;
-    normals[i1] += n;
-    normals[i2] += n;
+    const float* p0 = p + 3 * i0;
+    const float* p1 = p + 3 * i1;
+    const float* p2 = p + 3 * i2;
+    const float ax = p1[0] - p0[0], ay = p1[1] - p0[1], az = p1[2] - p0[2];
+    const float bx = p2[0] - p0[0], by = p2[1] - p0[1], bz = p2[2] - p0[2];
+    const float cx = ay * bz - az * by, cy = az * bx - ax * bz, cz = ax * by - ay * bx;
+    for (const std::size_t i : {i0, i1, i2}) {
+      float* ni = n + 3 * i;
+      ni[0] += cx;
+      ni[1] += cy;
+      ni[2] += cz;
+    }
   }
   for (std::size_t i = 0; i < numVertices; ++i) {
     const float lengthSquared = normals[i].LengthSquared();
