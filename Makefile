@@ -4,6 +4,7 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
+FUZZERS ?= ChunkNode GeoChunk
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 RELEASE_DIR = build/release
@@ -43,10 +44,12 @@ fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DTARVELIN_BUILD_FUZZERS=ON -DTARVELIN_BUILD_TESTS=OFF \
 	  -DTARVELIN_BUILD_BENCHMARKS=OFF -DTARVELIN_SANITIZERS="address;undefined"
-	cmake --build $(FUZZ_DIR) -j $(JOBS) --target ChunkNodeFuzz
-	mkdir -p $(FUZZ_DIR)/corpus/ChunkNode
-	$(FUZZ_DIR)/fuzz/ChunkNodeFuzz -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 \
-	  $(FUZZ_DIR)/corpus/ChunkNode fuzz/corpus/ChunkNode
+	@for f in $(FUZZERS); do \
+	  cmake --build $(FUZZ_DIR) -j $(JOBS) --target $${f}Fuzz || exit 1; \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$f; \
+	  $(FUZZ_DIR)/fuzz/$${f}Fuzz -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 \
+	    $(FUZZ_DIR)/corpus/$$f $$(ls -d fuzz/corpus/$$f 2>/dev/null) || exit 1; \
+	done
 
 format:
 	git ls-files '*.h' '*.cc' | xargs clang-format -i
