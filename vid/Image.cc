@@ -1,0 +1,35 @@
+#include "vid/Image.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace vid {
+
+std::shared_ptr<RawByteImage> MakeRawByteImage(const Format& format, std::int32_t stride,
+                                               std::uint8_t* buffer, bool copy) {
+  if (format.width < 1) throw std::invalid_argument("MakeRawByteImage - format.width is < 1.");
+  if (format.height < 1) throw std::invalid_argument("MakeRawByteImage - format.height is < 1.");
+  if (stride < format.width) throw std::invalid_argument("MakeRawByteImage - stride < format.width.");
+  if (!buffer) throw std::invalid_argument("MakeRawByteImage - buffer is nullptr.");
+  const auto rowBytes = static_cast<std::uint32_t>(stride);
+  const auto rows = static_cast<std::uint32_t>(format.height);
+  auto image = std::make_shared<RawByteImage>();
+  if (copy) {
+    image->ResetSize(rowBytes, rows);
+    std::copy(buffer, buffer + std::size_t(rowBytes) * rows, image->data);
+  } else {
+    image->SetImagePtr(buffer, rowBytes, rows, false);
+  }
+  return image;
+}
+
+ImagePtr CopyImage(const Image& image) {
+  if (image.IsEmpty()) return nullptr;
+  auto copy = std::make_shared<Image>();
+  copy->data = std::make_shared<RawByteImage>(*image.data);  // UniImage copies always own
+  copy->format = image.format;
+  copy->info = image.info;
+  return copy;
+}
+
+}  // namespace vid
