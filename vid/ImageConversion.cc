@@ -81,27 +81,61 @@ std::uint32_t Mirror(std::int64_t i, std::uint32_t n) {
   return static_cast<std::uint32_t>(i);
 }
 
+// Any pixel, borders included: each missing component is the rounded mean of
+// that colour's samples in the mirrored 3×3 neighbourhood.
+RGB8 DebayerPixel(const Frame& f, std::uint32_t x, std::uint32_t y) {
+  int sum[3] = {0, 0, 0};
+  int count[3] = {0, 0, 0};
+  for (int dy = -1; dy <= 1; ++dy) {
+    const std::uint32_t yy = Mirror(std::int64_t(y) + dy, f.height);
+    for (int dx = -1; dx <= 1; ++dx) {
+      const std::uint32_t xx = Mirror(std::int64_t(x) + dx, f.width);
+      const int c = BayerChannel(xx, yy);
+      sum[c] += f.Row(yy)[xx];
+      ++count[c];
+    }
+  }
+  int value[3];
+  const int own = BayerChannel(x, y);
+  for (int c = 0; c < 3; ++c) value[c] = c == own ? f.Row(y)[x] : (sum[c] + count[c] / 2) / count[c];
+  return RGB8::FromRGB(Clip(value[0]), Clip(value[1]), Clip(value[2]));
+}
+
+// The same for an interior pixel, where the neighbourhood needs no mirroring.
+RGB8 DebayerInterior(const std::uint8_t* up, const std::uint8_t* row, const std::uint8_t* down,
+                     std::uint32_t x, int channel) {
+  const int c = row[x];
+  const int cross = (up[x] + down[x] + row[x - 1] + row[x + 1] + 2) / 4;
+  const int diagonal = (up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] + 2) / 4;
+  const int horizontal = (row[x - 1] + row[x + 1] + 1) / 2;
+  const int vertical = (up[x] + down[x] + 1) / 2;
+  switch (channel) {
+    case 0: return RGB8::FromRGB(Clip(c), Clip(cross), Clip(diagonal));                 // red site
+    case 2: return RGB8::FromRGB(Clip(diagonal), Clip(cross), Clip(c));                 // blue site
+    case 1: return RGB8::FromRGB(Clip(horizontal), Clip(c), Clip(vertical));            // green, red row
+    default: return RGB8::FromRGB(Clip(vertical), Clip(c), Clip(horizontal));           // green, blue row
+  }
+}
+
 void DebayerFull(const Frame& f, Color& out) {
   out.ResetSize(f.width, f.height);
   for (std::uint32_t y = 0; y < f.height; ++y) {
-    for (std::uint32_t x = 0; x < f.width; ++x) {
-      int sum[3] = {0, 0, 0};
-      int count[3] = {0, 0, 0};
-      for (int dy = -1; dy <= 1; ++dy) {
-        const std::uint32_t yy = Mirror(std::int64_t(y) + dy, f.height);
-        for (int dx = -1; dx <= 1; ++dx) {
-          const std::uint32_t xx = Mirror(std::int64_t(x) + dx, f.width);
-          const int c = BayerChannel(xx, yy);
-          sum[c] += f.Row(yy)[xx];
-          ++count[c];
-        }
-      }
-      int value[3];
-      const int own = BayerChannel(x, y);
-      for (int c = 0; c < 3; ++c)
-        value[c] = c == own ? f.Row(y)[x] : (sum[c] + count[c] / 2) / count[c];
-      out(x, y) = RGB8::FromRGB(Clip(value[0]), Clip(value[1]), Clip(value[2]));
+    RGB8* dst = out.Row(y);
+    if (y == 0 || y + 1 == f.height || f.width < 3) {
+      for (std::uint32_t x = 0; x < f.width; ++x) dst[x] = DebayerPixel(f, x, y);
+      continue;
     }
+    const std::uint8_t* up = f.Row(y - 1);
+    const std::uint8_t* row = f.Row(y);
+    const std::uint8_t* down = f.Row(y + 1);
+    const bool redRow = (y & 1) == 0;
+    dst[0] = DebayerPixel(f, 0, y);
+    for (std::uint32_t x = 1; x + 1 < f.width; ++x) {
+      const bool evenX = (x & 1) == 0;
+      const int channel = redRow ? (evenX ? 0 : 1) : (evenX ? 3 : 2);
+      dst[x] = DebayerInterior(up, row, down, x, channel);
+    }
+    dst[f.width - 1] = DebayerPixel(f, f.width - 1, y);
   }
 }
 

@@ -101,6 +101,12 @@ TEST(ImageConversion, BayerIsDebayeredBilinearlyWithMirroredBorders) {
   EXPECT_EQ(color(1, 0), RGB8::FromRGB(110, 50, 200));
   // Blue corner (3,3): red is (2,2) four times, green (70+70+24+24)/4.
   EXPECT_EQ(color(3, 3), RGB8::FromRGB(140, 47, 160));
+  // Interior green on a blue row: blue (200+220)/2 from the sides, red (120+140)/2 vertically.
+  EXPECT_EQ(color(2, 1), RGB8::FromRGB(130, 44, 210));
+  // Interior green on a red row: red (80+140)/2 from the sides, blue (200+180)/2 vertically.
+  EXPECT_EQ(color(1, 2), RGB8::FromRGB(110, 30, 190));
+  // Interior red site: green (44+24+30+70+2)/4, blue (200+220+180+160)/4.
+  EXPECT_EQ(color(2, 2), RGB8::FromRGB(140, 42, 190));
 
   Grey grey;
   ASSERT_TRUE(ConvertToGray(BayerTile(), grey));

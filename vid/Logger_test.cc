@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include <unistd.h>
@@ -31,6 +31,16 @@ class LoggerTest : public ::testing::Test {
   std::ostringstream m_out, m_err;
 };
 
+// True when `line` matches `pattern`, in which each '9' stands for a digit.
+bool Matches(const std::string& line, const std::string& pattern) {
+  if (line.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != pattern[i])
+      return false;
+  }
+  return true;
+}
+
 TEST_F(LoggerTest, FileStartsWithTheBannerAndStampsEachLine) {
   {
     Logger logger(m_path, m_out, m_err);
@@ -41,15 +51,11 @@ TEST_F(LoggerTest, FileStartsWithTheBannerAndStampsEachLine) {
   const auto lines = FileLines();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], std::string(79, '='));
-  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2})")))
-      << lines[1];
+  EXPECT_TRUE(Matches(lines[1], "9999.99.99 99:99:99")) << lines[1];
   EXPECT_EQ(lines[2], std::string(79, '-'));
-  EXPECT_TRUE(std::regex_match(
-      lines[3], std::regex(R"(\[\d{2}:\d{2}:\d{2}\] INFO - GrabberDirectShow - Connecting to source - name: cam)")))
+  EXPECT_TRUE(Matches(lines[3], "[99:99:99] INFO - GrabberDirectShow - Connecting to source - name: cam"))
       << lines[3];
-  EXPECT_TRUE(std::regex_match(
-      lines[4], std::regex(R"(\[\d{2}:\d{2}:\d{2}\] WARNING - Sampler - Format is not supported\.)")))
-      << lines[4];
+  EXPECT_TRUE(Matches(lines[4], "[99:99:99] WARNING - Sampler - Format is not supported.")) << lines[4];
 }
 
 TEST_F(LoggerTest, ConsoleSplitsInfoFromWarningsAndErrors) {
