@@ -49,8 +49,11 @@ bool ImagesDiffer(const Image& a, const Image& b, int threshold) {
 
 ContentChangeDetection::ContentChangeDetection(bool ignoreFirstChange, double timeout, int mode,
                                                SecondsClock clock)
-    : m_ignoreFirstChange(ignoreFirstChange), m_timeout(timeout), m_mode(mode),
-      m_clock(std::move(clock)), m_start(Now()) {}
+    : m_ignoreFirstChange(ignoreFirstChange),
+      m_timeout(timeout),
+      m_mode(mode),
+      m_clock(std::move(clock)),
+      m_start(Now()) {}
 
 double ContentChangeDetection::Now() const { return m_clock ? m_clock() : SteadySeconds(); }
 

@@ -70,7 +70,9 @@ std::vector<fs::path> FileImageCapture::ListNumberedImageFiles(const fs::path& f
 }
 
 FileImageCapture::FileImageCapture(const fs::path& path, const Options& options)
-    : m_path(path), m_options(options), m_logger(options.logFile),
+    : m_path(path),
+      m_options(options),
+      m_logger(options.logFile),
       m_frame(std::make_unique<Frame>()) {
   if (!std::isfinite(options.framesPerSecond) || options.framesPerSecond <= 0.0)
     throw std::invalid_argument("FileImageCapture - framesPerSecond must be positive.");
@@ -78,14 +80,14 @@ FileImageCapture::FileImageCapture(const fs::path& path, const Options& options)
   if (fs::is_directory(path, error)) {
     m_files = ListNumberedImageFiles(path);
     if (m_files.empty())
-      throw CaptureDeviceNotAvailableException("FileImageCapture - No numbered image files in folder " +
-                                               Quoted(path) + ".");
+      throw CaptureDeviceNotAvailableException(
+          "FileImageCapture - No numbered image files in folder " + Quoted(path) + ".");
   } else if (fs::is_regular_file(path, error)) {
     m_files = {path};
     m_still = true;
   } else {
-    throw CaptureDeviceNotAvailableException("FileImageCapture - Path does not exist: " +
-                                             Quoted(path) + ".");
+    throw CaptureDeviceNotAvailableException(
+        "FileImageCapture - Path does not exist: " + Quoted(path) + ".");
   }
 
   img::UniImage<img::RGB8> first;
@@ -146,13 +148,13 @@ bool FileImageCapture::LoadFrame(std::size_t index, bool flip) {
   } else if (!Decode(m_files[index], *m_frame)) {
     img::UniImage<std::uint8_t> probe;
     const bool decodable = img::LoadUniImage(probe, m_files[index]);
-    m_logger.Error(kSource, decodable ? "Image file " + Quoted(m_files[index]) + " is " +
-                                            std::to_string(probe.width) + " x " +
-                                            std::to_string(probe.height) + ", expected " +
-                                            std::to_string(m_format.width) + " x " +
-                                            std::to_string(m_format.height) + "; skipped."
-                                      : "Could not decode image file " + Quoted(m_files[index]) +
-                                            "; skipped.");
+    m_logger.Error(kSource,
+                   decodable
+                       ? "Image file " + Quoted(m_files[index]) + " is " +
+                             std::to_string(probe.width) + " x " + std::to_string(probe.height) +
+                             ", expected " + std::to_string(m_format.width) + " x " +
+                             std::to_string(m_format.height) + "; skipped."
+                       : "Could not decode image file " + Quoted(m_files[index]) + "; skipped.");
     std::lock_guard lock(m_mutex);
     ++m_skipped;
     return false;
@@ -161,7 +163,8 @@ bool FileImageCapture::LoadFrame(std::size_t index, bool flip) {
     const std::size_t stride = static_cast<std::size_t>(m_stride);
     const std::size_t h = static_cast<std::size_t>(m_format.height);
     for (std::size_t y = 0; y < h / 2; ++y)
-      std::swap_ranges(m_frame->bytes.begin() + y * stride, m_frame->bytes.begin() + (y + 1) * stride,
+      std::swap_ranges(m_frame->bytes.begin() + y * stride,
+                       m_frame->bytes.begin() + (y + 1) * stride,
                        m_frame->bytes.begin() + (h - 1 - y) * stride);
   }
   return true;

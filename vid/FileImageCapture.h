@@ -36,7 +36,9 @@ namespace vid {
 // Properties: "flip_vertical_sw" (0 or 1) flips every frame vertically;
 // "trigger_enable" (0 or 1) makes the source deliver one frame per
 // SendSoftwareTrigger instead of pacing by the frame rate.
-class FileImageCapture : public SoftwareTrigger, public ImageCaptureProperties, public ImageCapture {
+class FileImageCapture : public SoftwareTrigger,
+                         public ImageCaptureProperties,
+                         public ImageCapture {
  public:
   enum class PixelMode { kAuto, kGray, kColor };  // kAuto: grey when the first file is grey
 
@@ -57,10 +59,12 @@ class FileImageCapture : public SoftwareTrigger, public ImageCaptureProperties, 
   ~FileImageCapture() override;
 
   // The numbered files of a folder in playing order (see above).
-  static std::vector<std::filesystem::path> ListNumberedImageFiles(const std::filesystem::path& folder);
+  static std::vector<std::filesystem::path> ListNumberedImageFiles(
+      const std::filesystem::path& folder);
 
   // ImageCapture
-  void StartCapture(std::shared_ptr<ImageStore> store, std::shared_ptr<ImageFilter> filter) override;
+  void StartCapture(std::shared_ptr<ImageStore> store,
+                    std::shared_ptr<ImageFilter> filter) override;
   void StopCapture() override;
   bool IsCapturing() const override;
   bool IsReady() const override { return true; }
@@ -111,7 +115,7 @@ class FileImageCapture : public SoftwareTrigger, public ImageCaptureProperties, 
   Format m_format;
   std::int32_t m_stride = 0;
   std::unique_ptr<Frame> m_stillFrame;  // decoded once for a still image
-  std::unique_ptr<Frame> m_frame;        // the buffer delivered, reused (streaming thread only)
+  std::unique_ptr<Frame> m_frame;       // the buffer delivered, reused (streaming thread only)
   PropertyValueConverters m_converters;
   FrameDelivery m_delivery;
 
@@ -123,8 +127,8 @@ class FileImageCapture : public SoftwareTrigger, public ImageCaptureProperties, 
   bool m_flip = false;
   bool m_triggered = false;
   std::uint64_t m_pendingTriggers = 0;
-  std::size_t m_next = 0;          // index of the next file
-  std::uint64_t m_position = 0;    // frames passed since the stream began
+  std::size_t m_next = 0;        // index of the next file
+  std::uint64_t m_position = 0;  // frames passed since the stream began
   std::size_t m_skipped = 0;
   std::thread m_thread;
 };

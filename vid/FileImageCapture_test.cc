@@ -74,7 +74,8 @@ TEST_F(FileImageCaptureTest, ListsNumberedImagesInNumericOrder) {
 
 TEST_F(FileImageCaptureTest, DeliversEveryFileInOrderThenStops) {
   constexpr int kFiles = 12;
-  for (int i = 0; i < kFiles; ++i) WriteGrey("frame_" + std::to_string(i) + ".png", std::uint8_t(10 * i));
+  for (int i = 0; i < kFiles; ++i)
+    WriteGrey("frame_" + std::to_string(i) + ".png", std::uint8_t(10 * i));
   auto source = std::make_shared<FileImageCapture>(m_dir, Quiet());
   const Format format = source->GetFormat();
   EXPECT_EQ(format, (Format{subtype::Y800, 5, 2, 200.0}));
@@ -108,7 +109,8 @@ TEST_F(FileImageCaptureTest, NonLoopingSequenceEndsAndRestartsFromTheFirstFile) 
   FileImageCapture source(m_dir, Quiet());
   auto store = std::make_shared<RecordingStore>();
   source.StartCapture(store, nullptr);
-  while (!source.IsAtEnd() || source.GetFrameCount() < 3) source.WaitForFrameAfter(source.GetFrameCount(), 0.01);
+  while (!source.IsAtEnd() || source.GetFrameCount() < 3)
+    source.WaitForFrameAfter(source.GetFrameCount(), 0.01);
   EXPECT_FALSE(source.WaitForFrameAfter(3, 0.03));  // nothing after the last file
   EXPECT_EQ(store->Count(), 3u);
   auto again = std::make_shared<RecordingStore>();
@@ -141,7 +143,7 @@ TEST_F(FileImageCaptureTest, StopCaptureEndsDeliveryAtOnce) {
 TEST_F(FileImageCaptureTest, SoftwareTriggerDeliversOneFilePerTrigger) {
   for (int i = 1; i <= 5; ++i) WriteGrey("f" + std::to_string(i) + ".png", std::uint8_t(i));
   FileImageCapture source(m_dir, Quiet(0.001));  // the pacing would take 1000 s per frame
-  EXPECT_FALSE(source.SendSoftwareTrigger());   // not in trigger mode
+  EXPECT_FALSE(source.SendSoftwareTrigger());    // not in trigger mode
   ASSERT_TRUE(source.SetProperty("trigger_enable", Property(1.0)));
   EXPECT_FALSE(source.SendSoftwareTrigger());  // not playing
   auto store = std::make_shared<RecordingStore>();
@@ -248,7 +250,8 @@ TEST_F(FileImageCaptureTest, MissingPathsAndUnreadableFirstFilesAreClearErrors) 
       ADD_FAILURE() << "no exception for " << path;
     } catch (const CaptureDeviceNotAvailableException& e) {
       EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find(path.filename().string()), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(path.filename().string()), std::string::npos)
+          << e.what();
     }
   };
   expectMessage(m_dir / "nowhere", "FileImageCapture - Path does not exist: ");

@@ -14,9 +14,9 @@ std::string MediaSubtype2String(const utils::Guid& subtype) {
   const std::uint8_t* b = subtype.Data();
   char text[40];
   std::snprintf(text, sizeof(text),
-                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3], b[2],
-                b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                b[15]);
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
   return text;
 }
 
@@ -42,11 +42,16 @@ std::int32_t DefaultStride(const Format& format) {
 
 std::string PixelFormatToString(PixelFormat format) {
   switch (format) {
-    case PixelFormat::Bgr24: return "Bgr24";
-    case PixelFormat::Rgb24: return "Rgb24";
-    case PixelFormat::Rgba32: return "Rgba32";
-    case PixelFormat::Gray8: return "Gray8";
-    default: return "Unknown";
+    case PixelFormat::Bgr24:
+      return "Bgr24";
+    case PixelFormat::Rgb24:
+      return "Rgb24";
+    case PixelFormat::Rgba32:
+      return "Rgba32";
+    case PixelFormat::Gray8:
+      return "Gray8";
+    default:
+      return "Unknown";
   }
 }
 

@@ -104,8 +104,10 @@ TEST(MakeRawByteImage, EachBadArgumentHasItsMessage) {
     }
   };
   expectMessage({subtype::Y800, 0, 2, 0}, 640, buffer, "MakeRawByteImage - format.width is < 1.");
-  expectMessage({subtype::Y800, 640, 0, 0}, 640, buffer, "MakeRawByteImage - format.height is < 1.");
-  expectMessage({subtype::Y800, 640, 2, 0}, 639, buffer, "MakeRawByteImage - stride < format.width.");
+  expectMessage({subtype::Y800, 640, 0, 0}, 640, buffer,
+                "MakeRawByteImage - format.height is < 1.");
+  expectMessage({subtype::Y800, 640, 2, 0}, 639, buffer,
+                "MakeRawByteImage - stride < format.width.");
   expectMessage({subtype::Y800, 640, 2, 0}, 640, nullptr, "MakeRawByteImage - buffer is nullptr.");
 }
 

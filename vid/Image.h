@@ -21,9 +21,9 @@ struct ImageMetadata {
 };
 
 struct ImageInfo {
-  utils::Guid sourceGuid;  // the stream the frame came from
-  bool flag = false;       // toggles per frame in alternating mode
-  double timestamp = 0.0;  // media sample start time, seconds
+  utils::Guid sourceGuid;                         // the stream the frame came from
+  bool flag = false;                              // toggles per frame in alternating mode
+  double timestamp = 0.0;                         // media sample start time, seconds
   std::shared_ptr<const ImageMetadata> metadata;  // may be null
 };
 
@@ -50,5 +50,13 @@ std::shared_ptr<RawByteImage> MakeRawByteImage(const Format& format, std::int32_
 
 // An owned deep copy (same stride, format and info). Null for an empty image.
 ImagePtr CopyImage(const Image& image);
+
+// A Y800 frame that takes over the grey image's buffer without a copy
+// (stride = width). Null for an empty image.
+ImagePtr MakeGrayImage(img::UniImage<std::uint8_t>&& grey, const ImageInfo& info, double fps = 0.0);
+// An RGB24 frame with a copy of the colour pixels (stride = 3 · width). Null
+// for an empty image.
+ImagePtr MakeColorImage(const img::UniImage<img::RGB8>& color, const ImageInfo& info,
+                        double fps = 0.0);
 
 }  // namespace vid

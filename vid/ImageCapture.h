@@ -70,7 +70,8 @@ class ImageCapture {
   // Attaches the store and the optional filter, replacing any attached ones,
   // and makes the source deliver. A null store attaches nothing: delivery
   // stops as after StopCapture but the device keeps running.
-  virtual void StartCapture(std::shared_ptr<ImageStore> store, std::shared_ptr<ImageFilter> filter) = 0;
+  virtual void StartCapture(std::shared_ptr<ImageStore> store,
+                            std::shared_ptr<ImageFilter> filter) = 0;
   // Stops delivery and releases the store and the filter.
   virtual void StopCapture() = 0;
   // True while a store is attached.
@@ -109,7 +110,8 @@ class ImageCaptureProperties {
   virtual PropertyRange GetPropertyRange(const std::string& name) const = 0;
   // Display text through the converter registered for the name; false and an
   // empty text when there is none.
-  virtual bool FormatPropertyValue(std::string& text, double value, const std::string& name) const = 0;
+  virtual bool FormatPropertyValue(std::string& text, double value,
+                                   const std::string& name) const = 0;
   // SetProperty once per entry in map order; true when every call succeeded.
   virtual bool SetProperties(const PropertyValues& values) {
     bool all = true;

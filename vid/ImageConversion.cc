@@ -97,7 +97,8 @@ RGB8 DebayerPixel(const Frame& f, std::uint32_t x, std::uint32_t y) {
   }
   int value[3];
   const int own = BayerChannel(x, y);
-  for (int c = 0; c < 3; ++c) value[c] = c == own ? f.Row(y)[x] : (sum[c] + count[c] / 2) / count[c];
+  for (int c = 0; c < 3; ++c)
+    value[c] = c == own ? f.Row(y)[x] : (sum[c] + count[c] / 2) / count[c];
   return RGB8::FromRGB(Clip(value[0]), Clip(value[1]), Clip(value[2]));
 }
 
@@ -110,10 +111,14 @@ RGB8 DebayerInterior(const std::uint8_t* up, const std::uint8_t* row, const std:
   const int horizontal = (row[x - 1] + row[x + 1] + 1) / 2;
   const int vertical = (up[x] + down[x] + 1) / 2;
   switch (channel) {
-    case 0: return RGB8::FromRGB(Clip(c), Clip(cross), Clip(diagonal));                 // red site
-    case 2: return RGB8::FromRGB(Clip(diagonal), Clip(cross), Clip(c));                 // blue site
-    case 1: return RGB8::FromRGB(Clip(horizontal), Clip(c), Clip(vertical));            // green, red row
-    default: return RGB8::FromRGB(Clip(vertical), Clip(c), Clip(horizontal));           // green, blue row
+    case 0:
+      return RGB8::FromRGB(Clip(c), Clip(cross), Clip(diagonal));  // red site
+    case 2:
+      return RGB8::FromRGB(Clip(diagonal), Clip(cross), Clip(c));  // blue site
+    case 1:
+      return RGB8::FromRGB(Clip(horizontal), Clip(c), Clip(vertical));  // green, red row
+    default:
+      return RGB8::FromRGB(Clip(vertical), Clip(c), Clip(horizontal));  // green, blue row
   }
 }
 
@@ -167,7 +172,8 @@ bool ConvertFrameToColor(const Frame& f, int scaleMode, Color& out) {
     if (f.width < 2 || f.height < 2) return false;
     IsHalf(scaleMode) ? DebayerHalf(f, out) : DebayerFull(f, out);
   } else if (s == subtype::RGB8) {
-    Sample(f, 0, out, [&](const std::uint8_t* row, std::uint32_t x) { return PaletteColor(f, row[x]); });
+    Sample(f, 0, out,
+           [&](const std::uint8_t* row, std::uint32_t x) { return PaletteColor(f, row[x]); });
   } else if (f.bpp == 8) {
     Sample(f, scaleMode, out, [](const std::uint8_t* row, std::uint32_t x) {
       return RGB8{row[x], row[x], row[x]};
@@ -207,7 +213,8 @@ bool ConvertFrameToGray(const Frame& f, int scaleMode, Grey& out) {
   } else if (f.bpp == 16) {
     if (f.width % 2 != 0) return false;
     const int offset = s == subtype::UYVY ? 1 : 0;
-    Sample(f, 0, out, [&](const std::uint8_t* row, std::uint32_t x) { return row[2 * x + offset]; });
+    Sample(f, 0, out,
+           [&](const std::uint8_t* row, std::uint32_t x) { return row[2 * x + offset]; });
   } else {
     Color color;
     if (!ConvertFrameToColor(f, scaleMode, color)) return false;
@@ -265,8 +272,8 @@ bool ViewAsGray(const Image& image, Grey& out) {
 bool TakeAsGray(Image& image, Grey& out, std::uint32_t rotation) {
   Frame frame;
   if (rotation == kRotationNone && IsGray8(image.format) && MakeFrame(image, frame) &&
-      frame.stride == frame.width && image.data->height == frame.height &&
-      image.data->ownsData && image.data.use_count() == 1) {
+      frame.stride == frame.width && image.data->height == frame.height && image.data->ownsData &&
+      image.data.use_count() == 1) {
     out = std::move(*image.data);
     image.data.reset();
     return true;

@@ -10,8 +10,8 @@ namespace vid {
 // Rotation codes applied to frames (a camera's image rotation). The setup
 // file's "Left" is -1 stored in an unsigned 32-bit field.
 inline constexpr std::uint32_t kRotationNone = 0;
-inline constexpr std::uint32_t kRotationRight = 1;            // 90° clockwise
-inline constexpr std::uint32_t kRotation180 = 2;              // half turn
+inline constexpr std::uint32_t kRotationRight = 1;           // 90° clockwise
+inline constexpr std::uint32_t kRotation180 = 2;             // half turn
 inline constexpr std::uint32_t kRotationLeft = 0xFFFFFFFFu;  // 90° counter-clockwise
 
 bool IsValidRotation(std::uint32_t rotation);

@@ -34,7 +34,7 @@ void ExpectLogicError(const std::function<void()>& call, const char* message) {
 // and two pixels of the BT.601 red (Y 81, U 90, V 240); row 1 mid grey.
 Image Yuy2Frame() {
   return MakeFrame(subtype::YUY2, 4, 2, 12,
-                   {16, 128, 235, 128, 81, 90, 81, 240, 0xEE, 0xEE, 0xEE, 0xEE,  //
+                   {16,  128, 235, 128, 81,  90,  81,  240, 0xEE, 0xEE, 0xEE, 0xEE,  //
                     126, 128, 126, 128, 126, 128, 126, 128, 0xEE, 0xEE, 0xEE, 0xEE});
 }
 
@@ -54,9 +54,9 @@ TEST(ImageConversion, Yuy2AndUyvyGiveTheSameBt601Colours) {
   // (298·65 + 409·112 + 128) >> 8 = 255 for red; green (2 >> 8) = 0; blue
   // (−110 >> 8) clipped to 0. Y 126 neutral: (298·110 + 128) >> 8 = 128.
   const Image yuy2 = Yuy2Frame();
-  const Image uyvy = MakeFrame(subtype::UYVY, 4, 2, 12,
-                         {128, 16, 128, 235, 90, 81, 240, 81, 0, 0, 0, 0,  //
-                          128, 126, 128, 126, 128, 126, 128, 126, 0, 0, 0, 0});
+  const Image uyvy =
+      MakeFrame(subtype::UYVY, 4, 2, 12, {128, 16,  128, 235, 90,  81,  240, 81,  0, 0, 0, 0,  //
+                                          128, 126, 128, 126, 128, 126, 128, 126, 0, 0, 0, 0});
   for (const Image* frame : {&yuy2, &uyvy}) {
     Color color;
     ASSERT_TRUE(ConvertToColor(*frame, color));
@@ -123,7 +123,8 @@ TEST(ImageConversion, HalfSizeBayerGivesOnePixelPerCell) {
   EXPECT_EQ(color(1, 0), RGB8::FromRGB(120, 52, 220));  // green (60 + 44 + 1) / 2
   EXPECT_EQ(color(1, 1), RGB8::FromRGB(140, 47, 160));
   Color tiny;
-  EXPECT_FALSE(ConvertToColor(MakeFrame(subtype::BY8, 1, 4, 4, std::vector<std::uint8_t>(16)), tiny));
+  EXPECT_FALSE(
+      ConvertToColor(MakeFrame(subtype::BY8, 1, 4, 4, std::vector<std::uint8_t>(16)), tiny));
 }
 
 TEST(ImageConversion, GreyRowsAreCopiedAcrossTheStrideAndHalved) {
@@ -181,8 +182,8 @@ TEST(ImageConversion, TwentyFourAndThirtyTwoBitFrames) {
   ExpectLogicError([&] { ConvertToGray(rgb24, grey, 1); },
                    "Resampling not implemented for formats with 24bpp.");
 
-  const Image rgb32 = MakeFrame(subtype::RGB32, 2, 2, 8,
-                                {3, 6, 9, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  const Image rgb32 =
+      MakeFrame(subtype::RGB32, 2, 2, 8, {3, 6, 9, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   ASSERT_TRUE(ConvertToGray(rgb32, grey, 1));
   ASSERT_EQ(grey.size, 1);
   EXPECT_EQ(grey(0, 0), 6);
@@ -262,6 +263,30 @@ TEST(ImageConversion, TakeAsGrayMovesOwnedUnsharedBuffers) {
   EXPECT_EQ(grey.width, 2u);
   EXPECT_EQ(grey(0, 0), 5);
   EXPECT_NE(rotated.data, nullptr);
+}
+
+TEST(ImageConversion, GreyAndColourImagesWrapIntoFramesAndBack) {
+  Grey grey(3, 2);
+  for (int i = 0; i < 6; ++i) grey.data[i] = static_cast<std::uint8_t>(10 * i);
+  const std::uint8_t* bytes = grey.data;
+  const ImageInfo info{utils::Guid::NewGuid(), true, 2.5, nullptr};
+  const ImagePtr frame = MakeGrayImage(std::move(grey), info, 30.0);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->data->data, bytes);  // no copy
+  EXPECT_EQ(frame->format, (Format{subtype::Y800, 3, 2, 30.0}));
+  EXPECT_EQ(frame->info.sourceGuid, info.sourceGuid);
+  EXPECT_EQ(MakeGrayImage(Grey(), info), nullptr);
+
+  Color color(2, 1);
+  color(0, 0) = RGB8::FromRGB(1, 2, 3);
+  color(1, 0) = RGB8::FromRGB(250, 128, 0);
+  const ImagePtr colourFrame = MakeColorImage(color, info);
+  ASSERT_TRUE(colourFrame);
+  EXPECT_EQ(colourFrame->format.mediaSubtype, subtype::RGB24);
+  Color back;
+  ASSERT_TRUE(ConvertToColor(*colourFrame, back));
+  EXPECT_EQ(back(0, 0), color(0, 0));
+  EXPECT_EQ(back(1, 0), color(1, 0));
 }
 
 }  // namespace

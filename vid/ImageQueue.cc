@@ -53,8 +53,8 @@ bool ImageQueue::Wait(int which, double timeoutSeconds) const {
   std::unique_lock lock(m_sync->mutex);
   const auto& images = m_sync->images;
   const auto timeout = std::chrono::duration<double>(std::clamp(timeoutSeconds, 0.0, 1e8));
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(timeout);
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(timeout);
   if (which == kNotEmpty)
     return m_sync->notEmpty.wait_until(lock, deadline, [&] { return !images.empty(); });
   return m_sync->full.wait_until(lock, deadline, [&] { return images.size() >= m_capacity; });

@@ -39,9 +39,12 @@ Logger::Logger(const std::filesystem::path& path, std::ostream& out, std::ostrea
 
 const char* Logger::LevelName(Level level) {
   switch (level) {
-    case kInfo: return "INFO";
-    case kWarning: return "WARNING";
-    default: return "ERROR";
+    case kInfo:
+      return "INFO";
+    case kWarning:
+      return "WARNING";
+    default:
+      return "ERROR";
   }
 }
 

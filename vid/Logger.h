@@ -40,13 +40,14 @@ class Logger {
   void SetConsolePriority(Level level, int priority);
   void SetThreshold(int threshold);
 
-  void Log(Level level, const std::string& source, const std::string& message,
-           bool newline = true);
+  void Log(Level level, const std::string& source, const std::string& message, bool newline = true);
   void Info(const std::string& source, const std::string& message) { Log(kInfo, source, message); }
   void Warning(const std::string& source, const std::string& message) {
     Log(kWarning, source, message);
   }
-  void Error(const std::string& source, const std::string& message) { Log(kError, source, message); }
+  void Error(const std::string& source, const std::string& message) {
+    Log(kError, source, message);
+  }
 
   // A negative (failing) result code is logged as ERROR with
   // " (HRESULT: 0x" + the code as 8 upper-case hex digits + ")" appended, and

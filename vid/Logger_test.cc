@@ -1,12 +1,11 @@
 #include "vid/Logger.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <fstream>
 #include <sstream>
-
-#include <unistd.h>
 
 namespace vid {
 namespace {
@@ -35,7 +34,8 @@ class LoggerTest : public ::testing::Test {
 bool Matches(const std::string& line, const std::string& pattern) {
   if (line.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != pattern[i])
+    if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(line[i]))
+                          : line[i] != pattern[i])
       return false;
   }
   return true;
@@ -53,9 +53,11 @@ TEST_F(LoggerTest, FileStartsWithTheBannerAndStampsEachLine) {
   EXPECT_EQ(lines[0], std::string(79, '='));
   EXPECT_TRUE(Matches(lines[1], "9999.99.99 99:99:99")) << lines[1];
   EXPECT_EQ(lines[2], std::string(79, '-'));
-  EXPECT_TRUE(Matches(lines[3], "[99:99:99] INFO - GrabberDirectShow - Connecting to source - name: cam"))
+  EXPECT_TRUE(
+      Matches(lines[3], "[99:99:99] INFO - GrabberDirectShow - Connecting to source - name: cam"))
       << lines[3];
-  EXPECT_TRUE(Matches(lines[4], "[99:99:99] WARNING - Sampler - Format is not supported.")) << lines[4];
+  EXPECT_TRUE(Matches(lines[4], "[99:99:99] WARNING - Sampler - Format is not supported."))
+      << lines[4];
 }
 
 TEST_F(LoggerTest, ConsoleSplitsInfoFromWarningsAndErrors) {
@@ -86,7 +88,8 @@ TEST_F(LoggerTest, FilePrioritiesKeepInfoOutOfTheFile) {
   EXPECT_NE(lines[3].find("WARNING - s - warning"), std::string::npos);
   EXPECT_NE(lines[4].find("WARNING - s - loud warning"), std::string::npos);
   EXPECT_EQ(m_out.str(), "INFO - s - info\n");  // console priorities stay at 100
-  EXPECT_EQ(m_err.str(), "WARNING - s - warning\nWARNING - s - quiet warning\nWARNING - s - loud warning\n");
+  EXPECT_EQ(m_err.str(),
+            "WARNING - s - warning\nWARNING - s - quiet warning\nWARNING - s - loud warning\n");
 }
 
 TEST_F(LoggerTest, CheckLogsFailingCodesInHexadecimal) {
@@ -94,10 +97,12 @@ TEST_F(LoggerTest, CheckLogsFailingCodesInHexadecimal) {
   EXPECT_FALSE(logger.Check(0, "Grabber", "Could not run graph."));
   EXPECT_FALSE(logger.Check(1, "Grabber", "Could not run graph."));
   EXPECT_EQ(m_err.str(), "");
-  EXPECT_TRUE(logger.Check(static_cast<std::int32_t>(0x80004005u), "Grabber", "Could not run graph."));
+  EXPECT_TRUE(
+      logger.Check(static_cast<std::int32_t>(0x80004005u), "Grabber", "Could not run graph."));
   logger.Error("Grabber", "plain");  // the code does not stick to later messages
-  EXPECT_EQ(m_err.str(),
-            "ERROR - Grabber - Could not run graph. (HRESULT: 0x80004005)\nERROR - Grabber - plain\n");
+  EXPECT_EQ(
+      m_err.str(),
+      "ERROR - Grabber - Could not run graph. (HRESULT: 0x80004005)\nERROR - Grabber - plain\n");
 }
 
 TEST_F(LoggerTest, SectionHeadings) {

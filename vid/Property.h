@@ -60,12 +60,14 @@ class PropertyValueConverters {
 // The names a source may support.
 namespace property {
 inline constexpr const char* kImageProcessing[] = {
-    "brightness", "contrast", "hue", "saturation", "sharpness", "gamma", "color_enable",
-    "white_balance", "backlight_compensation", "gain"};
-inline constexpr const char* kCameraControl[] = {"pan", "tilt", "roll", "zoom", "exposure",
-                                                "iris", "focus", "auto_exposure"};
+    "brightness",   "contrast",      "hue",
+    "saturation",   "sharpness",     "gamma",
+    "color_enable", "white_balance", "backlight_compensation",
+    "gain"};
+inline constexpr const char* kCameraControl[] = {"pan",      "tilt", "roll",  "zoom",
+                                                 "exposure", "iris", "focus", "auto_exposure"};
 inline constexpr const char* kVideoControl[] = {"flip_horizontal", "flip_vertical",
-                                               "trigger_enable"};
+                                                "trigger_enable"};
 // A vertical flip performed in software on each delivered frame.
 inline constexpr const char* kFlipVerticalSw = "flip_vertical_sw";
 // A source-specific delay used together with triggering.

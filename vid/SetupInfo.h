@@ -37,7 +37,10 @@ class ProjectorInfo {
   ProjectorInfo() = default;
   ProjectorInfo(std::int32_t resX, std::int32_t resY, double refreshRate, std::string name,
                 double gamma)
-      : m_resX(resX), m_resY(resY), m_refreshRate(refreshRate), m_name(std::move(name)),
+      : m_resX(resX),
+        m_resY(resY),
+        m_refreshRate(refreshRate),
+        m_name(std::move(name)),
         m_gamma(gamma) {}
 
   std::int32_t GetResX() const { return m_resX; }

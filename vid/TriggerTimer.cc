@@ -46,7 +46,8 @@ std::uint64_t TriggerTimer::GetTriggerCount() const {
 
 void TriggerTimer::Run() {
   using Clock = std::chrono::steady_clock;
-  const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_period));
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_period));
   auto next = Clock::now() + period;
   std::unique_lock lock(m_mutex);
   while (!m_wake.wait_until(lock, next, [&] { return m_stop; })) {
