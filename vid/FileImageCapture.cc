@@ -283,12 +283,14 @@ PropertyRange FileImageCapture::GetPropertyRange(const std::string& name) const 
 
 bool FileImageCapture::FormatPropertyValue(std::string& text, double value,
                                            const std::string& name) const {
+  std::lock_guard lock(m_mutex);
   return m_converters.Format(text, value, name);
 }
 
 bool FileImageCapture::AddPropertyValueConverter(const std::string& name,
                                                  PropertyValueConverter converter) {
   if (name != property::kFlipVerticalSw && name != kTriggerEnable) return false;
+  std::lock_guard lock(m_mutex);
   return m_converters.Add(name, std::move(converter));
 }
 

@@ -85,8 +85,8 @@ TEST_F(FileImageCaptureTest, DeliversEveryFileInOrderThenStops) {
   auto queue = std::make_shared<ImageQueue>(kFiles, ImageQueue::kStopWhenFull);
   source->StartCapture(queue, nullptr);
   ASSERT_TRUE(queue->Wait(ImageQueue::kFull, kLongWait));
-  // The full queue ended the capture by itself.
-  for (int i = 0; i < 100 && source->IsCapturing(); ++i) std::this_thread::yield();
+  // The full queue ended the capture by itself (the frame event follows the detach).
+  ASSERT_TRUE(source->WaitForFrameAfter(kFiles - 1, kLongWait));
   EXPECT_FALSE(source->IsCapturing());
   for (int i = 0; i < kFiles; ++i) {
     const ImagePtr frame = queue->Pop();
@@ -109,8 +109,8 @@ TEST_F(FileImageCaptureTest, NonLoopingSequenceEndsAndRestartsFromTheFirstFile) 
   FileImageCapture source(m_dir, Quiet());
   auto store = std::make_shared<RecordingStore>();
   source.StartCapture(store, nullptr);
-  while (!source.IsAtEnd() || source.GetFrameCount() < 3)
-    source.WaitForFrameAfter(source.GetFrameCount(), 0.01);
+  ASSERT_TRUE(source.WaitForFrameAfter(2, kLongWait));
+  EXPECT_TRUE(source.IsAtEnd());
   EXPECT_FALSE(source.WaitForFrameAfter(3, 0.03));  // nothing after the last file
   EXPECT_EQ(store->Count(), 3u);
   auto again = std::make_shared<RecordingStore>();
@@ -236,7 +236,6 @@ TEST_F(FileImageCaptureTest, FiltersSeeFramesAndCanStopTheCapture) {
   auto filter = std::make_shared<StopAtSecond>();
   source.StartCapture(store, filter);
   ASSERT_TRUE(source.WaitForFrameAfter(1, kLongWait));
-  for (int i = 0; i < 100 && source.IsCapturing(); ++i) std::this_thread::yield();
   EXPECT_FALSE(source.IsCapturing());
   ASSERT_EQ(store->Count(), 1u);  // the first was dropped, the second stored, then stop
   EXPECT_EQ(test::FirstByte(store->Images()[0]), 2);
@@ -277,8 +276,9 @@ TEST_F(FileImageCaptureTest, CorruptTruncatedAndMissizedFilesAreLoggedAndSkipped
   FileImageCapture source(m_dir, Quiet());
   auto store = std::make_shared<RecordingStore>();
   source.StartCapture(store, nullptr);
-  while (!source.IsAtEnd()) source.WaitForFrameAfter(source.GetFrameCount(), 0.01);
+  ASSERT_TRUE(source.WaitForFrameAfter(2, kLongWait));  // f6 delivered, so f3–f5 were passed
   source.StopCapture();
+  EXPECT_TRUE(source.IsAtEnd());
   ASSERT_EQ(store->Count(), 3u);
   EXPECT_EQ(test::FirstByte(store->Images()[0]), 1);
   EXPECT_EQ(test::FirstByte(store->Images()[1]), 2);
