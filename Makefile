@@ -4,15 +4,16 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ChunkNode GeoChunk
+FUZZERS ?= ChunkNode GeoChunk CaptureConversion
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 RELEASE_DIR = build/release
 SANITIZE_DIR = build/sanitize
+TSAN_DIR = build/tsan
 FUZZ_DIR = build/fuzz
 TARVELIN = $(RELEASE_DIR)/apps/tarvelin/tarvelin
 
-.PHONY: all deps build test test-sanitize demo bench fuzz format clean
+.PHONY: all deps build test test-sanitize test-tsan demo bench fuzz format clean
 
 all: build
 
@@ -32,6 +33,12 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# The tests of threaded code (CTest label "threaded") under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DTARVELIN_SANITIZERS=thread -DTARVELIN_BUILD_BENCHMARKS=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest -L threaded --output-on-failure -j $(JOBS)
 
 demo: build
 	$(TARVELIN) --version
