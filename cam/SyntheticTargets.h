@@ -87,3 +87,68 @@ inline void PoseDifference(const math::Frame<double>& a, const math::Frame<doubl
 }
 
 }  // namespace cam::synthetic
+
+#include <Eigen/Dense>
+#include <memory>
+
+#include "cam/CameraModelTsai.h"
+#include "cam/OptiCameraModel.h"
+#include "foundation/math/OptiMizer.h"
+
+namespace cam::synthetic {
+
+// Predicted (Cramér–Rao) standard deviations of the active parameters of a
+// least-squares problem at its current estimate for image noise sigma per
+// axis: sigma·√diag((JᵀJ)⁻¹), J by central differences. The problem's sets
+// are left at the estimate.
+inline Eigen::VectorXd PredictedStdDev(math::OptiMizer& problem, double sigma) {
+  std::vector<double> x;
+  problem.GetActiveParams(x);
+  std::vector<double> e0;
+  problem.SetActiveParams(x.data(), x.size());
+  problem.ComputeErrors(e0);
+  Eigen::MatrixXd J(static_cast<Eigen::Index>(e0.size()), static_cast<Eigen::Index>(x.size()));
+  for (std::size_t j = 0; j < x.size(); ++j) {
+    const double h = x[j] != 0.0 ? 1e-6 * std::abs(x[j]) : 1e-7;
+    std::vector<double> xp = x, xm = x, ep, em;
+    xp[j] += h;
+    xm[j] -= h;
+    problem.SetActiveParams(xp.data(), xp.size());
+    problem.ComputeErrors(ep);
+    problem.SetActiveParams(xm.data(), xm.size());
+    problem.ComputeErrors(em);
+    for (std::size_t i = 0; i < e0.size(); ++i) J(i, j) = (ep[i] - em[i]) / (2.0 * h);
+  }
+  problem.SetActiveParams(x.data(), x.size());
+  const Eigen::MatrixXd covariance = (J.transpose() * J).inverse();
+  return sigma * covariance.diagonal().cwiseSqrt();
+}
+
+// Predicted RMS errors of a Tsai calibration (all eleven parameters) at
+// model: of the camera centre (mm), the rotation (radians) and f (pixels).
+struct PredictedTsaiErrors {
+  double centre = 0.0;
+  double angle = 0.0;
+  double f = 0.0;
+};
+inline PredictedTsaiErrors PredictTsaiErrors(const CameraModelTsai& model, const std::vector<math::Vec3d>& points3d,
+                                             const std::vector<math::Vec2d>& points2d, double sigma) {
+  auto copy = std::make_shared<CameraModelTsai>(model);
+  const auto n = static_cast<Eigen::Index>(points3d.size());
+  Eigen::MatrixXd S(3, n), R(2, n);
+  for (Eigen::Index k = 0; k < n; ++k) {
+    for (int r = 0; r < 3; ++r) S(r, k) = points3d[k][r];
+    for (int r = 0; r < 2; ++r) R(r, k) = points2d[k][r];
+  }
+  auto func = std::make_shared<math::OptiErrorFunc>(S, R);
+  func->AddTransform(std::make_shared<OptiTransformCameraModelIS>(copy));
+  auto set = std::make_shared<OptiParameterSetCameraModelTsai>(*copy);
+  set->SelectActiveParams("tx ty tz rx ry rz cx cy f sx kappa1");
+  math::OptiMizerLM problem;
+  problem.AddParameterSet(set);
+  problem.AddErrorFunc(func);
+  const Eigen::VectorXd s = PredictedStdDev(problem, sigma);
+  return {s.head<3>().norm(), s.segment<3>(3).norm(), s(8)};
+}
+
+}  // namespace cam::synthetic
