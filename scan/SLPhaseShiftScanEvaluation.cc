@@ -1,0 +1,71 @@
+#include "scan/SLPhaseShiftScanEvaluation.h"
+
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+#include <vector>
+
+#include "scan/FastAtan2.h"
+#include "scan/WorkerRanges.h"
+
+namespace scan {
+
+SLPhaseShiftScanEvaluation::SLPhaseShiftScanEvaluation(std::shared_ptr<SLPhaseShiftPatternSequence> sequence)
+    : m_sequence(std::move(sequence)) {
+  if (!m_sequence) {
+    throw std::invalid_argument("SLPhaseShiftScanEvaluation::SLPhaseShiftScanEvaluation - sequence is nullptr.");
+  }
+}
+
+void SLPhaseShiftScanEvaluation::Evaluate(const SLScannedImagesStore& store) {
+  m_phaseImage.reset();
+  m_amplitudeImage.reset();
+  m_meanImage.reset();
+  const auto frames = store.GrayImagesOf(*m_sequence);
+  const std::size_t n = frames.size();
+  if (n < 3) return;
+  const std::uint32_t w = frames.front()->width;
+  const std::uint32_t h = frames.front()->height;
+  std::vector<const img::uint8*> pixels;
+  for (const auto& frame : frames) {
+    if (!frame->SameSize(w, h)) return;
+    pixels.push_back(frame->data);
+  }
+  auto phase = std::make_shared<img::UniImage<float>>(w, h);
+  auto amplitude = std::make_shared<img::UniImage<float>>(w, h);
+  auto mean = std::make_shared<img::UniImage<float>>(w, h);
+
+  std::vector<double> sines(n);
+  std::vector<double> cosines(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    sines[i] = std::sin(-2.0 * std::numbers::pi * double(i) / double(n));
+    cosines[i] = std::cos(-2.0 * std::numbers::pi * double(i) / double(n));
+  }
+  const double amplitudeScale = 2.0 / double(n);
+  const auto count = static_cast<float>(n);
+  float* phaseOut = phase->data;
+  float* amplitudeOut = amplitude->data;
+  float* meanOut = mean->data;
+  RunOnWorkers(std::size_t(w) * h, m_workerCount == 0 ? HardwareWorkerCount() : m_workerCount,
+               [&](std::size_t begin, std::size_t end) {
+                 for (std::size_t j = begin; j < end; ++j) {
+                   std::uint32_t sum = 0;
+                   double x = 0.0;
+                   double y = 0.0;
+                   for (std::size_t i = 0; i < n; ++i) {
+                     const img::uint8 v = pixels[i][j];
+                     sum += v;
+                     x += v * cosines[i];
+                     y += v * sines[i];
+                   }
+                   amplitudeOut[j] = static_cast<float>(amplitudeScale * std::sqrt(x * x + y * y));
+                   meanOut[j] = static_cast<float>(sum) / count;
+                   phaseOut[j] = PhaseInPeriods(y, x);
+                 }
+               });
+  m_phaseImage = std::move(phase);
+  m_amplitudeImage = std::move(amplitude);
+  m_meanImage = std::move(mean);
+}
+
+}  // namespace scan
