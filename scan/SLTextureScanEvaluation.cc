@@ -65,10 +65,10 @@ void ApplyWhiteBalance(img::UniImage<img::RGB8>& image, double red, double green
     double r = std::max(0.0, red * p.r), g = std::max(0.0, green * p.g), b = std::max(0.0, blue * p.b);
     const double largest = std::max({r, g, b});
     if (largest > 255.0) {
-      const double f = 255.0 / largest;
-      r *= f;
-      g *= f;
-      b *= f;
+      // Multiply first: the largest channel then lands on 255 exactly.
+      r = r * 255.0 / largest;
+      g = g * 255.0 / largest;
+      b = b * 255.0 / largest;
     }
     p = img::RGB8::FromRGB(static_cast<img::uint8>(r), static_cast<img::uint8>(g), static_cast<img::uint8>(b));
   }
