@@ -40,9 +40,23 @@ test-tsan: deps
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest -L threaded --output-on-failure -j $(JOBS)
 
+# Until the virtual rig exists: render the patterns of a coded-light and a
+# PSK scan, hand each pattern image back as its own camera frame, decode, and
+# show what came out (report.json, PFM maps and *_preview.png in build/demo).
+DEMO_DIR = build/demo
 demo: build
 	$(TARVELIN) --version
-	$(TARVELIN) --help
+	rm -rf $(DEMO_DIR)
+	@for mode in coded psk; do \
+	  d=$(DEMO_DIR)/$$mode; \
+	  $(TARVELIN) patterns --projector 1280x800 --mode $$mode --gamma 1 --texture grey --out $$d/patterns || exit 1; \
+	  mkdir -p $$d/frames && cp $$d/patterns/scan.xml $$d/frames/ || exit 1; \
+	  for f in $$d/patterns/pattern_*.png; do \
+	    n=$$(basename $$f); ln -s ../patterns/$$n $$d/frames/frame_$${n#pattern_} || exit 1; \
+	  done; \
+	  $(TARVELIN) decode --frames $$d/frames --out $$d/decoded || exit 1; \
+	  cat $$d/decoded/report.json; \
+	done
 
 bench: build
 	@for b in $(RELEASE_DIR)/bench/*Benchmark; do echo "== $$b"; $$b || exit 1; done
