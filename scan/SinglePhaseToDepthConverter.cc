@@ -49,9 +49,11 @@ void CheckGradients(img::UniImage<std::uint8_t>& quality, const img::UniImage<fl
   const std::uint32_t w = quality.width, h = quality.height;
   for (std::uint32_t y = 1; y + 1 < h; ++y) {
     const float* row = phase.data + std::size_t(y) * w;
+    const float* rowAbove = row - w;
+    const float* rowBelow = row + w;
     std::uint8_t* q = quality.Row(y);
     for (std::uint32_t x = 1; x + 1 < w; ++x) {
-      const float right = row[x + 1], left = row[x - 1], lower = row[x + w], upper = row[x - w];
+      const float right = row[x + 1], left = row[x - 1], lower = rowBelow[x], upper = rowAbove[x];
       const bool bad = right < 0.0f || left < 0.0f || lower < 0.0f || upper < 0.0f ||
                        double(right - left) * e[0] + double(lower - upper) * e[1] < 0.0;
       if (bad && q[x] > 1) q[x] = 1;

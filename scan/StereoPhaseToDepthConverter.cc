@@ -270,8 +270,10 @@ bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& resul
       const std::size_t c[4] = {std::size_t(y) * w2 + x, std::size_t(y) * w2 + x + 1, std::size_t(y + 1) * w2 + x,
                                 std::size_t(y + 1) * w2 + x + 1};
       bool usable = true;
-      for (std::size_t k : c) usable = usable && quality2.data[k] >= kMinQuality && keyA2.data[k] >= 0.0f &&
-                                       keyB2.data[k] >= 0.0f;
+      for (std::size_t k : c) {
+        usable = usable && quality2.data[k] >= kMinQuality && std::isfinite(keyA2.data[k]) &&
+                 std::isfinite(keyB2.data[k]);
+      }
       if (!usable) continue;
       math::Vec2d quad[4];
       for (int k = 0; k < 4; ++k) quad[k] = {keyA2.data[c[k]], keyB2.data[c[k]]};

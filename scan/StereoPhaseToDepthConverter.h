@@ -18,8 +18,8 @@ namespace scan {
 //
 // Choices: the triangulated point is the point on camera 1's ray closest to
 // camera 2's ray; its depth is stored and it is the point compared with the
-// projector. Key quads need quality ≥ 0.002 and non-negative keys at all
-// four corners. The optional gap image (camera 1's size) holds the ray gap
+// projector. Key quads need quality ≥ 0.002 and finite keys at all four
+// corners. The optional gap image (camera 1's size) holds the ray gap
 // (mm) of each stored depth and 0 elsewhere. Matches are computed on
 // camera-2 rows in parallel and merged in row order afterwards, so the
 // result does not depend on the thread count; where several matches reach
