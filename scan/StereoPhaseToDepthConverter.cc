@@ -93,17 +93,23 @@ void EpipolarImage(img::UniImage<float>& image, const EpipolarFrame& frame, cons
   }
 }
 
-// The 4000 × 4000 key index of camera 1: per bin (first key along the
-// rows) a run of pixel indices, counting-sort layout. Bin b holds
-// pixels[begin[b] … end[b]).
+// The 4000 × 4000 key index of camera 1 in counting-sort layout: bins in
+// row-major order (first key along the rows), entries sorted by bin. One
+// table of 32-bit values serves first as the counts and then, after the
+// fill, as each bin's end; a bin's start is the end of the bin before it.
+// Entries carry their keys, so that scanning a bin reads memory in order.
 struct KeyIndex {
-  std::vector<std::uint32_t> begin;
+  struct Entry {
+    std::uint32_t pixel;
+    float keyA;
+    float keyB;
+  };
   std::vector<std::uint32_t> end;
-  std::vector<std::uint32_t> pixels;
+  std::vector<Entry> entries;
 
   void Build(const img::UniImage<float>& keyA, const img::UniImage<float>& keyB, const img::UniImage<float>& quality) {
     const std::size_t n = std::size_t(keyA.size);
-    end.assign(std::size_t(kBins) * kBins, 0);  // the counts first
+    end.assign(std::size_t(kBins) * kBins, 0);
     std::vector<std::uint32_t> binOf(n, UINT32_MAX);
     for (std::size_t i = 0; i < n; ++i) {
       int a, b;
@@ -111,18 +117,20 @@ struct KeyIndex {
       binOf[i] = std::uint32_t(b) * kBins + std::uint32_t(a);
       ++end[binOf[i]];
     }
-    begin.resize(end.size());
     std::uint32_t sum = 0;
-    for (std::size_t b = 0; b < end.size(); ++b) {
-      begin[b] = sum;
-      sum += end[b];
-      end[b] = begin[b];  // the fill cursor, the run's end when filled
+    for (std::uint32_t& e : end) {  // counts → starts (the fill cursors)
+      const std::uint32_t count = e;
+      e = sum;
+      sum += count;
     }
-    pixels.resize(sum);
+    entries.resize(sum);
     for (std::size_t i = 0; i < n; ++i) {
-      if (binOf[i] != UINT32_MAX) pixels[end[binOf[i]]++] = std::uint32_t(i);
+      if (binOf[i] != UINT32_MAX) entries[end[binOf[i]]++] = {std::uint32_t(i), keyA.data[i], keyB.data[i]};
     }
   }
+  // The entries of bins first … last (one run, first ≤ last).
+  std::uint32_t Begin(std::size_t first) const { return first == 0 ? 0 : end[first - 1]; }
+  std::uint32_t End(std::size_t last) const { return end[last]; }
 };
 
 struct Match {
@@ -286,10 +294,12 @@ bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& resul
       const int b0 = ClampBin(minB * kBins - 1.0), b1 = ClampBin(maxB * kBins + 1.0);
       for (int b = b0; b <= b1; ++b) {
         const std::size_t row = std::size_t(b) * kBins;
-        for (std::uint32_t e = index.begin[row + a0]; e < index.end[row + a1]; ++e) {
-          const std::uint32_t i = index.pixels[e];
-          const math::Vec2d st =
-              InverseBilinear({keyA1.data[i], keyB1.data[i]}, quad[0], quad[1], quad[2], quad[3]);
+        for (std::uint32_t e = index.Begin(row + a0), last = index.End(row + a1); e < last; ++e) {
+          const KeyIndex::Entry& entry = index.entries[e];
+          // Blends with weights in [0, 1] stay inside the quad's box.
+          if (entry.keyA < minA || entry.keyA > maxA || entry.keyB < minB || entry.keyB > maxB) continue;
+          const std::uint32_t i = entry.pixel;
+          const math::Vec2d st = InverseBilinear({entry.keyA, entry.keyB}, quad[0], quad[1], quad[2], quad[3]);
           if (!InUnit(st[0]) || !InUnit(st[1])) continue;
           math::Vec3d ray1, ray2;
           if (!camera1.PixelToCameraRay(ray1, {double(i % w1), double(i / w1)}) ||

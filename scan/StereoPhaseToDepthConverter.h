@@ -26,8 +26,9 @@ namespace scan {
 // one camera-1 pixel the one with the smaller projector error is kept (the
 // earlier on a tie).
 //
-// Memory: a 4000 × 4000-bin key index (two tables of 64 000 000 bytes) is
-// built per call and released before returning.
+// Memory: a 4000 × 4000-bin key index (one table of 64 000 000 bytes of
+// bin ends, and 12 bytes per indexed pixel) is built per call and released
+// before returning.
 class StereoPhaseToDepthConverter {
  public:
   enum Orientation { kHorizontal = 0, kVertical = 1, kBoth = 2 };

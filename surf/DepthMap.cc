@@ -55,9 +55,10 @@ bool DepthMap::ComputeTriangleMesh(std::vector<float>& vertices, std::vector<std
 
   // World points of all valid pixels first (rows in parallel); a pixel is
   // valid when its depth is finite and positive and its ray can be formed.
-  std::vector<math::Vec3f> world(n);
-  std::vector<std::uint32_t> indexMap(n);
-#pragma omp parallel for schedule(static)
+  std::unique_ptr<math::Vec3f[]> world(new math::Vec3f[n]);
+  std::unique_ptr<std::uint32_t[]> indexMap(new std::uint32_t[n]);
+  std::size_t validCount = 0;
+#pragma omp parallel for schedule(static) reduction(+ : validCount)
   for (std::int64_t y = 0; y < std::int64_t(h); ++y) {
     for (std::uint32_t x = 0; x < w; ++x) {
       const std::size_t i = std::size_t(y) * w + x;
@@ -70,8 +71,12 @@ bool DepthMap::ComputeTriangleMesh(std::vector<float>& vertices, std::vector<std
       }
       world[i] = math::Vec3f(wTc.MultP(ray * (double(d) / ray[2])));
       indexMap[i] = std::isfinite(world[i][0] + world[i][1] + world[i][2]) ? kPending : kNoVertex;
+      validCount += indexMap[i] == kPending;
     }
   }
+  vertices.reserve(3 * validCount);
+  textureCoordinates.reserve(2 * validCount);
+  indices.reserve(6 * validCount);
 
   std::uint32_t count = 0;
   const float invW = 1.0f / float(w), invH = 1.0f / float(h);
