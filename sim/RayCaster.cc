@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/ParallelFor.h"
+
 namespace sim {
 namespace {
 
@@ -30,9 +32,21 @@ bool IsFinite(const math::Vec3d& v) {
 
 Albedo Multiply(const Albedo& a, const Albedo& b) { return {a[0] * b[0], a[1] * b[1], a[2] * b[2]}; }
 
+// What Embree reports for one ray.
+struct EmbreeHit {
+  unsigned geomID;
+  unsigned primID;
+  float t, u, v;
+  math::Vec3f normal;
+};
+
+// Rays per packet: 16 matches the widest vector units Embree supports and
+// works (emulated) on narrower ones.
+constexpr int kPacket = 16;
+
 // Rays per work item of the parallel loops: large enough to amortise the
-// scheduling, small enough to balance two threads on a small batch.
-constexpr std::ptrdiff_t kBlock = 256;
+// scheduling, small enough to balance the threads on a small batch.
+constexpr std::ptrdiff_t kBlock = 1024;
 
 }  // namespace
 
@@ -54,7 +68,14 @@ struct RayCaster::Impl {
                              (deviceError.empty() ? "" : ": " + deviceError));
   }
 
+  // The normalised direction; false for a ray that cannot be cast.
+  static bool Normalize(const Ray& ray, math::Vec3d& direction);
+  // The hit from Embree's triangle, refined in double precision.
+  void Finish(const Ray& ray, const math::Vec3d& direction, const EmbreeHit& found,
+              Hit& hit) const;
   void IntersectOne(const Ray& ray, RTCIntersectContext& context, Hit& hit) const;
+  // Up to kPacket rays as one packet.
+  void IntersectPacket(const Ray* rays, Hit* hits, int count, RTCIntersectContext& context) const;
   bool OccludedOne(const Segment& segment, RTCIntersectContext& context) const;
 };
 
@@ -114,33 +135,22 @@ RayCaster::~RayCaster() = default;
 
 std::size_t RayCaster::GetNumTriangles() const { return m_impl->triangleCount; }
 
-void RayCaster::Impl::IntersectOne(const Ray& ray, RTCIntersectContext& context, Hit& hit) const {
-  hit = Hit();
+bool RayCaster::Impl::Normalize(const Ray& ray, math::Vec3d& direction) {
   const double length = ray.direction.Length();
-  if (!(length > 0) || !std::isfinite(length) || !IsFinite(ray.origin)) return;
-  const math::Vec3d d = ray.direction / length;
+  if (!(length > 0) || !std::isfinite(length) || !IsFinite(ray.origin)) return false;
+  direction = ray.direction / length;
+  return true;
+}
 
-  RTCRayHit rh;
-  rh.ray.org_x = static_cast<float>(ray.origin[0]);
-  rh.ray.org_y = static_cast<float>(ray.origin[1]);
-  rh.ray.org_z = static_cast<float>(ray.origin[2]);
-  rh.ray.dir_x = static_cast<float>(d[0]);
-  rh.ray.dir_y = static_cast<float>(d[1]);
-  rh.ray.dir_z = static_cast<float>(d[2]);
-  rh.ray.tnear = 0.f;
-  rh.ray.tfar = std::numeric_limits<float>::infinity();
-  rh.ray.time = 0.f;
-  rh.ray.mask = 0xFFFFFFFFu;
-  rh.ray.id = 0;
-  rh.ray.flags = 0;
-  rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-  rh.hit.primID = RTC_INVALID_GEOMETRY_ID;
-  rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
-  rtcIntersect1(scene, &context, &rh);
-  if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return;
-
-  const ObjectData& object = objects[rh.hit.geomID];
-  const TriMesh::Triangle& tri = object.triangles[rh.hit.primID];
+void RayCaster::Impl::Finish(const Ray& ray, const math::Vec3d& d, const EmbreeHit& found,
+                             Hit& out) const {
+  if (found.geomID == RTC_INVALID_GEOMETRY_ID) {
+    out = Hit();
+    return;
+  }
+  Hit hit;
+  const ObjectData& object = objects[found.geomID];
+  const TriMesh::Triangle& tri = object.triangles[found.primID];
   const math::Vec3d v0 = ToVec3d(object.positions[tri[0]]);
   const math::Vec3d e1 = ToVec3d(object.positions[tri[1]]) - v0;
   const math::Vec3d e2 = ToVec3d(object.positions[tri[2]]) - v0;
@@ -148,7 +158,7 @@ void RayCaster::Impl::IntersectOne(const Ray& ray, RTCIntersectContext& context,
   const double nn = n.LengthSquared();
   const double denominator = math::Dot(d, n);
 
-  double t = rh.ray.tfar, b1 = rh.hit.u, b2 = rh.hit.v;
+  double t = found.t, b1 = found.u, b2 = found.v;
   if (nn > 0 && denominator != 0) {
     const double refined = math::Dot(v0 - ray.origin, n) / denominator;
     if (std::isfinite(refined) && refined >= 0) {
@@ -169,10 +179,9 @@ void RayCaster::Impl::IntersectOne(const Ray& ray, RTCIntersectContext& context,
 
   hit.distance = t;
   hit.point = ray.origin + d * t;
-  hit.normal = nn > 0 ? math::Vec3f(n / std::sqrt(nn))
-                      : math::Vec3f(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z).GetNormalized();
-  hit.objectId = static_cast<std::int32_t>(rh.hit.geomID);
-  hit.triangle = rh.hit.primID;
+  hit.normal = nn > 0 ? math::Vec3f(n / std::sqrt(nn)) : found.normal.GetNormalized();
+  hit.objectId = static_cast<std::int32_t>(found.geomID);
+  hit.triangle = found.primID;
   const auto f0 = static_cast<float>(b0), f1 = static_cast<float>(b1),
              f2 = static_cast<float>(b2);
   Albedo albedo = object.uniformAlbedo;
@@ -185,6 +194,76 @@ void RayCaster::Impl::IntersectOne(const Ray& ray, RTCIntersectContext& context,
     albedo = Multiply(albedo, object.texture->Lookup(st[0], st[1]));
   }
   hit.albedo = albedo;
+  out = hit;
+}
+
+void RayCaster::Impl::IntersectOne(const Ray& ray, RTCIntersectContext& context, Hit& hit) const {
+  math::Vec3d d;
+  if (!Normalize(ray, d)) {
+    hit = Hit();
+    return;
+  }
+  RTCRayHit rh;
+  rh.ray.org_x = static_cast<float>(ray.origin[0]);
+  rh.ray.org_y = static_cast<float>(ray.origin[1]);
+  rh.ray.org_z = static_cast<float>(ray.origin[2]);
+  rh.ray.dir_x = static_cast<float>(d[0]);
+  rh.ray.dir_y = static_cast<float>(d[1]);
+  rh.ray.dir_z = static_cast<float>(d[2]);
+  rh.ray.tnear = 0.f;
+  rh.ray.tfar = std::numeric_limits<float>::infinity();
+  rh.ray.time = 0.f;
+  rh.ray.mask = 0xFFFFFFFFu;
+  rh.ray.id = 0;
+  rh.ray.flags = 0;
+  rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+  rh.hit.primID = RTC_INVALID_GEOMETRY_ID;
+  rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+  rtcIntersect1(scene, &context, &rh);
+  const EmbreeHit found{rh.hit.geomID, rh.hit.primID, rh.ray.tfar, rh.hit.u, rh.hit.v,
+                        math::Vec3f(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z)};
+  Finish(ray, d, found, hit);
+}
+
+void RayCaster::Impl::IntersectPacket(const Ray* rays, Hit* hits, int count,
+                                      RTCIntersectContext& context) const {
+  alignas(64) int valid[kPacket];
+  alignas(64) RTCRayHit16 rh;
+  math::Vec3d d[kPacket];
+  for (int k = 0; k < kPacket; ++k) {
+    valid[k] = k < count && Normalize(rays[k], d[k]) ? -1 : 0;
+    rh.ray.tnear[k] = 0.f;
+    rh.ray.tfar[k] = std::numeric_limits<float>::infinity();
+    rh.ray.time[k] = 0.f;
+    rh.ray.mask[k] = 0xFFFFFFFFu;
+    rh.ray.id[k] = static_cast<unsigned>(k);
+    rh.ray.flags[k] = 0;
+    rh.hit.geomID[k] = RTC_INVALID_GEOMETRY_ID;
+    rh.hit.primID[k] = RTC_INVALID_GEOMETRY_ID;
+    rh.hit.instID[0][k] = RTC_INVALID_GEOMETRY_ID;
+    if (!valid[k]) {
+      rh.ray.org_x[k] = rh.ray.org_y[k] = rh.ray.org_z[k] = 0.f;
+      rh.ray.dir_x[k] = rh.ray.dir_y[k] = 0.f;
+      rh.ray.dir_z[k] = 1.f;
+      continue;
+    }
+    rh.ray.org_x[k] = static_cast<float>(rays[k].origin[0]);
+    rh.ray.org_y[k] = static_cast<float>(rays[k].origin[1]);
+    rh.ray.org_z[k] = static_cast<float>(rays[k].origin[2]);
+    rh.ray.dir_x[k] = static_cast<float>(d[k][0]);
+    rh.ray.dir_y[k] = static_cast<float>(d[k][1]);
+    rh.ray.dir_z[k] = static_cast<float>(d[k][2]);
+  }
+  rtcIntersect16(valid, scene, &context, &rh);
+  for (int k = 0; k < count; ++k) {
+    if (!valid[k]) {
+      hits[k] = Hit();
+      continue;
+    }
+    const EmbreeHit found{rh.hit.geomID[k], rh.hit.primID[k], rh.ray.tfar[k], rh.hit.u[k],
+                          rh.hit.v[k], math::Vec3f(rh.hit.Ng_x[k], rh.hit.Ng_y[k], rh.hit.Ng_z[k])};
+    Finish(rays[k], d[k], found, hits[k]);
+  }
 }
 
 bool RayCaster::Impl::OccludedOne(const Segment& segment, RTCIntersectContext& context) const {
@@ -216,14 +295,16 @@ void RayCaster::Intersect(std::span<const Ray> rays, std::span<Hit> hits) const 
   }
   const auto n = static_cast<std::ptrdiff_t>(rays.size());
   const std::ptrdiff_t blocks = (n + kBlock - 1) / kBlock;
-#pragma omp parallel for schedule(dynamic, 1) if (blocks > 1)
-  for (std::ptrdiff_t b = 0; b < blocks; ++b) {
+  ParallelFor(blocks, [&](std::ptrdiff_t b) {
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
     const std::ptrdiff_t end = std::min(n, (b + 1) * kBlock);
-    for (std::ptrdiff_t i = b * kBlock; i < end; ++i) m_impl->IntersectOne(rays[i], context, hits[i]);
-  }
+    for (std::ptrdiff_t i = b * kBlock; i < end; i += kPacket) {
+      const int count = static_cast<int>(std::min<std::ptrdiff_t>(kPacket, end - i));
+      m_impl->IntersectPacket(&rays[i], &hits[i], count, context);
+    }
+  });
 }
 
 Hit RayCaster::Intersect(const Ray& ray) const {
@@ -240,15 +321,14 @@ void RayCaster::Occluded(std::span<const Segment> segments, std::span<std::uint8
   }
   const auto n = static_cast<std::ptrdiff_t>(segments.size());
   const std::ptrdiff_t blocks = (n + kBlock - 1) / kBlock;
-#pragma omp parallel for schedule(dynamic, 1) if (blocks > 1)
-  for (std::ptrdiff_t b = 0; b < blocks; ++b) {
+  ParallelFor(blocks, [&](std::ptrdiff_t b) {
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     const std::ptrdiff_t end = std::min(n, (b + 1) * kBlock);
     for (std::ptrdiff_t i = b * kBlock; i < end; ++i) {
       blocked[i] = m_impl->OccludedOne(segments[i], context) ? 1 : 0;
     }
-  }
+  });
 }
 
 bool RayCaster::Occluded(const Segment& segment) const {

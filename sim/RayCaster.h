@@ -48,8 +48,8 @@ struct RayCasterOptions {
 // the triangle's plane to about 1e-12 mm relative, well below the float
 // precision of the acceleration structure.
 //
-// Every query is const and thread-safe. The batch queries run a parallel
-// loop (OpenMP) over the batch.
+// Every query is const and thread-safe. The batch queries spread the batch
+// over the hardware threads (see ParallelFor).
 class RayCaster {
  public:
   // Throws std::runtime_error ("sim::RayCaster::RayCaster - text") when the
