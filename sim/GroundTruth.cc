@@ -1,6 +1,8 @@
 #include "sim/GroundTruth.h"
 
+#include <algorithm>
 #include <cmath>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -58,18 +60,25 @@ GroundTruth ComputeGroundTruth(const RayCaster& caster, const RaySource& camera)
   truth.point.ResetSize(w, h);
   truth.objectId.ResetSize(w, h);
   const math::Frame4d cTw = camera.GetWorldTCamera().GetInverse();
-  std::vector<Ray> rays(w);
-  std::vector<Hit> hits(w);
-  std::vector<std::uint8_t> valid(w);
-  for (std::uint32_t y = 0; y < h; ++y) {
-    for (std::uint32_t x = 0; x < w; ++x) {
-      valid[x] = camera.GetPixelRay(x, y, rays[x]) ? 1 : 0;
-      if (!valid[x]) rays[x] = Ray();  // a zero direction misses
+  // Rows in bands, so that each batch keeps every thread busy.
+  constexpr std::uint32_t kBand = 32;
+  std::vector<Ray> rays(std::size_t{w} * kBand);
+  std::vector<Hit> hits(rays.size());
+  std::vector<std::uint8_t> valid(rays.size());
+  for (std::uint32_t y0 = 0; y0 < h; y0 += kBand) {
+    const std::uint32_t rows = std::min(kBand, h - y0);
+    const std::size_t n = std::size_t{w} * rows;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double x = static_cast<double>(i % w), y = static_cast<double>(y0 + i / w);
+      valid[i] = camera.GetPixelRay(x, y, rays[i]) ? 1 : 0;
+      if (!valid[i]) rays[i] = Ray();  // a zero direction misses
     }
-    caster.Intersect(rays, hits);
-    for (std::uint32_t x = 0; x < w; ++x) {
-      const Hit& hit = hits[x];
-      if (valid[x] && hit.IsHit()) {
+    caster.Intersect(std::span<const Ray>(rays.data(), n), std::span<Hit>(hits.data(), n));
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint32_t x = static_cast<std::uint32_t>(i % w),
+                          y = y0 + static_cast<std::uint32_t>(i / w);
+      const Hit& hit = hits[i];
+      if (valid[i] && hit.IsHit()) {
         truth.depth(x, y) = static_cast<float>(cTw.MultP(hit.point)[2]);
         truth.point(x, y) = hit.point;
         truth.objectId(x, y) = hit.objectId;

@@ -141,8 +141,8 @@ ProceduralMesh MakeChamferedBox(const BoxSpec& spec, double resolution) {
     double triangles = 0;
     for (int i = 0; i < 3; ++i) {
       const int j = (i + 1) % 3, k = (i + 2) % 3;
-      triangles += 2 * 2.0 * axisCells[j] * axisCells[k];     // faces
-      triangles += 4 * 2.0 * axisCells[i] * chamferCells;     // edge chamfers
+      triangles += 2 * 2.0 * axisCells[j] * axisCells[k];  // faces
+      triangles += 4 * 2.0 * axisCells[i] * chamferCells;  // edge chamfers
     }
     triangles += 8.0 * chamferCells * chamferCells;  // corners
     Require(triangles <= double(kMaxProceduralTriangles), "MakeChamferedBox",
@@ -222,8 +222,7 @@ ProceduralMesh MakeChamferedBox(const BoxSpec& spec, double resolution) {
           auto id = [m](int i, int j) { return j * (m + 1) - j * (j - 1) / 2 + i; };
           for (int j = 0; j <= m; ++j) {
             for (int i = 0; i + j <= m; ++i) {
-              const std::array<double, 3> w = {double(i) / m, double(j) / m,
-                                               double(m - i - j) / m};
+              const std::array<double, 3> w = {double(i) / m, double(j) / m, double(m - i - j) / m};
               ids.push_back(addVertex(point(d, w, {}), w[0], w[1]));
             }
           }

@@ -52,9 +52,13 @@ void ExpectClosedAndOriented(const TriMesh& mesh) {
 // and the points at barycentric (1/6, 1/6, 2/3) and its rotations).
 template <typename F>
 void ForSamplePoints(const TriMesh& mesh, F&& f) {
-  static const double w[][3] = {{1, 0, 0},         {0.5, 0.5, 0},     {0, 0.5, 0.5},
-                                {0.5, 0, 0.5},     {1. / 3, 1. / 3, 1. / 3},
-                                {1. / 6, 1. / 6, 2. / 3}, {2. / 3, 1. / 6, 1. / 6},
+  static const double w[][3] = {{1, 0, 0},
+                                {0.5, 0.5, 0},
+                                {0, 0.5, 0.5},
+                                {0.5, 0, 0.5},
+                                {1. / 3, 1. / 3, 1. / 3},
+                                {1. / 6, 1. / 6, 2. / 3},
+                                {2. / 3, 1. / 6, 1. / 6},
                                 {1. / 6, 2. / 3, 1. / 6}};
   for (std::size_t t = 0; t < mesh.triangles.size(); ++t) {
     for (const auto& b : w) {
@@ -95,7 +99,8 @@ TEST(Procedural, SphereLiesWithinItsTessellationBound) {
   EXPECT_GE(sphere.mesh.GetNumTriangles(), cells * std::ceil(kPi * R / 4.0) * 2 - 2 * cells);
   for (const math::Vec3f& p : sphere.mesh.positions) EXPECT_NEAR(p.Length(), R, 1e-5);
   double worst = 0;
-  ForSamplePoints(sphere.mesh, [&](const math::Vec3d& p) { worst = std::max(worst, R - p.Length()); });
+  ForSamplePoints(sphere.mesh,
+                  [&](const math::Vec3d& p) { worst = std::max(worst, R - p.Length()); });
   EXPECT_LE(worst, sphere.tessellationError);
   // The bound is tight enough to be a useful tolerance.
   EXPECT_GE(worst, 0.4 * sphere.tessellationError);
@@ -239,7 +244,8 @@ TEST(Procedural, BlobHasNoSymmetry) {
   std::mt19937_64 rng(3);
   std::normal_distribution<double> normal;
   std::vector<math::Vec3d> dirs(2000);
-  for (math::Vec3d& d : dirs) d = math::Vec3d(normal(rng), normal(rng), normal(rng)).GetNormalized();
+  for (math::Vec3d& d : dirs)
+    d = math::Vec3d(normal(rng), normal(rng), normal(rng)).GetNormalized();
   for (std::size_t m = 0; m < maps.size(); ++m) {
     double largest = 0;
     for (const math::Vec3d& d : dirs) {
@@ -278,9 +284,9 @@ TEST(AlbedoTexture, CheckerCellsAndBilinearRepeat) {
   const auto tex = AlbedoTexture::MakeChecker(4, 2, white, black, 8);
   EXPECT_EQ(tex->GetImage().width, 32u);
   EXPECT_EQ(tex->GetImage().height, 16u);
-  EXPECT_EQ(tex->Lookup(0.125f, 0.25f), white);  // centre of cell (0, 0)
-  EXPECT_EQ(tex->Lookup(0.375f, 0.25f), black);  // cell (1, 0)
-  EXPECT_EQ(tex->Lookup(0.375f, 0.75f), white);  // cell (1, 1)
+  EXPECT_EQ(tex->Lookup(0.125f, 0.25f), white);   // centre of cell (0, 0)
+  EXPECT_EQ(tex->Lookup(0.375f, 0.25f), black);   // cell (1, 0)
+  EXPECT_EQ(tex->Lookup(0.375f, 0.75f), white);   // cell (1, 1)
   EXPECT_EQ(tex->Lookup(1.125f, -0.75f), white);  // repeats
   // Half way between two pixel centres across a cell border.
   const Albedo mid = tex->Lookup(0.25f, 0.25f);

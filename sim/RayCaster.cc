@@ -30,7 +30,9 @@ bool IsFinite(const math::Vec3d& v) {
   return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
 }
 
-Albedo Multiply(const Albedo& a, const Albedo& b) { return {a[0] * b[0], a[1] * b[1], a[2] * b[2]}; }
+Albedo Multiply(const Albedo& a, const Albedo& b) {
+  return {a[0] * b[0], a[1] * b[1], a[2] * b[2]};
+}
 
 // What Embree reports for one ray.
 struct EmbreeHit {
@@ -71,8 +73,7 @@ struct RayCaster::Impl {
   // The normalised direction; false for a ray that cannot be cast.
   static bool Normalize(const Ray& ray, math::Vec3d& direction);
   // The hit from Embree's triangle, refined in double precision.
-  void Finish(const Ray& ray, const math::Vec3d& direction, const EmbreeHit& found,
-              Hit& hit) const;
+  void Finish(const Ray& ray, const math::Vec3d& direction, const EmbreeHit& found, Hit& hit) const;
   void IntersectOne(const Ray& ray, RTCIntersectContext& context, Hit& hit) const;
   // Up to kPacket rays as one packet.
   void IntersectPacket(const Ray* rays, Hit* hits, int count, RTCIntersectContext& context) const;
@@ -182,8 +183,7 @@ void RayCaster::Impl::Finish(const Ray& ray, const math::Vec3d& d, const EmbreeH
   hit.normal = nn > 0 ? math::Vec3f(n / std::sqrt(nn)) : found.normal.GetNormalized();
   hit.objectId = static_cast<std::int32_t>(found.geomID);
   hit.triangle = found.primID;
-  const auto f0 = static_cast<float>(b0), f1 = static_cast<float>(b1),
-             f2 = static_cast<float>(b2);
+  const auto f0 = static_cast<float>(b0), f1 = static_cast<float>(b1), f2 = static_cast<float>(b2);
   Albedo albedo = object.uniformAlbedo;
   if (!object.albedo.empty()) {
     albedo = object.albedo[tri[0]] * f0 + object.albedo[tri[1]] * f1 + object.albedo[tri[2]] * f2;
@@ -220,8 +220,9 @@ void RayCaster::Impl::IntersectOne(const Ray& ray, RTCIntersectContext& context,
   rh.hit.primID = RTC_INVALID_GEOMETRY_ID;
   rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
   rtcIntersect1(scene, &context, &rh);
-  const EmbreeHit found{rh.hit.geomID, rh.hit.primID, rh.ray.tfar, rh.hit.u, rh.hit.v,
-                        math::Vec3f(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z)};
+  const EmbreeHit found{rh.hit.geomID, rh.hit.primID,
+                        rh.ray.tfar,   rh.hit.u,
+                        rh.hit.v,      math::Vec3f(rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z)};
   Finish(ray, d, found, hit);
 }
 
@@ -260,8 +261,10 @@ void RayCaster::Impl::IntersectPacket(const Ray* rays, Hit* hits, int count,
       hits[k] = Hit();
       continue;
     }
-    const EmbreeHit found{rh.hit.geomID[k], rh.hit.primID[k], rh.ray.tfar[k], rh.hit.u[k],
-                          rh.hit.v[k], math::Vec3f(rh.hit.Ng_x[k], rh.hit.Ng_y[k], rh.hit.Ng_z[k])};
+    const EmbreeHit found{
+        rh.hit.geomID[k], rh.hit.primID[k],
+        rh.ray.tfar[k],   rh.hit.u[k],
+        rh.hit.v[k],      math::Vec3f(rh.hit.Ng_x[k], rh.hit.Ng_y[k], rh.hit.Ng_z[k])};
     Finish(rays[k], d[k], found, hits[k]);
   }
 }

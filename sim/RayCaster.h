@@ -20,8 +20,8 @@ struct Ray {
 // The first surface a ray meets.
 struct Hit {
   double distance = std::numeric_limits<double>::infinity();  // mm along the ray; ∞ for a miss
-  math::Vec3d point;          // world, mm
-  math::Vec3f normal;         // unit geometric normal of the triangle, by its winding (outward)
+  math::Vec3d point;                                          // world, mm
+  math::Vec3f normal;          // unit geometric normal of the triangle, by its winding (outward)
   std::int32_t objectId = -1;  // scene object id; −1 for a miss
   std::uint32_t triangle = 0;  // index into the object's triangles
   Albedo albedo;               // reflectance at the point

@@ -160,7 +160,8 @@ TEST(RayCaster, TurntableTurnsObjectsButNotPanels) {
   std::uniform_real_distribution<double> jitter(-25, 25);
   int compared = 0;
   for (int i = 0; i < 500; ++i) {
-    const Ray ray{{20 + jitter(rng), 80 + jitter(rng), 100}, {jitter(rng) / 100, jitter(rng) / 100, -1}};
+    const Ray ray{{20 + jitter(rng), 80 + jitter(rng), 100},
+                  {jitter(rng) / 100, jitter(rng) / 100, -1}};
     const Hit now = after.Intersect(ray);
     if (now.objectId != ball) continue;
     const Hit then = before.Intersect({back.MultP(ray.origin), back.MultV(ray.direction)});
@@ -213,10 +214,9 @@ TEST(RayCaster, AlbedoIsInterpolatedOrLookedUp) {
   const int plain = scene.AddMesh(triangle, math::FTrans(0.0, 0.0, -5.0), {0.25f, 0.5f, 0.75f});
 
   ProceduralMesh panel = MakePanel({200, 100});
-  panel.mesh.texture =
-      AlbedoTexture::MakeChecker(4, 2, {1.f, 0.8f, 0.6f}, {0.1f, 0.1f, 0.1f});
-  const int textured =
-      scene.AddProcedural(ObjectKind::kPanel, panel, math::FTrans(0.0, 0.0, -50.0), {0.5f, 0.5f, 0.5f});
+  panel.mesh.texture = AlbedoTexture::MakeChecker(4, 2, {1.f, 0.8f, 0.6f}, {0.1f, 0.1f, 0.1f});
+  const int textured = scene.AddProcedural(ObjectKind::kPanel, panel, math::FTrans(0.0, 0.0, -50.0),
+                                           {0.5f, 0.5f, 0.5f});
   const RayCaster caster(scene);
 
   // At (2, 3): barycentric weights 0.5, 0.2, 0.3.
@@ -254,9 +254,9 @@ TEST(RayCaster, BatchesAgreeWithSingleRaysAndMissesAreMarked) {
   std::uniform_real_distribution<double> u(-60, 60);
   std::vector<Ray> rays(3000);
   for (Ray& ray : rays) ray = {{u(rng), u(rng), 200}, {u(rng) / 400, u(rng) / 400, -1}};
-  rays[7].direction = {0, 0, 0};                   // invalid
-  rays[8] = {{0, 0, 200}, {0, 0, 1}};              // away from everything
-  rays[9] = {{0, 0, std::nan("")}, {0, 0, -1}};    // invalid
+  rays[7].direction = {0, 0, 0};                 // invalid
+  rays[8] = {{0, 0, 200}, {0, 0, 1}};            // away from everything
+  rays[9] = {{0, 0, std::nan("")}, {0, 0, -1}};  // invalid
   std::vector<Hit> hits(rays.size());
   caster.Intersect(rays, hits);
   int hitCount = 0;
@@ -337,7 +337,8 @@ TEST(GroundTruth, PlaneFacingTheCameraHasConstantDepth) {
 
 TEST(GroundTruth, SphereDepthAndBackground) {
   Scene scene;
-  scene.AddProcedural(ObjectKind::kSphere, MakeSphere({30}, 1.0), math::Frame4d(), {0.5f, 0.5f, 0.5f});
+  scene.AddProcedural(ObjectKind::kSphere, MakeSphere({30}, 1.0), math::Frame4d(),
+                      {0.5f, 0.5f, 0.5f});
   const RayCaster caster(scene);
   const Pinhole camera(41, 41, 100, 100, 20, 20, LookAt({0, 0, 200}, {0, 0, 0}, {0, 1, 0}));
   const GroundTruth truth = ComputeGroundTruth(caster, camera);

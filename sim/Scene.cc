@@ -98,10 +98,9 @@ int Scene::AddProcedural(ObjectKind kind, ProceduralMesh object,
   return AddObject(std::move(o));
 }
 
-int Scene::AddPanel(const PanelSpec& spec, const math::Frame4d& world_T_panel,
-                    const Albedo& albedo, std::string name) {
-  return AddProcedural(ObjectKind::kPanel, MakePanel(spec), world_T_panel, albedo,
-                       std::move(name));
+int Scene::AddPanel(const PanelSpec& spec, const math::Frame4d& world_T_panel, const Albedo& albedo,
+                    std::string name) {
+  return AddProcedural(ObjectKind::kPanel, MakePanel(spec), world_T_panel, albedo, std::move(name));
 }
 
 const SceneObject& Scene::GetObject(int id) const {
@@ -133,6 +132,8 @@ math::Frame4d Scene::GetObjectPose(int id) const {
   return m_turntable.GetMotion() * object.world_T_object;
 }
 
-TriMesh Scene::GetWorldMesh(int id) const { return GetObject(id).mesh.Transformed(GetObjectPose(id)); }
+TriMesh Scene::GetWorldMesh(int id) const {
+  return GetObject(id).mesh.Transformed(GetObjectPose(id));
+}
 
 }  // namespace sim

@@ -35,8 +35,8 @@ struct Turntable {
 struct SceneObject {
   std::string name;
   ObjectKind kind = ObjectKind::kMesh;
-  TriMesh mesh;                  // object coordinates, mm
-  math::Frame4d world_T_object;  // the pose at turntable angle 0
+  TriMesh mesh;                     // object coordinates, mm
+  math::Frame4d world_T_object;     // the pose at turntable angle 0
   Albedo albedo{0.8f, 0.8f, 0.8f};  // where the mesh has no per-vertex albedo
   bool onTurntable = true;          // background panels stand still
   double tessellationError = 0;     // distance bound mesh ↔ analytic surface, mm

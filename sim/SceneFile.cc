@@ -1,15 +1,14 @@
 #include "sim/SceneFile.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <initializer_list>
-#include <string_view>
-#include <vector>
+#include <nlohmann/json.hpp>
 #include <numbers>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "foundation/img/ImageIO.h"
 
@@ -24,13 +23,16 @@ constexpr double kMaxLength = 1e5;  // mm
 // Where in the file a value sits, for messages: "objects[2].texture".
 class Context {
  public:
-  Context(const std::string& source, std::string path) : m_source(source), m_path(std::move(path)) {}
+  Context(const std::string& source, std::string path)
+      : m_source(source), m_path(std::move(path)) {}
 
   Context Child(const std::string& key) const { return {m_source, Where(key)}; }
   Context Element(std::size_t index) const {
     return {m_source, m_path + "[" + std::to_string(index) + "]"};
   }
-  std::string Where(const std::string& key) const { return m_path.empty() ? key : m_path + "." + key; }
+  std::string Where(const std::string& key) const {
+    return m_path.empty() ? key : m_path + "." + key;
+  }
   [[noreturn]] void Fail(const std::string& text) const {
     throw SceneFileError(m_source + ": " + (m_path.empty() ? "" : m_path + ": ") + text);
   }
@@ -130,8 +132,8 @@ std::vector<double> GetNumbers(const json& object, const Context& context, const
                                std::size_t count, double lo, double hi, bool loExcluded) {
   const json& value = object.at(key);
   if (!value.is_array() || value.size() != count) {
-    context.Fail(key, "expected an array of " + std::to_string(count) + " numbers, got " +
-                          Show(value));
+    context.Fail(key,
+                 "expected an array of " + std::to_string(count) + " numbers, got " + Show(value));
   }
   std::vector<double> result;
   const Context inner = context.Child(key);
@@ -140,8 +142,8 @@ std::vector<double> GetNumbers(const json& object, const Context& context, const
     if (!value[i].is_number()) element.Fail("expected a number, got " + Show(value[i]));
     const double x = value[i].get<double>();
     if (!std::isfinite(x) || x < lo || x > hi || (loExcluded && x == lo)) {
-      element.Fail(std::string("must be a number ") + (loExcluded ? "> " : ">= ") +
-                   ShowNumber(lo) + " and <= " + ShowNumber(hi) + ", got " + Show(value[i]));
+      element.Fail(std::string("must be a number ") + (loExcluded ? "> " : ">= ") + ShowNumber(lo) +
+                   " and <= " + ShowNumber(hi) + ", got " + Show(value[i]));
     }
     result.push_back(x);
   }
@@ -208,8 +210,8 @@ ObjectDescription ReadObject(const json& value, const Context& context) {
   ObjectDescription o;
   o.kind = ReadKind(value, context);
   auto keys = [&](std::initializer_list<std::string_view> own) {
-    std::vector<std::string_view> all = {"type",   "name",   "position", "rotation_deg",
-                                         "albedo", "texture"};
+    std::vector<std::string_view> all = {"type",         "name",   "position",
+                                         "rotation_deg", "albedo", "texture"};
     if (o.kind != ObjectKind::kMesh) all.push_back("resolution");
     all.insert(all.end(), own.begin(), own.end());
     CheckKeys(value, context, all, std::string("a ") + ToString(o.kind));
@@ -293,9 +295,7 @@ const json* GetArray(const json& root, const Context& context, const char* key) 
 }
 
 json ToJson(const math::Vec3d& v) { return json::array({v[0], v[1], v[2]}); }
-json ToJson(const Albedo& a) {
-  return json::array({double(a[0]), double(a[1]), double(a[2])});
-}
+json ToJson(const Albedo& a) { return json::array({double(a[0]), double(a[1]), double(a[2])}); }
 json ToJson(const TextureDescription& t) {
   json j = json::object();
   if (t.file.empty()) {
@@ -351,7 +351,7 @@ SceneDescription ParseSceneDescription(std::string_view text, const std::string&
   json document;
   try {
     document = json::parse(text.begin(), text.end());
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // syntax errors and numbers out of range
     root.Fail(std::string("not valid JSON: ") + e.what());
   }
   CheckObject(document, root);
@@ -502,7 +502,8 @@ Scene BuildScene(const SceneDescription& d, const MeshLoader& loadMesh,
         case ObjectKind::kMesh:
         case ObjectKind::kPanel: {
           if (!loadMesh) context.Fail("mesh objects need a mesh-file reader");
-          const std::filesystem::path path = o.file.is_absolute() ? o.file : d.baseDirectory / o.file;
+          const std::filesystem::path path =
+              o.file.is_absolute() ? o.file : d.baseDirectory / o.file;
           try {
             object.mesh = loadMesh(path);
           } catch (const std::exception& e) {
@@ -534,8 +535,8 @@ Scene BuildScene(const SceneDescription& d, const MeshLoader& loadMesh,
     }
   }
   try {
-    scene.SetTurntable({d.turntableCentre, d.turntableAxis,
-                        d.turntableAngleDeg * std::numbers::pi / 180});
+    scene.SetTurntable(
+        {d.turntableCentre, d.turntableAxis, d.turntableAngleDeg * std::numbers::pi / 180});
   } catch (const std::invalid_argument& e) {
     Context(sourceName, "turntable").Fail(Reason(e));
   }

@@ -41,9 +41,11 @@ namespace sim {
 // that a misspelt key is not silently ignored. An object's pose is
 // translation(position)·Rz·Ry·Rx with the angles of rotation_deg; objects
 // stand on the turntable, panels do not. Texture "file" and mesh "file"
-// are relative to the scene file's folder; a texture is either a file or a
-// checker ("checker": [cells along s, cells along t], cell (0, 0) in the
-// object's albedo, the others in "albedo2").
+// are relative to the scene file's folder. A texture is either an image
+// file, whose values are multiplied by the albedo, or a checker
+// ("checker": [cells along s, cells along t]) whose cells alternate between
+// the albedo (cell (0, 0)) and "albedo2". Procedural objects carry texture
+// coordinates from their surface parameters; a loaded mesh needs its own.
 
 struct TextureDescription {
   std::filesystem::path file;  // empty for a checker

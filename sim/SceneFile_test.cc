@@ -80,8 +80,10 @@ TEST(SceneFile, ExampleParsesAndBuilds) {
   EXPECT_EQ(d.baseDirectory, "/data/rigs");
 
   std::filesystem::path loaded;
-  const Scene scene = BuildScene(
-      d, [&](const std::filesystem::path& p) { loaded = p; return LoadTriangle(p); });
+  const Scene scene = BuildScene(d, [&](const std::filesystem::path& p) {
+    loaded = p;
+    return LoadTriangle(p);
+  });
   EXPECT_EQ(loaded, std::filesystem::path("/data/rigs/part.ply"));
   ASSERT_EQ(scene.GetNumObjects(), 7u);
   EXPECT_EQ(scene.GetObject(5).kind, ObjectKind::kMesh);
@@ -188,16 +190,23 @@ TEST(SceneFile, InvalidJsonReportsTheLine) {
   EXPECT_NE(message.find("line 3"), std::string::npos) << message;
 }
 
+TEST(SceneFile, NumbersBeyondDoubleAreInvalidJson) {
+  const std::string message = ErrorOf("{\"noise_sigma\": 5e5555}");
+  EXPECT_EQ(message.rfind("t.json: not valid JSON: ", 0), 0u) << message;
+}
+
 TEST(SceneFile, ObjectsThatCannotBeBuiltNameTheirPlace) {
   EXPECT_EQ(BuildErrorOf(R"({"objects": [{"type": "sphere"},
                                          {"type": "torus", "major_radius": 10, "minor_radius": 12}]})"),
             "t.json: objects[1]: cannot build the torus: The radii must be positive, the minor "
             "radius below the major one.");
-  EXPECT_EQ(BuildErrorOf(R"({"objects": [{"type": "box", "size": [10, 10, 10], "chamfer": 6}]})"),
-            "t.json: objects[0]: cannot build the box: The chamfer must be in (0, smallest side / 2).");
-  EXPECT_EQ(BuildErrorOf(R"({"objects": [{"type": "sphere", "radius": 10000, "resolution": 0.001}]})")
-                .rfind("t.json: objects[0]: cannot build the sphere: Resolution 0.001", 0),
-            0u);
+  EXPECT_EQ(
+      BuildErrorOf(R"({"objects": [{"type": "box", "size": [10, 10, 10], "chamfer": 6}]})"),
+      "t.json: objects[0]: cannot build the box: The chamfer must be in (0, smallest side / 2).");
+  EXPECT_EQ(
+      BuildErrorOf(R"({"objects": [{"type": "sphere", "radius": 10000, "resolution": 0.001}]})")
+          .rfind("t.json: objects[0]: cannot build the sphere: Resolution 0.001", 0),
+      0u);
   EXPECT_EQ(BuildErrorOf(R"({"objects": [{"type": "mesh", "file": "a.ply"}]})"),
             "t.json: objects[0]: mesh objects need a mesh-file reader");
   EXPECT_EQ(BuildErrorOf(R"({"objects": [{"type": "mesh", "file": "a.ply"}]})",

@@ -24,7 +24,8 @@ Albedo AlbedoTexture::Lookup(float s, float t) const {
   const double y = wrap(static_cast<double>(t) * h - 0.5, h);
   const int x0 = static_cast<int>(x) % w, y0 = static_cast<int>(y) % h;
   const int x1 = (x0 + 1) % w, y1 = (y0 + 1) % h;
-  const float fx = static_cast<float>(x - std::floor(x)), fy = static_cast<float>(y - std::floor(y));
+  const float fx = static_cast<float>(x - std::floor(x)),
+              fy = static_cast<float>(y - std::floor(y));
   auto value = [&](int px, int py) {
     const img::RGB8& c = m_image(static_cast<std::uint32_t>(px), static_cast<std::uint32_t>(py));
     return Albedo(c.r / 255.f, c.g / 255.f, c.b / 255.f);
@@ -89,28 +90,6 @@ TriMesh TriMesh::Transformed(const math::Frame4d& a_T_mesh) const {
     p = math::Vec3f(a_T_mesh.MultP(math::Vec3d(p)));
   }
   return result;
-}
-
-void TriMesh::Append(const TriMesh& other) {
-  const auto offset = static_cast<std::uint32_t>(positions.size());
-  const bool hadAlbedo = !albedo.empty() || positions.empty();
-  const bool hadTexCoords = !texCoords.empty() || positions.empty();
-  if (!other.albedo.empty() && !hadAlbedo) albedo.assign(positions.size(), Albedo(1.f, 1.f, 1.f));
-  if (!other.texCoords.empty() && !hadTexCoords) texCoords.assign(positions.size(), math::Vec2f());
-  positions.insert(positions.end(), other.positions.begin(), other.positions.end());
-  if (!other.albedo.empty()) {
-    albedo.insert(albedo.end(), other.albedo.begin(), other.albedo.end());
-  } else if (!albedo.empty()) {
-    albedo.resize(positions.size(), Albedo(1.f, 1.f, 1.f));
-  }
-  if (!other.texCoords.empty()) {
-    texCoords.insert(texCoords.end(), other.texCoords.begin(), other.texCoords.end());
-  } else if (!texCoords.empty()) {
-    texCoords.resize(positions.size(), math::Vec2f());
-  }
-  for (const Triangle& t : other.triangles) {
-    triangles.push_back(Triangle(t[0] + offset, t[1] + offset, t[2] + offset));
-  }
 }
 
 TriMesh FromV3dMesh(const v3d::Mesh& mesh) {

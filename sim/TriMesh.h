@@ -68,11 +68,6 @@ struct TriMesh {
 
   // Positions mapped through a_T_mesh (computed in double).
   TriMesh Transformed(const math::Frame4d& a_T_mesh) const;
-
-  // Appends other's vertices and triangles. Attributes present in only one
-  // of the two meshes are filled with 1 (albedo) or 0 (texture coordinates)
-  // for the other's vertices; the texture is kept when it is this mesh's.
-  void Append(const TriMesh& other);
 };
 
 // The triangles (and quads, split along their first diagonal) of a viewer
