@@ -39,9 +39,11 @@ class AlbedoTexture {
   img::RGBImage m_image;
 };
 
-// The indexed triangle mesh the virtual rig casts rays against: a value type
-// (copyable, no change counters), positions in float like the ray caster's
-// acceleration structure. Triangles wind counter-clockwise seen from the
+// The indexed triangle mesh the virtual rig casts rays against: a plain,
+// copyable value with reflectance in floats, positions in float like the
+// ray caster's acceleration structure. (v3d::Mesh is the viewer's
+// container: not copyable, change counters, 8-bit colours; FromV3dMesh
+// converts.) Triangles wind counter-clockwise seen from the
 // side their normal points to (outside of closed objects).
 //
 // Per-vertex albedo and texture coordinates are each either empty or one
