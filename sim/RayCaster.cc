@@ -77,7 +77,13 @@ struct RayCaster::Impl {
   void IntersectOne(const Ray& ray, RTCIntersectContext& context, Hit& hit) const;
   // Up to kPacket rays as one packet.
   void IntersectPacket(const Ray* rays, Hit* hits, int count, RTCIntersectContext& context) const;
+  // The ray of a segment without its ends; false for a segment too short
+  // or not finite.
+  static bool SegmentRay(const Segment& segment, double eps, math::Vec3d& origin,
+                         math::Vec3d& direction, double& tfar);
   bool OccludedOne(const Segment& segment, RTCIntersectContext& context) const;
+  void OccludedPacket(const Segment* segments, std::uint8_t* blocked, int count,
+                      RTCIntersectContext& context) const;
 };
 
 RayCaster::RayCaster(const Scene& scene, const RayCasterOptions& options)
@@ -269,27 +275,63 @@ void RayCaster::Impl::IntersectPacket(const Ray* rays, Hit* hits, int count,
   }
 }
 
-bool RayCaster::Impl::OccludedOne(const Segment& segment, RTCIntersectContext& context) const {
+bool RayCaster::Impl::SegmentRay(const Segment& segment, double eps, math::Vec3d& origin,
+                                 math::Vec3d& direction, double& tfar) {
   const math::Vec3d delta = segment.to - segment.from;
   const double length = delta.Length();
-  const double eps = options.occlusionEpsilon;
   if (!std::isfinite(length) || !IsFinite(segment.from) || length <= 2 * eps) return false;
-  const math::Vec3d d = delta / length;
+  origin = segment.from;
+  direction = delta / length;
+  tfar = length - eps;
+  return true;
+}
+
+bool RayCaster::Impl::OccludedOne(const Segment& segment, RTCIntersectContext& context) const {
+  const double eps = options.occlusionEpsilon;
+  math::Vec3d o, d;
+  double tfar = 0;
+  if (!SegmentRay(segment, eps, o, d, tfar)) return false;
   RTCRay ray;
-  ray.org_x = static_cast<float>(segment.from[0]);
-  ray.org_y = static_cast<float>(segment.from[1]);
-  ray.org_z = static_cast<float>(segment.from[2]);
+  ray.org_x = static_cast<float>(o[0]);
+  ray.org_y = static_cast<float>(o[1]);
+  ray.org_z = static_cast<float>(o[2]);
   ray.dir_x = static_cast<float>(d[0]);
   ray.dir_y = static_cast<float>(d[1]);
   ray.dir_z = static_cast<float>(d[2]);
   ray.tnear = static_cast<float>(eps);
-  ray.tfar = static_cast<float>(length - eps);
+  ray.tfar = static_cast<float>(tfar);
   ray.time = 0.f;
   ray.mask = 0xFFFFFFFFu;
   ray.id = 0;
   ray.flags = 0;
   rtcOccluded1(scene, &context, &ray);
   return ray.tfar < 0.f;  // set to −∞ on a hit
+}
+
+void RayCaster::Impl::OccludedPacket(const Segment* segments, std::uint8_t* blocked, int count,
+                                     RTCIntersectContext& context) const {
+  const double eps = options.occlusionEpsilon;
+  alignas(64) int valid[kPacket];
+  alignas(64) RTCRay16 ray;
+  for (int k = 0; k < kPacket; ++k) {
+    math::Vec3d o, d(0, 0, 1);
+    double tfar = 0;
+    valid[k] = k < count && SegmentRay(segments[k], eps, o, d, tfar) ? -1 : 0;
+    ray.org_x[k] = static_cast<float>(o[0]);
+    ray.org_y[k] = static_cast<float>(o[1]);
+    ray.org_z[k] = static_cast<float>(o[2]);
+    ray.dir_x[k] = static_cast<float>(d[0]);
+    ray.dir_y[k] = static_cast<float>(d[1]);
+    ray.dir_z[k] = static_cast<float>(d[2]);
+    ray.tnear[k] = static_cast<float>(eps);
+    ray.tfar[k] = static_cast<float>(tfar);
+    ray.time[k] = 0.f;
+    ray.mask[k] = 0xFFFFFFFFu;
+    ray.id[k] = static_cast<unsigned>(k);
+    ray.flags[k] = 0;
+  }
+  rtcOccluded16(valid, scene, &context, &ray);
+  for (int k = 0; k < count; ++k) blocked[k] = valid[k] && ray.tfar[k] < 0.f ? 1 : 0;
 }
 
 void RayCaster::Intersect(std::span<const Ray> rays, std::span<Hit> hits) const {
@@ -328,8 +370,9 @@ void RayCaster::Occluded(std::span<const Segment> segments, std::span<std::uint8
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     const std::ptrdiff_t end = std::min(n, (b + 1) * kBlock);
-    for (std::ptrdiff_t i = b * kBlock; i < end; ++i) {
-      blocked[i] = m_impl->OccludedOne(segments[i], context) ? 1 : 0;
+    for (std::ptrdiff_t i = b * kBlock; i < end; i += kPacket) {
+      const int count = static_cast<int>(std::min<std::ptrdiff_t>(kPacket, end - i));
+      m_impl->OccludedPacket(&segments[i], &blocked[i], count, context);
     }
   });
 }

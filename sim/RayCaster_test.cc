@@ -201,6 +201,21 @@ TEST(RayCaster, PanelOccludesSegmentsThatCrossIt) {
   std::vector<std::uint8_t> blocked(segments.size(), 7);
   caster.Occluded(segments, blocked);
   EXPECT_EQ(blocked, (std::vector<std::uint8_t>{1, 0, 1, 0}));
+
+  // Batches of many packets, the last one partial, agree with single segments.
+  std::mt19937_64 rng(4);
+  std::uniform_real_distribution<double> u(-120, 350);
+  std::vector<Segment> many(1001);
+  for (Segment& s : many) s = {{u(rng), u(rng) / 4, u(rng) / 4}, {u(rng), u(rng) / 4, u(rng)}};
+  std::vector<std::uint8_t> manyBlocked(many.size());
+  caster.Occluded(many, manyBlocked);
+  int count = 0;
+  for (std::size_t i = 0; i < many.size(); ++i) {
+    EXPECT_EQ(manyBlocked[i], caster.Occluded(many[i]) ? 1 : 0) << i;
+    count += manyBlocked[i];
+  }
+  EXPECT_GT(count, 100);
+  EXPECT_LT(count, 900);
 }
 
 TEST(RayCaster, AlbedoIsInterpolatedOrLookedUp) {
