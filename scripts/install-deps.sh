@@ -12,6 +12,7 @@ PACKAGES=(
   libcminpack-dev                   # Levenberg–Marquardt (lmdif)
   libpugixml-dev                    # XML files and settings
   libcli11-dev nlohmann-json3-dev   # the tarvelin command and its reports
+  libembree-dev                     # ray casting of the virtual rig (Embree 3)
 )
 
 missing=()
