@@ -74,7 +74,7 @@ bool AddTexture(PLib3MFBase* model, PLib3MFBase* mesh, const img::RGBImage& imag
     std::cerr << kStep << " (PNG encoding failed)\n";
     return false;
   }
-  Handle attachment, texture, handler;
+  Handle attachment, texture, handler, defaultHandler;
   std::string path = kTexturePath, relationship = kTextureRelationship;
   LIB3MFRESULT r = NMR::lib3mf_model_addattachmentutf8(model, path.data(), relationship.data(), attachment.Out());
   if (r != LIB3MF_OK) return Fail(kStep, r, model);
@@ -102,6 +102,11 @@ bool AddTexture(PLib3MFBase* model, PLib3MFBase* mesh, const img::RGBImage& imag
     r = NMR::lib3mf_propertyhandler_settexture(handler.Get(), static_cast<DWORD>(t), &corners);
     if (r != LIB3MF_OK) return Fail(kStep, r, handler.Get());
   }
+  // A mesh with triangle properties needs an object-level default.
+  r = NMR::lib3mf_object_createdefaultpropertyhandler(mesh, defaultHandler.Out());
+  if (r != LIB3MF_OK) return Fail(kStep, r, mesh);
+  r = NMR::lib3mf_defaultpropertyhandler_settexture(defaultHandler.Get(), textureID, 0.f, 0.f);
+  if (r != LIB3MF_OK) return Fail(kStep, r, defaultHandler.Get());
   return true;
 }
 
