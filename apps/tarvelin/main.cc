@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+#include "apps/tarvelin/ConvertCommand.h"
+#include "apps/tarvelin/InfoCommand.h"
 #include "foundation/utils/ChunkNode.h"
 
 namespace {
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
   std::string chunkPath;
   auto* chunks = app.add_subcommand("chunks", "Print the chunk tree of a .tarvelinmesh or .tarvelinproj file");
   chunks->add_option("file", chunkPath, "The file to inspect")->required();
+  tarvelin::ConvertCommand convert;
+  CLI::App* convertApp = convert.Register(app);
+  tarvelin::InfoCommand info;
+  CLI::App* infoApp = info.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -53,5 +59,7 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   if (*chunks) return InspectChunks(chunkPath);
+  if (*convertApp) return convert.Run();
+  if (*infoApp) return info.Run();
   return 0;
 }
