@@ -255,9 +255,11 @@ MeshArrays BuildMesh(const ObjContent& content) {
 // The texture named by the first map_Kd line of the material file. False
 // when the material file or the image cannot be read.
 bool LoadMaterialTexture(const fs::path& mtlPath, img::RGBImage& texture) {
-  std::ifstream in(mtlPath, std::ios::binary);
+  // Only regular files: a name such as /dev/stdin must not block the reader.
   std::error_code error;
-  if (!in || fs::is_directory(mtlPath, error)) {
+  std::ifstream in;
+  if (fs::is_regular_file(mtlPath, error)) in.open(mtlPath, std::ios::binary);
+  if (!in.is_open()) {
     std::cerr << "Error: ParseObj - Can't open material file " << mtlPath.string() << "\n";
     return false;
   }
@@ -269,7 +271,7 @@ bool LoadMaterialTexture(const fs::path& mtlPath, img::RGBImage& texture) {
     if (words.empty() || Lower(words[0]) != "map_kd") continue;
     const std::string_view name = RestOfLine(line, words[0]);
     const fs::path image = Resolve(mtlPath.parent_path(), name);
-    if (name.empty() || !img::LoadUniImage(texture, image)) {
+    if (name.empty() || !fs::is_regular_file(image, error) || !img::LoadUniImage(texture, image)) {
       std::cerr << "Error: ParseObj - Could not load the texture image " << image.string() << " named in "
                 << mtlPath.string() << "\n";
       return false;

@@ -122,6 +122,12 @@ TEST(LoadObj, FindsTheMaterialBesideTheObjAndItsTexture) {
   EXPECT_TRUE(mesh.texture.IsEmpty());
   EXPECT_EQ(mesh.texCoords.size(), 4u);
 
+  // A material "file" that is a device is never read (it could block).
+  testing::WriteFileBytes(folder / "device.obj", std::string("mtllib /dev/stdin\n") + kSquare + "f 1 2 3\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(LoadObj(folder / "device.obj", mesh, Quiet()));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("Can't open material file /dev/stdin"), std::string::npos);
+
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(LoadObj(folder / "missing.obj", mesh, Quiet()));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Can't open " + (folder / "missing.obj").string() + "\n");
