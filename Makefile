@@ -4,15 +4,16 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ChunkNode GeoChunk Stl Obj MeshFile
+FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText Stl Obj MeshFile
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 RELEASE_DIR = build/release
 SANITIZE_DIR = build/sanitize
+TSAN_DIR = build/tsan
 FUZZ_DIR = build/fuzz
 TARVELIN = $(RELEASE_DIR)/apps/tarvelin/tarvelin
 
-.PHONY: all deps build test test-sanitize demo bench fuzz format clean
+.PHONY: all deps build test test-sanitize test-tsan demo bench fuzz format clean
 
 all: build
 
@@ -33,9 +34,29 @@ test-sanitize: deps
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# The tests of threaded code (CTest label "threaded") under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DTARVELIN_SANITIZERS=thread -DTARVELIN_BUILD_BENCHMARKS=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest -L threaded --output-on-failure -j $(JOBS)
+
+# Until the virtual rig exists: render the patterns of a coded-light and a
+# PSK scan, hand each pattern image back as its own camera frame, decode, and
+# show what came out (report.json, PFM maps and *_preview.png in build/demo).
+DEMO_DIR = build/demo
 demo: build
 	$(TARVELIN) --version
-	$(TARVELIN) --help
+	rm -rf $(DEMO_DIR)
+	@for mode in coded psk; do \
+	  d=$(DEMO_DIR)/$$mode; \
+	  $(TARVELIN) patterns --projector 1280x800 --mode $$mode --gamma 1 --texture grey --out $$d/patterns || exit 1; \
+	  mkdir -p $$d/frames && cp $$d/patterns/scan.xml $$d/frames/ || exit 1; \
+	  for f in $$d/patterns/pattern_*.png; do \
+	    n=$$(basename $$f); ln -s ../patterns/$$n $$d/frames/frame_$${n#pattern_} || exit 1; \
+	  done; \
+	  $(TARVELIN) decode --frames $$d/frames --out $$d/decoded || exit 1; \
+	  cat $$d/decoded/report.json; \
+	done
 
 bench: build
 	@for b in $(RELEASE_DIR)/bench/*Benchmark; do echo "== $$b"; $$b || exit 1; done

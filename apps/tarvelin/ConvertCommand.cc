@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "apps/tarvelin/Console.h"
 #include "surf/MeshFormats.h"
 
 namespace tarvelin {
@@ -24,18 +25,18 @@ int ConvertCommand::Run() const {
   if (!surf::CanLoad(from)) {
     std::cerr << "Error: cannot read " << in.string() << ": readable formats are " << surf::LoadableExtensions()
               << "\n";
-    return 2;
+    return kExitUsage;
   }
   if (!surf::CanSave(to)) {
     std::cerr << "Error: cannot write " << out.string() << ": writable formats are " << surf::SavableExtensions()
               << "\n";
-    return 2;
+    return kExitUsage;
   }
   surf::GeoItem item;
   surf::GeoSource source = surf::GeoSource::kNone;
   if (!surf::LoadMesh(in, item, {{}, nullptr}, &source)) {
     std::cerr << "Error: could not read " << in.string() << "\n";
-    return 1;
+    return kExitFailure;
   }
   surf::MeshExportOptions options;
   options.plyEncoding = plyAscii ? surf::PlyEncoding::kAscii : surf::PlyEncoding::kBinary;
@@ -43,9 +44,9 @@ int ConvertCommand::Run() const {
   options.obj.textureQuality = textureQuality;
   if (!surf::SaveMesh(out, item, options, source)) {
     std::cerr << "Error: could not write " << out.string() << "\n";
-    return 1;
+    return kExitFailure;
   }
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace tarvelin

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <limits>
 
+#include "apps/tarvelin/Console.h"
 #include "surf/MeshFormats.h"
 #include "v3d/GlEnums.h"
 
@@ -106,26 +107,26 @@ CLI::App* InfoCommand::Register(CLI::App& app) {
 int InfoCommand::Run() const {
   if (IsProject(file)) {
     surf::ScanListData data;
-    if (!surf::LoadProject(file, data)) return 1;
+    if (!surf::LoadProject(file, data)) return kExitFailure;
     std::cout << "file: " << file.string() << "\nformat: project\n";
     DescribeProject(data, std::cout);
-    return 0;
+    return kExitSuccess;
   }
   if (!surf::CanLoad(surf::MeshFormatOf(file))) {
     std::cerr << "Error: cannot read " << file.string() << ": readable formats are " << surf::LoadableExtensions()
               << ", .tarvelinproj, .zentoproj\n";
-    return 2;
+    return kExitUsage;
   }
   surf::GeoItem item;
   surf::GeoSource source = surf::GeoSource::kNone;
   if (!surf::LoadMesh(file, item, {{}, nullptr}, &source)) {
     std::cerr << "Error: could not read " << file.string() << "\n";
-    return 1;
+    return kExitFailure;
   }
   std::cout << "file: " << file.string() << "\n";
   if (source != surf::GeoSource::kNone) std::cout << "source: " << surf::GeoSourceName(source) << "\n";
   DescribeGeoItem(item, std::cout);
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace tarvelin

@@ -5,6 +5,8 @@
 
 #include <iostream>
 
+#include "apps/tarvelin/Commands.h"
+#include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
 #include "foundation/utils/ChunkNode.h"
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
   std::string chunkPath;
   auto* chunks = app.add_subcommand("chunks", "Print the chunk tree of a .tarvelinmesh or .tarvelinproj file");
   chunks->add_option("file", chunkPath, "The file to inspect")->required();
+  tarvelin::PatternsCommand patterns;
+  auto* patternsApp = patterns.Register(app);
+  tarvelin::DecodeCommand decode;
+  auto* decodeApp = decode.Register(app);
   tarvelin::ConvertCommand convert;
   CLI::App* convertApp = convert.Register(app);
   tarvelin::InfoCommand info;
@@ -56,10 +62,18 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
-    return code == 0 ? 0 : 2;
+    return code == 0 ? tarvelin::kExitSuccess : tarvelin::kExitUsage;
   }
-  if (*chunks) return InspectChunks(chunkPath);
-  if (*convertApp) return convert.Run();
-  if (*infoApp) return info.Run();
-  return 0;
+  tarvelin::InstallInterruptHandler();
+  try {
+    if (*chunks) return InspectChunks(chunkPath);
+    if (*patternsApp) return patterns.Run();
+    if (*decodeApp) return decode.Run();
+    if (*convertApp) return convert.Run();
+    if (*infoApp) return info.Run();
+  } catch (const std::exception& e) {
+    std::cerr << "Error: " << e.what() << '\n';
+    return tarvelin::kExitFailure;
+  }
+  return tarvelin::kExitSuccess;
 }

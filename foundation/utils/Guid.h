@@ -12,8 +12,8 @@ namespace utils {
 // scans). Compared byte by byte; the default value is all zeros.
 class Guid {
  public:
-  Guid() = default;
-  explicit Guid(const std::array<std::uint8_t, 16>& bytes) : m_bytes(bytes) {}
+  constexpr Guid() = default;
+  constexpr explicit Guid(const std::array<std::uint8_t, 16>& bytes) : m_bytes(bytes) {}
 
   // A random RFC 4122 version-4 identifier.
   static Guid NewGuid();
@@ -25,7 +25,7 @@ class Guid {
   static std::optional<Guid> FromString(std::string_view text);
 
   bool IsNull() const;
-  const std::array<std::uint8_t, 16>& Bytes() const { return m_bytes; }
+  constexpr const std::array<std::uint8_t, 16>& Bytes() const { return m_bytes; }
   const std::uint8_t* Data() const { return m_bytes.data(); }
   std::uint8_t* Data() { return m_bytes.data(); }
 
