@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText
+FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText SceneFile Stl Obj MeshFile
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 RELEASE_DIR = build/release

@@ -7,6 +7,8 @@
 
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
+#include "apps/tarvelin/ConvertCommand.h"
+#include "apps/tarvelin/InfoCommand.h"
 #include "foundation/utils/ChunkNode.h"
 
 namespace {
@@ -51,6 +53,10 @@ int main(int argc, char** argv) {
   auto* patternsApp = patterns.Register(app);
   tarvelin::DecodeCommand decode;
   auto* decodeApp = decode.Register(app);
+  tarvelin::ConvertCommand convert;
+  CLI::App* convertApp = convert.Register(app);
+  tarvelin::InfoCommand info;
+  CLI::App* infoApp = info.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -63,6 +69,8 @@ int main(int argc, char** argv) {
     if (*chunks) return InspectChunks(chunkPath);
     if (*patternsApp) return patterns.Run();
     if (*decodeApp) return decode.Run();
+    if (*convertApp) return convert.Run();
+    if (*infoApp) return info.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;

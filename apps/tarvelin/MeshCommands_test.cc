@@ -1,0 +1,114 @@
+// `tarvelin convert` and `tarvelin info`, run as a user runs them.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+
+#include "surf/MeshFormats.h"
+#include "surf/testing/TestMeshes.h"
+
+namespace {
+
+using surf::testing::TempFolder;
+
+struct Result {
+  int exitCode = -1;
+  std::string output;  // standard output and standard error
+};
+
+Result RunTarvelin(const std::string& arguments) {
+  const std::string command = std::string(TARVELIN_BINARY) + " " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  Result result;
+  if (!pipe) return result;
+  std::array<char, 4096> buffer;
+  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe)) result.output.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+
+TEST(ConvertCommand, ChainsEveryFormatKeepingTextureWhereBothSidesHaveIt) {
+  TempFolder folder;
+  const surf::MeshArrays grid = surf::testing::MakeGrid(6, 5, true, 8, 8);
+  ASSERT_TRUE(surf::SaveObj(folder / "in.obj", grid));
+
+  ASSERT_EQ(RunTarvelin("convert " + Quoted(folder / "in.obj") + " " + Quoted(folder / "a.tarvelinmesh")).exitCode, 0);
+  ASSERT_EQ(RunTarvelin("convert " + Quoted(folder / "a.tarvelinmesh") + " " + Quoted(folder / "b.OBJ")).exitCode, 0);
+  surf::MeshArrays back;
+  ASSERT_TRUE(surf::LoadObj(folder / "b.OBJ", back, {{}, nullptr}));
+  EXPECT_EQ(back.positions, grid.positions);
+  ASSERT_EQ(back.texCoords.size(), grid.texCoords.size());
+  for (std::size_t i = 0; i < grid.texCoords.size(); ++i) {
+    // OBJ's v grows upwards: 1 − v on each write and read rounds by at most
+    // half an ulp of 1 each time.
+    EXPECT_NEAR(back.texCoords[i][1], grid.texCoords[i][1], 2e-7f);
+    EXPECT_EQ(back.texCoords[i][0], grid.texCoords[i][0]);
+  }
+  ASSERT_TRUE(back.texture.SameSize(grid.texture));
+  EXPECT_TRUE(std::equal(back.texture.data, back.texture.data + back.texture.size, grid.texture.data));
+
+  for (const char* out : {"c.stl", "d.ply", "e.3mf", "f.zentomesh"}) {
+    const Result result = RunTarvelin("convert " + Quoted(folder / "a.tarvelinmesh") + " " + Quoted(folder / out));
+    EXPECT_EQ(result.exitCode, 0) << out << ": " << result.output;
+  }
+  ASSERT_EQ(RunTarvelin("convert --ply-ascii " + Quoted(folder / "c.stl") + " " + Quoted(folder / "g.ply")).exitCode, 0);
+  EXPECT_EQ(surf::testing::ReadFileBytes(folder / "g.ply").rfind("ply\nformat ascii 1.0\n", 0), 0u);
+
+  // STL keeps only the geometry: the same 42 vertices after unification.
+  const Result info = RunTarvelin("info " + Quoted(folder / "c.stl"));
+  ASSERT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_NE(info.output.find("vertices: 42\ntriangles: 60\n"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("textures: 0"), std::string::npos);
+}
+
+TEST(ConvertCommand, UnreadableInputFailsAndUnknownFormatsAreUsageErrors) {
+  TempFolder folder;
+  surf::testing::WriteFileBytes(folder / "broken.stl", std::string(100, 'x'));
+  Result result = RunTarvelin("convert " + Quoted(folder / "broken.stl") + " " + Quoted(folder / "out.obj"));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.output.find("Error: could not read"), std::string::npos) << result.output;
+  EXPECT_EQ(RunTarvelin("convert " + Quoted(folder / "missing.obj") + " " + Quoted(folder / "out.stl")).exitCode, 1);
+  result = RunTarvelin("convert " + Quoted(folder / "broken.stl") + " " + Quoted(folder / "out.xyz"));
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_NE(result.output.find("writable formats are"), std::string::npos);
+  EXPECT_EQ(RunTarvelin("convert " + Quoted(folder / "in.ply") + " " + Quoted(folder / "out.stl")).exitCode, 2);
+  EXPECT_EQ(RunTarvelin("convert only-one-argument.obj").exitCode, 2);
+  EXPECT_EQ(folder.FileNames(), std::vector<std::string>{"broken.stl"});
+}
+
+TEST(InfoCommand, DescribesMeshesAndProjects) {
+  TempFolder folder;
+  surf::ScanListData data;
+  data.scans.push_back(surf::MakeGeoItem(surf::testing::MakeGrid(2, 1, true, 4, 2)));
+  data.scans.back().geo->SetName("front");
+  data.fusionResult = surf::MakeGeoItem(surf::testing::MakeGrid(1, 1, false));
+  ASSERT_TRUE(surf::SaveGeoZentomesh(data, folder / "front.tarvelinmesh", 0));
+  ASSERT_TRUE(surf::SaveProject(folder / "p.tarvelinproj", data));
+
+  Result result = RunTarvelin("info " + Quoted(folder / "front.tarvelinmesh"));
+  ASSERT_EQ(result.exitCode, 0) << result.output;
+  for (const char* line : {"source: ScanList\n", "name: front\n", "vertices: 6\n", "triangles: 4\n",
+                           "bounds min: 0 0 -0.25\n", "bounds max: 2 1 1\n",
+                           "attributes (meshes of 1): normals 1, colours 1, texture coordinates 1, qualities 0\n",
+                           "  texture 0: 4 x 2 BGR 8-bit, used by 1 mesh\n"}) {
+    EXPECT_NE(result.output.find(line), std::string::npos) << line << "in\n" << result.output;
+  }
+  result = RunTarvelin("info " + Quoted(folder / "p.tarvelinproj"));
+  ASSERT_EQ(result.exitCode, 0) << result.output;
+  EXPECT_NE(result.output.find("scans: 1\n"), std::string::npos);
+  EXPECT_NE(result.output.find("fusion result\n"), std::string::npos);
+
+  surf::testing::WriteFileBytes(folder / "cut.tarvelinproj", surf::testing::ReadFileBytes(folder / "p.tarvelinproj").substr(0, 300));
+  result = RunTarvelin("info " + Quoted(folder / "cut.tarvelinproj"));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.output.find("ERROR: Could not get next file in project container."), std::string::npos);
+  EXPECT_EQ(RunTarvelin("info " + Quoted(folder / "notes.txt")).exitCode, 2);
+  EXPECT_EQ(RunTarvelin("info " + Quoted(folder / "missing.obj")).exitCode, 1);
+}
+
+}  // namespace

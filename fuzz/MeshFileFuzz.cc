@@ -1,0 +1,56 @@
+// Feeds arbitrary bytes through the chunk reader into the single-object mesh
+// reader and the project item loader: each either throws a chunk exception
+// or gives items whose meshes keep their invariants and whose texture IDs
+// name existing textures; the result must write back as a tree again.
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "foundation/utils/ChunkNode.h"
+#include "surf/MeshFile.h"
+#include "surf/ProjectFile.h"
+
+namespace {
+
+void CheckItem(const surf::GeoItem& item) {
+  for (const auto& mesh : *item.geo) {
+    const std::size_t n = mesh->GetNumVertices();
+    for (std::size_t size : {mesh->GetVertexNormals().size(), mesh->GetVertexColors().size(),
+                             mesh->GetVertexTexCoords().size(), mesh->GetVertexQualities().size()}) {
+      if (size != 0 && size != n) __builtin_trap();
+    }
+    for (std::uint32_t index : mesh->GetPrims()) {
+      if (index >= n) __builtin_trap();
+    }
+    const std::int32_t id = mesh->GetTextureID();
+    if (id >= 0 && static_cast<std::size_t>(id) >= item.textures.size()) __builtin_trap();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+  utils::ChunkNode::Ptr root;
+  try {
+    root = utils::ChunkNode::Load(in);
+  } catch (const utils::Exception&) {
+    return 0;
+  }
+  if (!root) return 0;
+  try {
+    const surf::GeoItem item = surf::ReadMeshTree(*root);
+    CheckItem(item);
+    (void)surf::WriteMeshTree(item, surf::GeoSource::kScanList);
+  } catch (const utils::Exception&) {
+  }
+  surf::ScanListData project;
+  try {
+    surf::LoadProjectItem(project, *root);
+    for (const auto& scan : project.scans) CheckItem(scan);
+    for (std::size_t i = 0; i < surf::GetNumProjectItems(project); ++i) (void)surf::GetProjectItem(project, i);
+  } catch (const utils::Exception&) {
+  }
+  return 0;
+}
