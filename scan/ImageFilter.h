@@ -67,7 +67,8 @@ class ImageFilter {
     return Changed(m_referenceImage, frame, m_sensitivity);
   }
   std::unique_ptr<img::UniImage<img::uint8>> Take(const img::UniImage<img::uint8>& frame);
-  std::unique_ptr<img::UniImage<img::uint8>> Finish(std::unique_ptr<img::UniImage<img::uint8>> result);
+  std::unique_ptr<img::UniImage<img::uint8>> Finish(
+      std::unique_ptr<img::UniImage<img::uint8>> result);
 
   const vid::SecondsClock m_clock;
   img::UniImage<img::int32> m_sumImage;

@@ -100,8 +100,8 @@ TEST(ImageFilter, HoldingTimeEndsTheWaitWithoutAChange) {
   p.maxPatternHoldingTime = 0.5;
   Clocked c(p);
   EXPECT_FALSE(c.Feed(10, 0.0));
-  EXPECT_FALSE(c.Feed(10, 0.5));  // not more than 0.5 s yet
-  EXPECT_FALSE(c.Feed(10, 0.01)); // time-out: starts skipping, drops this one
+  EXPECT_FALSE(c.Feed(10, 0.5));   // not more than 0.5 s yet
+  EXPECT_FALSE(c.Feed(10, 0.01));  // time-out: starts skipping, drops this one
   EXPECT_TRUE(c.Feed(10, 0.01));
 }
 
@@ -134,7 +134,7 @@ TEST(ImageFilter, NoiseReductionTwoAveragesThreeFramesAfterTheSkip) {
   Clocked c(ChangeDetection(1, 2));
   ImageFilter& f = c.filter;
   c.Feed(0);
-  EXPECT_FALSE(c.Feed(100));  // change: skipped
+  EXPECT_FALSE(c.Feed(100));              // change: skipped
   EXPECT_FALSE(f.Process(Uniform(100)));  // first of three
   EXPECT_EQ(f.GetState(), ImageFilter::kTaking);
   EXPECT_FALSE(f.Process(Uniform(101)));

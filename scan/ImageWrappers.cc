@@ -18,9 +18,8 @@ std::string Describe(const vid::Image& image) {
 }  // namespace
 
 ImageStoreWrapper::ImageStoreWrapper(PatternSource getPattern, CapturedEvent imageCaptured,
-                                     SLScannedImagesStorePtr scannedImages,
-                                     std::size_t cameraIndex, std::size_t patternCount,
-                                     std::uint32_t rotation)
+                                     SLScannedImagesStorePtr scannedImages, std::size_t cameraIndex,
+                                     std::size_t patternCount, std::uint32_t rotation)
     : m_getPattern(std::move(getPattern)),
       m_imageCaptured(std::move(imageCaptured)),
       m_scannedImages(std::move(scannedImages)),

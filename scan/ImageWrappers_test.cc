@@ -225,6 +225,13 @@ TEST(ImageFilterWrapper, FramesThatCannotBeReadAsGreyAreDropped) {
   auto frame = GreyFrame(4, 4, 9);
   frame->format.mediaSubtype = vid::subtype::FromFourcc('M', 'J', 'P', 'G');
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(wrapper.Filter(*frame).drop);
+  // Pixel data shorter than the format says is never read.
+  auto cut = GreyFrame(40, 40, 9);
+  cut->format.height = 400;
+  EXPECT_TRUE(wrapper.Filter(*cut).drop);
+  auto rgb = GreyFrame(40, 40, 9);
+  rgb->format.mediaSubtype = vid::subtype::RGB24;  // 40 bytes a row cannot hold 40 pixels
+  EXPECT_TRUE(wrapper.Filter(*rgb).drop);
 }
 
 TEST(ImageWrappers, DeliveredFramesReachTheStoreThroughTheFilter) {
@@ -283,7 +290,8 @@ TEST(ImageLiveFilter, PassesCopiesAndLimitsTheRate) {
 
 TEST(ImageLiveFilter, ContentChangeDetectorFiresOnceAndIsLetGo) {
   double now = 0.0;
-  auto detector = std::make_shared<vid::ContentChangeDetection>(false, 100.0, 0, [&] { return now; });
+  auto detector =
+      std::make_shared<vid::ContentChangeDetection>(false, 100.0, 0, [&] { return now; });
   ImageLiveFilter filter(20.0, nullptr);
   filter.SetContentChangeDetection(detector);
   const vid::ImagePtr dark = GreyFrame(40, 40, 0);

@@ -109,7 +109,8 @@ void StructuredLightScanner::SetImageCapture(std::shared_ptr<vid::ImageCapture> 
   SyncWithCalibrationArchive(cameraIndex);
   ReadWhiteBalanceFactorsFromArchive(cameraIndex);
   auto archived = m_propertyArchive.find(slot.name);
-  if (archived != m_propertyArchive.end() && properties) properties->SetProperties(archived->second);
+  if (archived != m_propertyArchive.end() && properties)
+    properties->SetProperties(archived->second);
 }
 
 std::shared_ptr<vid::ImageCapture> StructuredLightScanner::GetImageCapture(
@@ -218,7 +219,8 @@ void StructuredLightScanner::AddToCalibrationArchive(std::shared_ptr<cam::Camera
 }
 
 void StructuredLightScanner::SyncWithCalibrationArchive(std::size_t cameraIndex) {
-  if (cameraIndex >= m_cameras.size()) Throw("SyncWithCalibrationArchive", "cameraIndex is invalid.");
+  if (cameraIndex >= m_cameras.size())
+    Throw("SyncWithCalibrationArchive", "cameraIndex is invalid.");
   CameraSlot& slot = m_cameras[cameraIndex];
   if (slot.name.empty()) return;
   if (slot.cameraModel) {
@@ -270,7 +272,8 @@ bool StructuredLightScanner::NextLive(Image& image, std::size_t cameraIndex, con
     slot.liveQueue.reset();
     return false;
   }
-  if (!slot.liveQueue) slot.liveQueue = std::make_shared<vid::ImageQueue>(1, vid::ImageQueue::kReplaceNewest);
+  if (!slot.liveQueue)
+    slot.liveQueue = std::make_shared<vid::ImageQueue>(1, vid::ImageQueue::kReplaceNewest);
   if (!slot.imageCapture->IsCapturing()) {
     slot.framerateMeasure->Reset();
     auto filter = std::make_shared<ImageLiveFilter>(kLiveFrameRate, slot.framerateMeasure);
@@ -315,7 +318,8 @@ void StructuredLightScanner::SetContentChangeDetection(
 
 // --- Results ---
 
-SLScanEvaluationResultPtr StructuredLightScanner::GetEvaluationResult(std::size_t cameraIndex) const {
+SLScanEvaluationResultPtr StructuredLightScanner::GetEvaluationResult(
+    std::size_t cameraIndex) const {
   return Slot(cameraIndex, "GetEvaluationResult").evaluationResult;
 }
 
@@ -327,7 +331,8 @@ bool StructuredLightScanner::HasHighQualityTexture() const {
   return m_highQualityTexture.image && m_highQualityTexture.cameraModel;
 }
 
-std::shared_ptr<img::UniImage<img::RGB8>> StructuredLightScanner::GetHighQualityTextureImage() const {
+std::shared_ptr<img::UniImage<img::RGB8>> StructuredLightScanner::GetHighQualityTextureImage()
+    const {
   if (!m_highQualityTexture.image) return nullptr;
   return std::make_shared<img::UniImage<img::RGB8>>(*m_highQualityTexture.image);
 }

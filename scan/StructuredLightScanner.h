@@ -119,7 +119,9 @@ class StructuredLightScanner : public vid::SetupInfo {
   void RemoveAllCameras() { m_cameras.clear(); }
   std::size_t GetCameraCount() const { return m_cameras.size(); }
   // Throws std::out_of_range for an invalid index.
-  std::string GetCameraName(std::size_t cameraIndex) const { return m_cameras.at(cameraIndex).name; }
+  std::string GetCameraName(std::size_t cameraIndex) const {
+    return m_cameras.at(cameraIndex).name;
+  }
   // Added cameras and present devices accepted by the product's descriptors.
   CameraList GetCameraList() const;
 
@@ -152,7 +154,9 @@ class StructuredLightScanner : public vid::SetupInfo {
                     ProjectorControlPtr control = nullptr);
   const std::string& GetProjectorName() const { return m_projectorName; }
   SLPatternDisplayPtr GetPatternDisplay() const { return m_patternDisplay; }
-  void SetProjectorModel(std::shared_ptr<cam::CameraModel> model) { m_projectorModel = std::move(model); }
+  void SetProjectorModel(std::shared_ptr<cam::CameraModel> model) {
+    m_projectorModel = std::move(model);
+  }
   std::shared_ptr<cam::CameraModel> GetProjectorModel() const { return m_projectorModel; }
   void SetProjectorControl(ProjectorControlPtr control) { m_projectorControl = std::move(control); }
   ProjectorControlPtr GetProjectorControl() const { return m_projectorControl; }

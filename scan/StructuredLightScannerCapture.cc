@@ -154,7 +154,8 @@ void StructuredLightScanner::CapturePatternSequence(const utils::ProgressCallbac
 
 bool StructuredLightScanner::EvaluatePatternSequence(const utils::ProgressCallback& progressIn) {
   if (!m_scan)
-    throw std::logic_error("StructuredLightScanner::EvaluatePatternSequence - scan object is not set.");
+    throw std::logic_error(
+        "StructuredLightScanner::EvaluatePatternSequence - scan object is not set.");
   const utils::ProgressCallback progress = progressIn;
   if (progress && progress(0.0)) return false;
 
@@ -204,8 +205,7 @@ bool StructuredLightScanner::CheckExtendedViewScanDistance(const std::vector<mat
   if (projectorHeight == 0) projectorHeight = m_projectorModel->GetResY();
   const std::uint32_t w = projectorWidth / kReduction;
   const std::uint32_t h = projectorHeight / kReduction;
-  if (w == 0 || h == 0)
-    throw std::logic_error(prefix + "Projector size is below 15 x 15 pixels.");
+  if (w == 0 || h == 0) throw std::logic_error(prefix + "Projector size is below 15 x 15 pixels.");
   std::unique_ptr<cam::CameraModel> projector = m_projectorModel->CloneModel();
   projector->ScaleToResolution(w, h);
 
@@ -233,7 +233,8 @@ bool StructuredLightScanner::CheckExtendedViewScanDistance(const std::vector<mat
 
   std::vector<float> differences;
   for (std::int32_t i = 0; i < a.size; ++i)
-    if (a.data[i] > 0.0f && b.data[i] > 0.0f) differences.push_back(std::fabs(a.data[i] - b.data[i]));
+    if (a.data[i] > 0.0f && b.data[i] > 0.0f)
+      differences.push_back(std::fabs(a.data[i] - b.data[i]));
   float median = 0.0f;
   if (!differences.empty()) {
     auto middle = differences.begin() + static_cast<std::ptrdiff_t>(differences.size() / 2);

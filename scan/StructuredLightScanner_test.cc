@@ -135,7 +135,8 @@ TEST(StructuredLightScanner, InvalidCameraIndicesThrowTheirMessages) {
        [&] { s.SyncWithCalibrationArchive(bad); }},
       {"ReadWhiteBalanceFactorsFromArchive - cameraIndex is invalid.",
        [&] { s.ReadWhiteBalanceFactorsFromArchive(bad); }},
-      {"GetTimeSinceLastNewImage - Invalid camera index.", [&] { s.GetTimeSinceLastNewImage(bad); }},
+      {"GetTimeSinceLastNewImage - Invalid camera index.",
+       [&] { s.GetTimeSinceLastNewImage(bad); }},
       {"NextLiveRGBImage - Invalid camera index.", [&] { s.NextLiveRGBImage(color, bad); }},
       {"GetFocalLengthRatio - Invalid camera index.", [&] { s.GetFocalLengthRatio(bad); }},
   };
@@ -147,9 +148,9 @@ TEST(StructuredLightScanner, InvalidCameraIndicesThrowTheirMessages) {
 TEST(StructuredLightScanner, CameraListCombinesCamerasDevicesAndDescriptors) {
   TestScanner s;
   s.available = {"USB Cam A", "USB Cam B", "Webcam"};
-  s.AddCamera("USB Cam A", false);  // present, no capture: 2
-  s.AddCamera("USB Cam C", false);  // missing, no capture: 1
-  s.AddCamera("Other", false);      // not accepted
+  s.AddCamera("USB Cam A", false);                                     // present, no capture: 2
+  s.AddCamera("USB Cam C", false);                                     // missing, no capture: 1
+  s.AddCamera("Other", false);                                         // not accepted
   s.SetImageCapture(std::make_shared<ManualCapture>("USB Cam D"), 1);  // open, gone: 4
   EXPECT_TRUE(s.GetCameraList().Empty());  // no descriptor accepts anything
 
@@ -168,7 +169,8 @@ TEST(StructuredLightScanner, CameraListCombinesCamerasDevicesAndDescriptors) {
   list = s.GetCameraList();
   EXPECT_EQ(list.Entries().at("Other"), St::Missing);
   EXPECT_EQ(list.Entries().at("Webcam"), St::Available);
-  EXPECT_EQ(list.GetCameraNames({St::Available}), (std::vector<std::string>{"USB Cam B", "Webcam"}));
+  EXPECT_EQ(list.GetCameraNames({St::Available}),
+            (std::vector<std::string>{"USB Cam B", "Webcam"}));
   EXPECT_EQ(list.GetCameraNames().size(), 5u);
 }
 
@@ -273,8 +275,8 @@ TEST(StructuredLightScanner, TextureModeCalibrationColourAndFocalLength) {
   EXPECT_TRUE(s.IsColorCaptureSupported());  // no cameras
   const std::size_t i = s.AddCamera("cam", false);
   EXPECT_FALSE(s.IsColorCaptureSupported());
-  s.SetImageCapture(std::make_shared<ManualCapture>(
-                        "cam", vid::Format{vid::subtype::RGB24, 8, 6, 30.0}), i);
+  s.SetImageCapture(
+      std::make_shared<ManualCapture>("cam", vid::Format{vid::subtype::RGB24, 8, 6, 30.0}), i);
   EXPECT_TRUE(s.IsColorCaptureSupported());
   s.SetImageCapture(std::make_shared<ManualCapture>("cam"), i);  // Y800
   EXPECT_FALSE(s.IsColorCaptureSupported());
@@ -416,7 +418,7 @@ TEST(StructuredLightScanner, EvaluationVisitsEveryCameraAndMapsProgress) {
   for (std::size_t k = 0; k < expected.size(); ++k) EXPECT_DOUBLE_EQ(reported[k], expected[k]);
   EXPECT_TRUE(s.GetEvaluationResult(0));
   EXPECT_FALSE(s.GetEvaluationResult(1));
-  EXPECT_TRUE(s.GetScannedImages(1));  // kept: no result
+  EXPECT_TRUE(s.GetScannedImages(1));      // kept: no result
   EXPECT_FALSE(s.GetEvaluationResult(2));  // released, nothing to evaluate
   EXPECT_TRUE(s.GetEvaluationResult(3));
 

@@ -77,8 +77,8 @@ void DisplayFollowingCamera::StartCapture(std::shared_ptr<vid::ImageStore> store
 
 void DisplayFollowingCamera::Run() {
   using Clock = std::chrono::steady_clock;
-  const auto period = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(m_options.period));
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_options.period));
   std::vector<std::uint8_t> buffer(std::size_t(m_stride) * m_options.height);
   auto next = Clock::now();
   bool flag = false;

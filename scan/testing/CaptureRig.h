@@ -27,8 +27,8 @@ namespace scan::testing {
 class RecordingPatternDisplay : public SLPatternDisplay {
  public:
   struct Shown {
-    double time;          // vid::SteadySeconds()
-    SLPatternPtr pattern; // null for the setup image
+    double time;           // vid::SteadySeconds()
+    SLPatternPtr pattern;  // null for the setup image
     std::uint8_t level;
   };
 
@@ -111,8 +111,8 @@ class DisplayFollowingCamera : public vid::ImageCapture {
 // in one sequence; Evaluate runs the given function (an empty result without one).
 class LevelScan : public SLScan {
  public:
-  using EvaluateFunction = std::function<SLScanEvaluationResultPtr(
-      const SLScannedImagesStore&, const utils::ProgressCallback&)>;
+  using EvaluateFunction = std::function<SLScanEvaluationResultPtr(const SLScannedImagesStore&,
+                                                                   const utils::ProgressCallback&)>;
 
   LevelScan(std::uint32_t count, std::uint8_t first, std::uint8_t step);
 
