@@ -229,7 +229,9 @@ class StructuredLightScanner : public vid::SetupInfo {
   // (the first point of a cell wins, in order), keeping their depth along the
   // projector's viewing axis; true when the median depth difference over the
   // cells both scans hit is ≤ threshold (mm), and when no cell is hit by both.
-  // The points are world coordinates (mm), sampled with SampleDepthPixels.
+  // The points are world coordinates (mm), sampled from each depth map with
+  // SampleDepthPixels (depth maps belong to the surface library, which builds
+  // on this one, so they come in as points).
   // The projector's size in pixels is the model's resolution unless given
   // (a model in normalised coordinates has resolution 1 × 1 and needs it).
   // Throws std::logic_error without a projector model or for a size below
