@@ -116,12 +116,15 @@ class PairRegistration {
 };
 
 struct GlobalFineParams {
+  GlobalFineParams() { icp.iterations = 3; }
+
   // Sweeps over the scans. Each scan follows its neighbours' current poses,
   // so corrections travel around a ring of views in several sweeps.
   int iterations = 15;
-  // The ICP of each scan's step: iterations, samples per fragment,
-  // distance factor, seed (step k of a run uses seed + k unless it is 0).
-  IcpParams icp{.iterations = 3};
+  // The ICP of each scan's step (3 iterations by default): iterations,
+  // samples per fragment, distance factor, seed (step k of a run uses
+  // seed + k unless it is 0).
+  IcpParams icp;
   // A scan whose centroid moved farther (mm) or which turned farther
   // (degrees) than these from its frame at the start returns to that
   // frame; 0 or less: no limit.
