@@ -31,6 +31,7 @@ void ComputeOverlapStatistics(const Fragment& a, const Fragment& b, const Frame4
   const auto& order = a.GetShuffledOrder();
   const std::size_t count = std::min(order.size(), maxVertices);
   if (count == 0 || !(distance > 0.f) || b.GetNumVertices() < 1) return;
+  const float footLimit = std::max(a.GetResolution(), b.GetResolution());
   double sumSquares = 0.0, sumAbs = 0.0;
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint32_t v = order[k];
@@ -40,9 +41,13 @@ void ComputeOverlapStatistics(const Fragment& a, const Fragment& b, const Frame4
     if (m < 0) continue;
     const Vec3f& nm = b.GetNormals()[m];
     if (!(math::Dot(nq, nm) > 0.75f)) continue;
-    const double d = math::Dot(q - b.GetPositions()[m], nm);
-    sumSquares += d * d;
-    sumAbs += std::abs(d);
+    const Vec3f offset = q - b.GetPositions()[m];
+    const float d = math::Dot(offset, nm);
+    // Beyond B's border: the foot point lies off the part of B that m
+    // stands for.
+    if ((offset - nm * d).LengthSquared() > footLimit * footLimit) continue;
+    sumSquares += double(d) * d;
+    sumAbs += std::abs(double(d));
     ++info.overlapVertices;
   }
   info.testedVertices = static_cast<std::int64_t>(count);
@@ -161,11 +166,14 @@ GlobalFineResult GlobalFineRegistration(const std::vector<AlignScan>& scans, con
   std::uint64_t call = 0;
   result.ok = true;
   for (int iteration = 0; iteration < params.iterations; ++iteration) {
-    for (std::size_t k = 0; k < eligible.size(); ++k) {
-      if (progress && progress((iteration * eligible.size() + k) / steps)) {
+    for (std::size_t step = 0; step < eligible.size(); ++step) {
+      if (progress && progress((iteration * eligible.size() + step) / steps)) {
         result.cancelled = true;
         return result;
       }
+      // Forward on even sweeps, backward on odd ones: corrections then
+      // travel both ways around a ring of views.
+      const std::size_t k = iteration % 2 == 0 ? step : eligible.size() - 1 - step;
       const AlignScan& ref = scans[eligible[k]];
       const Frame4d frameRef = ref.geo->GetFrame();
       std::vector<const Fragment*> others;

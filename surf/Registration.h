@@ -54,9 +54,11 @@ struct PairAlignmentInfo {
   double rotation = 0.0;
   int iterations = 0;
   std::int64_t acceptedSamples = 0;  // in the last iteration
-  // Of A's tested vertices: those whose nearest B point lies within the
-  // ICP distance with agreeing normals (dot > 0.75), their fraction, and
-  // the RMS and mean absolute point-to-plane distance over them (mm).
+  // Of A's tested vertices: those whose nearest B point m lies within the
+  // ICP distance with agreeing normals (dot > 0.75) and whose foot point on
+  // m's tangent plane lies within a resolution of m (not beyond B's
+  // border); their fraction, and the RMS and mean absolute point-to-plane
+  // distance over them (mm).
   std::int64_t testedVertices = 0;
   std::int64_t overlapVertices = 0;
   double inlierFraction = 0.0;
@@ -120,7 +122,7 @@ struct GlobalFineParams {
 
   // Sweeps over the scans. Each scan follows its neighbours' current poses,
   // so corrections travel around a ring of views in several sweeps.
-  int iterations = 15;
+  int iterations = 20;
   // The ICP of each scan's step (3 iterations by default): iterations,
   // samples per fragment, distance factor, seed (step k of a run uses
   // seed + k unless it is 0).
