@@ -1,0 +1,169 @@
+#include "surf/Fragment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "surf/testing/SyntheticScans.h"
+#include "v3d/Geo.h"
+
+namespace surf {
+namespace {
+
+using math::Vec3f;
+
+Fragment::InitOptions Seeded(std::uint64_t seed) {
+  Fragment::InitOptions options;
+  options.shuffleSeed = seed;
+  return options;
+}
+
+Fragment::InitOptions Textured(const img::RGBImage* texture, int percentage) {
+  Fragment::InitOptions options;
+  options.useTexture = true;
+  options.useTexturePercentage = percentage;
+  options.texture = texture;
+  return options;
+}
+
+// A unit square of two triangles (0,1,2), (0,2,3) in z = 0 with normals +z.
+std::unique_ptr<v3d::Geo> Square(bool normals = true) {
+  auto geo = std::make_unique<v3d::Geo>();
+  v3d::Mesh* mesh = geo->AddMesh(3);
+  if (normals) mesh->AddVertexNormals();
+  mesh->AddVertex(Vec3f(0.f, 0.f, 0.f));
+  mesh->AddVertex(Vec3f(1.f, 0.f, 0.f));
+  mesh->AddVertex(Vec3f(1.f, 1.f, 0.f));
+  mesh->AddVertex(Vec3f(0.f, 1.f, 0.f));
+  mesh->AddPrim(0, 1, 2);
+  mesh->AddPrim(0, 2, 3);
+  return geo;
+}
+
+TEST(Fragment, StatisticsOfASquare) {
+  auto geo = Square();
+  Fragment f;
+  EXPECT_EQ(f.GetId(), -1);
+  ASSERT_TRUE(f.Init(*geo, Seeded(5)));
+  EXPECT_EQ(f.GetNumVertices(), 4);
+  EXPECT_NEAR(f.GetCentroid()[0], 0.5f, 1e-6f);
+  EXPECT_NEAR(f.GetCentroid()[1], 0.5f, 1e-6f);
+  EXPECT_NEAR(f.GetRadius(), std::sqrt(0.5f), 1e-6f);
+  // Edges a–b, b–c, c–a of each triangle count when their first index is
+  // the larger: (0,1,2) gives 2–0 (√2), (0,2,3) gives 3–0 (1).
+  EXPECT_EQ(f.GetEdgeCount(), 2);
+  EXPECT_NEAR(f.GetResolution(), (1.f + std::sqrt(2.f)) / 2.f, 1e-6f);
+  EXPECT_FLOAT_EQ(f.GetNormals()[2][2], 1.f);
+  Fragment inverted;
+  Fragment::InitOptions options;
+  options.normalsInverted = true;
+  ASSERT_TRUE(inverted.Init(*geo, options));
+  EXPECT_FLOAT_EQ(inverted.GetNormals()[2][2], -1.f);
+}
+
+TEST(Fragment, ShuffleIsASeededPermutation) {
+  testing::ScanSpec spec;
+  spec.samplesAround = 80;
+  auto geo = testing::MakeScan(testing::LumpyBlob(40.0, 8, 3), spec);
+  Fragment a, b, c;
+  ASSERT_TRUE(a.Init(*geo, Seeded(11)));
+  ASSERT_TRUE(b.Init(*geo, Seeded(11)));
+  ASSERT_TRUE(c.Init(*geo, Seeded(12)));
+  EXPECT_EQ(a.GetShuffledOrder(), b.GetShuffledOrder());
+  EXPECT_NE(a.GetShuffledOrder(), c.GetShuffledOrder());
+  std::vector<std::uint32_t> sorted = a.GetShuffledOrder();
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::uint32_t> identity(sorted.size());
+  std::iota(identity.begin(), identity.end(), 0u);
+  EXPECT_EQ(sorted, identity);
+}
+
+TEST(Fragment, BadVerticesAreSkippedAndMapped) {
+  auto geo = Square();
+  v3d::Mesh* mesh = geo->GetMesh(0);
+  mesh->mGetVertexCoords()[1] = Vec3f(NAN, 0.f, 0.f);
+  mesh->mGetVertexNormals()[3] = Vec3f();  // no direction
+  Fragment f;
+  ASSERT_TRUE(f.Init(*geo, {}));
+  EXPECT_EQ(f.GetNumVertices(), 2);
+  EXPECT_EQ(f.GetNumSourceVertices(), 4u);
+  EXPECT_EQ(f.ToFragmentIndex(0), 0);
+  EXPECT_EQ(f.ToFragmentIndex(1), -1);
+  EXPECT_EQ(f.ToFragmentIndex(2), 1);
+  EXPECT_EQ(f.ToFragmentIndex(9), -1);
+  EXPECT_EQ(f.GetSourceIndex(1), 2u);
+  EXPECT_EQ(f.MakeVertexSet({2, 3, 77}), (std::vector<bool>{false, true}));
+  // No triangle keeps all its corners: no edges, resolution radius / 200.
+  EXPECT_EQ(f.GetEdgeCount(), 0);
+  EXPECT_FLOAT_EQ(f.GetResolution(), f.GetRadius() / 200.f);
+}
+
+TEST(Fragment, EmptyScansAndScansWithoutNormals) {
+  Fragment f;
+  v3d::Geo empty;
+  ASSERT_TRUE(f.Init(empty, {}));
+  EXPECT_EQ(f.GetNumVertices(), 0);
+  EXPECT_EQ(f.GetTree().FindNearest(Vec3f(), 1.f), KDTree::kNone);
+  auto geo = Square(false);
+  ASSERT_TRUE(f.Init(*Square(), {}));
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(f.Init(*geo, {}));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("Error: Fragment::Init"), std::string::npos);
+  EXPECT_EQ(f.GetNumVertices(), 0);
+}
+
+TEST(Fragment, TextureRestrictionKeepsTheStrongestEdges) {
+  // A 4 × 4 grid of vertices whose texture coordinates walk across a
+  // 64 × 64 texture that is dark left of x = 32 and bright right of it.
+  auto geo = std::make_unique<v3d::Geo>();
+  v3d::Mesh* mesh = geo->AddMesh(3);
+  mesh->AddVertexNormals();
+  mesh->AddVertexTexCoords();
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) mesh->AddVertex(Vec3f(float(x), float(y), 0.f));
+  }
+  auto& uv = mesh->mGetVertexTexCoords();
+  for (int i = 0; i < 16; ++i) uv[i] = math::Vec2f((i % 4 == 1 ? 32.f : 5.f + 5.f * (i % 4)) / 63.f, 0.5f);
+  img::RGBImage texture(64, 64);
+  for (std::uint32_t y = 0; y < 64; ++y) {
+    for (std::uint32_t x = 0; x < 64; ++x) texture(x, y) = x < 32 ? img::RGB8{20, 20, 20} : img::RGB8{200, 200, 200};
+  }
+  Fragment f;
+  // Keep (100 − 75)% of 16 = 4 vertices: the four at the edge (column 1).
+  ASSERT_TRUE(f.Init(*geo, Textured(&texture, 75)));
+  ASSERT_EQ(f.GetSelection().size(), 16u);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(f.GetSelection()[i], i % 4 == 1) << i;
+  // 99 % and more keeps at least two.
+  ASSERT_TRUE(f.Init(*geo, Textured(&texture, 100)));
+  EXPECT_GE(std::count(f.GetSelection().begin(), f.GetSelection().end(), true), 2);
+}
+
+TEST(Fragment, SurfaceFeatureWeightsAndBins) {
+  testing::ScanSpec spec;
+  spec.samplesAround = 80;
+  auto geo = testing::MakeScan(testing::LumpyBlob(40.0, 8, 3), spec);
+  Fragment f;
+  Fragment::InitOptions options;
+  options.useSurfaceFeatures = true;
+  options.surfaceFeatures.firstPassPairs = 20000;
+  options.surfaceFeatures.secondPassPairs = 200000;
+  options.surfaceFeatures.seed = 4;
+  ASSERT_TRUE(f.Init(*geo, options));
+  ASSERT_TRUE(f.GetUseWeights());
+  const auto& w = f.GetVertexWeights();
+  ASSERT_EQ(w.size(), std::size_t(f.GetNumVertices()));
+  EXPECT_TRUE(std::all_of(w.begin(), w.end(), [](float x) { return x >= 0.f && x <= 1.f; }));
+  // Few first-pass pairs leave most bins unmarked: weights are mostly high,
+  // but not all equal.
+  const auto [lo, hi] = std::minmax_element(w.begin(), w.end());
+  EXPECT_LT(*lo, *hi);
+  ASSERT_TRUE(f.GetVertexBins());
+  std::size_t binned = 0;
+  for (std::size_t b = 0; b < f.GetVertexBins()->GetNumBins(); ++b) binned += f.GetVertexBins()->GetBin(b).size();
+  EXPECT_EQ(binned, w.size());
+}
+
+}  // namespace
+}  // namespace surf
