@@ -1,12 +1,18 @@
-// `tarvelin convert` and `tarvelin info`, run as a user runs them.
+// `tarvelin convert`, `tarvelin info` and `tarvelin align`, run as a user runs them.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <numbers>
+
+#include <nlohmann/json.hpp>
 
 #include "surf/MeshFormats.h"
+#include "surf/StlFile.h"
+#include "surf/testing/SyntheticScans.h"
 #include "surf/testing/TestMeshes.h"
 
 namespace {
@@ -109,6 +115,50 @@ TEST(InfoCommand, DescribesMeshesAndProjects) {
   EXPECT_NE(result.output.find("ERROR: Could not get next file in project container."), std::string::npos);
   EXPECT_EQ(RunTarvelin("info " + Quoted(folder / "notes.txt")).exitCode, 2);
   EXPECT_EQ(RunTarvelin("info " + Quoted(folder / "missing.obj")).exitCode, 1);
+}
+
+TEST(AlignCommand, FindsTheTurntablePoseBetweenTwoBlobScans) {
+  TempFolder folder;
+  const auto a = folder / "a.tarvelinmesh", b = folder / "b.tarvelinmesh";
+  surf::testing::LumpyBlob blob(40.0, 14, 7);
+  surf::testing::ScanSpec spec;
+  spec.samplesAround = 160;
+  spec.noiseSigma = 0.02;
+  auto views = surf::testing::MakeTurntableScans(blob, spec, 2, 45.0 * std::numbers::pi / 180.0,
+                                                 math::Vec3d(0, 0, 1), math::Vec3d(0, 0, 0));
+  const math::Frame4d truth = views.truth[1] * views.truth[0].GetInverse();
+  std::shared_ptr<v3d::Geo> geoA(std::move(views.scans[0])), geoB(std::move(views.scans[1]));
+  ASSERT_TRUE(surf::SaveMesh(a, surf::GeoItem{geoA, {}}));
+  ASSERT_TRUE(surf::SaveMesh(b, surf::GeoItem{geoB, {}}));
+
+  const Result result =
+      RunTarvelin("align " + Quoted(a) + " " + Quoted(b) + " --seed 7 --out " + Quoted(folder / "moved.stl"));
+  ASSERT_EQ(result.exitCode, 0) << result.output;
+  std::ifstream reportFile(folder / "report.json");
+  const auto report = nlohmann::json::parse(reportFile);
+  math::Frame4d found;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) found(r, c) = report["transform"][r][c].get<double>();
+  }
+  // The noise (0.02 mm) and the grid (about 1.6 mm) bound what ICP can
+  // recover; a wrong coarse pose would be off by tens of millimetres.
+  EXPECT_LT(surf::testing::RmsDisplacement(*geoA, truth, found), 0.1);
+  EXPECT_GT(report["inlier_fraction"].get<double>(), 0.3);
+  EXPECT_LT(report["rms_point_to_plane_mm"].get<double>(), 0.1);
+  EXPECT_TRUE(std::filesystem::exists(folder / "moved.stl"));
+}
+
+TEST(AlignCommand, BadInputIsAFailureAndBadOptionsAUsageError) {
+  TempFolder folder;
+  const surf::MeshArrays grid = surf::testing::MakeGrid(6, 5, false, 0, 0);
+  ASSERT_TRUE(surf::SaveStl(folder / "flat.stl", grid));
+  const std::string flat = Quoted(folder / "flat.stl");
+  EXPECT_EQ(RunTarvelin("align " + Quoted(folder / "missing.stl") + " " + flat + " --out " +
+                        Quoted(folder / "o.stl")).exitCode, 1);
+  EXPECT_EQ(RunTarvelin("align " + flat + " " + flat + " --axis 1,2 --out " + Quoted(folder / "o.stl")).exitCode,
+            2);
+  EXPECT_EQ(RunTarvelin("align " + flat + " " + flat + " --out " + Quoted(folder / "o.xyz")).exitCode, 2);
+  EXPECT_FALSE(std::filesystem::exists(folder / "o.stl"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <iostream>
 
+#include "apps/tarvelin/AlignCommand.h"
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
   CLI::App* convertApp = convert.Register(app);
   tarvelin::InfoCommand info;
   CLI::App* infoApp = info.Register(app);
+  tarvelin::AlignCommand align;
+  CLI::App* alignApp = align.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
     if (*decodeApp) return decode.Run();
     if (*convertApp) return convert.Run();
     if (*infoApp) return info.Run();
+    if (*alignApp) return align.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
