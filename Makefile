@@ -6,6 +6,10 @@ BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
 FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText SceneFile Stl Obj MeshFile
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+# ccache: paths relative to the checkout, so that clones in other folders
+# (CI's) share the cache.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 RELEASE_DIR = build/release
 SANITIZE_DIR = build/sanitize
