@@ -9,6 +9,7 @@
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
+#include "apps/tarvelin/ScanCommand.h"
 #include "foundation/utils/ChunkNode.h"
 
 namespace {
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
   CLI::App* convertApp = convert.Register(app);
   tarvelin::InfoCommand info;
   CLI::App* infoApp = info.Register(app);
+  tarvelin::ScanCommand scan;
+  CLI::App* scanApp = scan.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
     if (*decodeApp) return decode.Run();
     if (*convertApp) return convert.Run();
     if (*infoApp) return info.Run();
+    if (*scanApp) return scan.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
