@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cam/CameraModelFunctions.h"
 #include "cam/CameraModelTsai.h"
 #include "scan/SLSingleColorPattern.h"
 #include "sim/VirtualRig.h"
