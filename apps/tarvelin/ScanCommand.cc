@@ -39,6 +39,10 @@ namespace fs = std::filesystem;
 constexpr std::uint8_t kQualityThreshold = 2;
 constexpr float kMaxDepthJump = 1.5f;
 constexpr double kMinFragmentRatio = 0.01;
+// Surfaces seen more obliquely than this (degrees between the viewing
+// direction and the surface normal) are dropped: their pixels span a large
+// depth range and mix surface points.
+constexpr double kMaxViewingAngleDeg = 80.0;
 // Fewer lit object pixels than this over all cameras: the object is out of view.
 constexpr std::size_t kMinVisiblePixels = 100;
 
@@ -131,6 +135,40 @@ sim::TriMesh LoadObjectMesh(const fs::path& path) {
   if (!surf::LoadMesh(path, item) || !item.geo || item.geo->GetNumMeshes() == 0)
     throw std::runtime_error(path.string() + ": cannot read a triangle mesh");
   return sim::FromV3dMesh(*item.geo->GetMesh(0));
+}
+
+// Drops the pixels on the border of the valid region (mixed pixels at
+// silhouettes and shadow edges) and those whose depth slope, from central
+// differences, exceeds the viewing-angle limit.
+void DropBorderAndGrazingPixels(surf::DepthMap& map) {
+  const auto& depth = map.GetDepthImage();
+  const std::uint32_t w = depth.width, h = depth.height;
+  const double maxSlope = std::tan(kMaxViewingAngleDeg * M_PI / 180.0);
+  std::vector<std::uint8_t> drop(std::size_t(w) * h, 0);
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      const float d = depth(x, y);
+      if (!(d > 0.0f)) continue;
+      if (x == 0 || y == 0 || x + 1 == w || y + 1 == h) {
+        drop[std::size_t(y) * w + x] = 1;
+        continue;
+      }
+      const float l = depth(x - 1, y), r = depth(x + 1, y), u = depth(x, y - 1), b = depth(x, y + 1);
+      if (!(l > 0.0f && r > 0.0f && u > 0.0f && b > 0.0f)) {
+        drop[std::size_t(y) * w + x] = 1;
+        continue;
+      }
+      const math::Vec2d pixel = map.GetPixelSizeAtDepth(d);
+      const double sx = std::abs(r - l) / (2.0 * pixel[0]), sy = std::abs(b - u) / (2.0 * pixel[1]);
+      if (std::max(sx, sy) > maxSlope) drop[std::size_t(y) * w + x] = 1;
+    }
+  }
+  for (std::size_t i = 0; i < drop.size(); ++i) {
+    if (!drop[i]) continue;
+    map.GetDepthImage().data[i] = 0.0f;
+    map.GetQualityImage().data[i] = 0;
+  }
+  map.ResetMeanDepth();
 }
 
 // The mesh of a depth map with normals and, when given, colours from the texture.
@@ -297,6 +335,7 @@ int ScanCommand::Run() {
   }
   depth = surf::CreateFilteredDepthMap(std::move(depth), nullptr, 0, 0, kQualityThreshold, 0.0, kMinFragmentRatio,
                                        kMaxDepthJump);
+  DropBorderAndGrazingPixels(*depth);
   cameras[0].update(ScoreDepth(*depth, *virtualRig->GetCamera(0)));
   seconds["depth"] = depthTimer.ElapsedSeconds();
 
@@ -318,7 +357,9 @@ int ScanCommand::Run() {
     hi = any ? std::max(hi, d.data[i]) : d.data[i];
     any = true;
   }
-  if (!img::SavePNG(FalseColour(d, lo, hi > lo ? hi : lo + 1.0f), out / "depth_preview.png") ||
+  if (!SaveFloatMap(d, out / "depth.pfm") ||
+      !SaveFloatMap(virtualRig->GetCamera(0)->GetGroundTruth().depth, out / "true_depth.pfm") ||
+      !img::SavePNG(FalseColour(d, lo, hi > lo ? hi : lo + 1.0f), out / "depth_preview.png") ||
       !img::SavePNG(GreyPreview(quality), out / "quality_preview.png")) {
     std::cerr << "Error: " << out.string() << ": cannot write the previews\n";
     return kExitFailure;
