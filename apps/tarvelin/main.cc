@@ -10,6 +10,7 @@
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
+#include "apps/tarvelin/ScanCommand.h"
 #include "foundation/utils/ChunkNode.h"
 
 namespace {
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
   CLI::App* infoApp = info.Register(app);
   tarvelin::AlignCommand align;
   CLI::App* alignApp = align.Register(app);
+  tarvelin::ScanCommand scan;
+  CLI::App* scanApp = scan.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -75,6 +78,7 @@ int main(int argc, char** argv) {
     if (*convertApp) return convert.Run();
     if (*infoApp) return info.Run();
     if (*alignApp) return align.Run();
+    if (*scanApp) return scan.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
