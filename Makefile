@@ -53,9 +53,6 @@ demo: build
 	$(TARVELIN) --version
 	rm -rf $(DEMO_DIR)
 	$(TARVELIN) scan --rig default --out $(DEMO_DIR)
-	@python3 -c 'import json,sys; r=json.load(open(sys.argv[1])); c=r["cameras"][0]; e=c["depth_error_mm"]; \
-	  print("decoded %.2f%% of the visible pixels, depth error RMS %.4f mm, p99 %.4f mm, max %.3f mm, %.1f s" % \
-	  (100*c["decoded_fraction_of_visible"], e["rms"], e["p99"], e["max"], r["seconds"]["total"]))' $(DEMO_DIR)/report.json
 
 bench: build
 	@for b in $(RELEASE_DIR)/bench/*Benchmark; do echo "== $$b"; $$b || exit 1; done
