@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <algorithm>
+#include <vector>
 
 #include "scan/SLGrayCodePhaseCombiner.h"
 #include "scan/SLPhaseShiftScanEvaluation.h"
@@ -140,6 +143,45 @@ TEST(SLQualityEvaluation, ThresholdWindowAndMinimumOverSources) {
   EXPECT_FLOAT_EQ((*q)(1, 1), 1.2f * 9.99f / 50.0f);  // window reaches the dim corner
   EXPECT_FLOAT_EQ((*q)(7, 5), 1.2f * 20.0f / 40.0f);  // clipped window at the far corner of b
   EXPECT_FLOAT_EQ((*q)(5, 4), 1.2f * 10.0f / 50.0f);  // the smaller of both sources
+}
+
+// The quality of one pixel straight from its definition, for comparison.
+float ReferenceQuality(const std::vector<img::UniImagePtr<float>>& sources, float minContrast, int x, int y) {
+  float q = 1.0f;
+  for (const auto& source : sources) {
+    const int w = static_cast<int>(source->width), h = static_cast<int>(source->height);
+    const float value = (*source)(x, y);
+    if (!(value >= minContrast)) return 0.0f;
+    float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+    for (int v = std::max(0, y - 2); v <= std::min(h - 1, y + 2); ++v) {
+      for (int u = std::max(0, x - 2); u <= std::min(w - 1, x + 2); ++u) {
+        const float n = (*source)(u, v);
+        if (std::isnan(n)) continue;
+        lo = std::min(lo, n);
+        hi = std::max(hi, n);
+      }
+    }
+    const float score = hi > 0.0f ? std::clamp(1.2f * lo / hi, 0.0f, 1.0f) : 0.0f;
+    q = std::min(q, score);
+  }
+  return q;
+}
+
+TEST(SLQualityEvaluation, RowBandsOnWorkersMatchTheDefinitionEverywhere) {
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<float> contrast(0.0f, 60.0f);
+  std::vector<img::UniImagePtr<float>> sources;
+  for (int k = 0; k < 2; ++k) {
+    auto image = Image(37, 23, 0.0f);  // odd sizes: bands of unequal height
+    for (int i = 0; i < image->size; ++i) image->data[i] = contrast(rng);
+    (*image)(5 + k, 11) = std::numeric_limits<float>::quiet_NaN();  // at a band border of 2 workers
+    sources.push_back(image);
+  }
+  const auto q = SLQualityEvaluation(sources, 8.0f).Evaluate();
+  ASSERT_TRUE(q);
+  for (int y = 0; y < 23; ++y) {
+    for (int x = 0; x < 37; ++x) EXPECT_FLOAT_EQ((*q)(x, y), ReferenceQuality(sources, 8.0f, x, y)) << x << "," << y;
+  }
 }
 
 TEST(SLQualityEvaluation, NaNAndNonPositiveContrastAreGuarded) {
