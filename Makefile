@@ -36,6 +36,7 @@ test-sanitize: deps
 	  -DTARVELIN_BUILD_BENCHMARKS=OFF
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS)
 
 # The tests of threaded code (CTest label "threaded") under ThreadSanitizer.
