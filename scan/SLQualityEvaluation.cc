@@ -5,8 +5,6 @@
 #include <limits>
 #include <stdexcept>
 
-#include "scan/WorkerRanges.h"
-
 namespace scan {
 namespace {
 
@@ -62,37 +60,6 @@ void ScoreRow(const float* __restrict value, const float* __restrict lo, const f
   }
 }
 
-// Scores rows [yBegin, yEnd) of one source into result: the row minima and
-// maxima of the last 5 rows in a ring, then the column pass over the rows of
-// the clipped window.
-void ScoreRows(const img::UniImage<float>& source, std::uint32_t yBegin, std::uint32_t yEnd, float minContrast,
-               img::UniImage<float>& result) {
-  const std::uint32_t w = source.width;
-  const std::uint32_t h = source.height;
-  std::vector<float> ring(2 * kWindow * std::size_t(w));
-  auto ringMin = [&](std::uint32_t row) { return ring.data() + (row % kWindow) * std::size_t(w); };
-  auto ringMax = [&](std::uint32_t row) { return ring.data() + (kWindow + row % kWindow) * std::size_t(w); };
-  std::vector<float> lo(w);
-  std::vector<float> hi(w);
-  std::uint32_t rowsDone = yBegin >= kRadius ? yBegin - kRadius : 0;
-  for (std::uint32_t y = yBegin; y < yEnd; ++y) {
-    const std::uint32_t y0 = y >= kRadius ? y - kRadius : 0;
-    const std::uint32_t y1 = std::min(h - 1, y + kRadius);
-    for (; rowsDone <= y1; ++rowsDone) RowMinMax(source.Row(rowsDone), w, ringMin(rowsDone), ringMax(rowsDone));
-    std::copy(ringMin(y0), ringMin(y0) + w, lo.begin());
-    std::copy(ringMax(y0), ringMax(y0) + w, hi.begin());
-    for (std::uint32_t r = y0 + 1; r <= y1; ++r) {
-      const float* __restrict rowLo = ringMin(r);
-      const float* __restrict rowHi = ringMax(r);
-      for (std::uint32_t x = 0; x < w; ++x) {
-        lo[x] = Lower(rowLo[x], lo[x]);
-        hi[x] = Upper(rowHi[x], hi[x]);
-      }
-    }
-    ScoreRow(source.Row(y), lo.data(), hi.data(), w, minContrast, result.Row(y));
-  }
-}
-
 }  // namespace
 
 SLQualityEvaluation::SLQualityEvaluation(std::vector<img::UniImagePtr<float>> sources, float minContrast)
@@ -112,13 +79,32 @@ img::UniImagePtr<float> SLQualityEvaluation::Evaluate() {
   const std::uint32_t h = m_sources.front()->height;
   auto result = std::make_shared<img::UniImage<float>>(w, h);
   *result = 1.0f;
-  // Bands of rows on the workers; each band reads the two rows beyond its
-  // ends again, so bands write disjoint rows only.
-  RunOnWorkers(h, HardwareWorkerCount(), [&](std::size_t begin, std::size_t end) {
-    for (const auto& source : m_sources) {
-      ScoreRows(*source, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), m_minContrast, *result);
+  // Row minima and maxima of the last 5 rows in a ring, then the column
+  // pass over the rows of the clipped window.
+  std::vector<float> ring(2 * kWindow * std::size_t(w));
+  auto ringMin = [&](std::uint32_t row) { return ring.data() + (row % kWindow) * std::size_t(w); };
+  auto ringMax = [&](std::uint32_t row) { return ring.data() + (kWindow + row % kWindow) * std::size_t(w); };
+  std::vector<float> lo(w);
+  std::vector<float> hi(w);
+  for (const auto& source : m_sources) {
+    std::uint32_t rowsDone = 0;
+    for (std::uint32_t y = 0; y < h; ++y) {
+      const std::uint32_t y0 = y >= kRadius ? y - kRadius : 0;
+      const std::uint32_t y1 = std::min(h - 1, y + kRadius);
+      for (; rowsDone <= y1; ++rowsDone) RowMinMax(source->Row(rowsDone), w, ringMin(rowsDone), ringMax(rowsDone));
+      std::copy(ringMin(y0), ringMin(y0) + w, lo.begin());
+      std::copy(ringMax(y0), ringMax(y0) + w, hi.begin());
+      for (std::uint32_t r = y0 + 1; r <= y1; ++r) {
+        const float* __restrict rowLo = ringMin(r);
+        const float* __restrict rowHi = ringMax(r);
+        for (std::uint32_t x = 0; x < w; ++x) {
+          lo[x] = Lower(rowLo[x], lo[x]);
+          hi[x] = Upper(rowHi[x], hi[x]);
+        }
+      }
+      ScoreRow(source->Row(y), lo.data(), hi.data(), w, m_minContrast, result->Row(y));
     }
-  });
+  }
   m_result = std::move(result);
   return m_result;
 }

@@ -12,8 +12,7 @@ namespace scan {
 // its 5 × 5 window clipped to the image, m and M the window's minimum and
 // maximum, and the pixel keeps the smallest contribution. A window maximum
 // ≤ 0 (possible only with minContrast ≤ 0) gives 0. NaN neighbours are
-// ignored in the window. Bands of rows run on one worker per hardware
-// thread.
+// ignored in the window. Runs on the calling thread.
 class SLQualityEvaluation {
  public:
   // Every source must have the size of the first (else std::invalid_argument).
