@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "foundation/utils/Progress.h"
+#include "scan/SLGrayCodeScanEvaluation.h"
+#include "scan/SLPhaseShiftScanEvaluation.h"
 #include "scan/SLScan.h"
 
 namespace scan {
@@ -31,6 +33,13 @@ class EvaluationSteps {
   std::uint32_t m_stepCount;
   std::uint32_t m_done = 0;
 };
+
+// Combines the code and phase of one orientation into the result's
+// correspondences (orientation 1: x, 0: y) and adds the phase amplitude to
+// the quality sources.
+void CombineOrientation(const SLGrayCodeScanEvaluationPtr& code, const SLPhaseShiftScanEvaluationPtr& phase,
+                        std::uint32_t orientation, SLScanEvaluationResult& result,
+                        std::vector<img::UniImagePtr<float>>& qualitySources);
 
 // Texture (when the sequence is set, one step) and quality (the final step,
 // when there are sources) of a scan evaluation, shared by the scan types.

@@ -4,7 +4,6 @@
 
 #include "scan/EvaluationSteps.h"
 #include "scan/SLCodedLightScanEvaluation.h"
-#include "scan/SLGrayCodePhaseCombiner.h"
 #include "scan/SLSingleColorPattern.h"
 
 namespace scan {
@@ -89,15 +88,8 @@ SLScanEvaluationResultPtr SLCodedLightScan::Evaluate(const SLScannedImagesStore&
     code->Evaluate(store);
     if (steps.StepDone()) return nullptr;
 
-    SLGrayCodePhaseCombiner combiner(code, phase);
-    combiner.Evaluate();
-    if (o == 1) {
-      result->SetCorrespondencesX(combiner.GetResult());
-    } else {
-      result->SetCorrespondencesY(combiner.GetResult());
-    }
+    CombineOrientation(code, phase, o, *result, qualitySources);
     if (steps.StepDone()) return nullptr;
-    if (phase->GetAmplitudeImage()) qualitySources.push_back(phase->GetAmplitudeImage());
   }
   if (!EvaluateTextureAndQuality(store, m_textureSequence, qualitySources, m_minContrast, steps, *result)) {
     return nullptr;

@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "scan/EvaluationSteps.h"
-#include "scan/SLGrayCodePhaseCombiner.h"
 #include "scan/SLPSKScanEvaluation.h"
 #include "scan/SLSingleColorPattern.h"
 
@@ -67,15 +66,8 @@ SLScanEvaluationResultPtr SLPSKScan::Evaluate(const SLScannedImagesStore& store,
     auto code = std::make_shared<SLPSKScanEvaluation>(sequences.pskSequence, phase);
     code->Evaluate(store);
     if (steps.StepDone()) return nullptr;
-    SLGrayCodePhaseCombiner combiner(code, phase);
-    combiner.Evaluate();
-    if (o == 1) {
-      result->SetCorrespondencesX(combiner.GetResult());
-    } else {
-      result->SetCorrespondencesY(combiner.GetResult());
-    }
+    CombineOrientation(code, phase, o, *result, qualitySources);
     if (steps.StepDone()) return nullptr;
-    if (phase->GetAmplitudeImage()) qualitySources.push_back(phase->GetAmplitudeImage());
   }
   if (!EvaluateTextureAndQuality(store, m_textureSequence, qualitySources, m_minContrast, steps, *result)) {
     return nullptr;
