@@ -139,71 +139,55 @@ void TextureAtlas::FillBlock(const Rect& rect, const img::RGB8& colour) {
 }
 
 void TextureAtlas::FillTextured(const AtlasInput& input, std::uint32_t c) {
-  const AtlasChart& chart = input.charts[c];
-  const Rect& rect = m_rects[c];
-  const img::RGBImage& texture = *input.textures[chart.scan];
-  const float inverse = 1.f / m_scale;
-  const Vec2f corner{static_cast<float>(rect.x + m_padding), static_cast<float>(rect.y + m_padding)};
-  for (std::uint32_t f : chart.faces) {
-    const std::uint32_t* v = &input.cornerVertex[3 * f];
-    const Vec2f a[3] = {AtlasPosition(rect, input.scanTexel[v[0]]), AtlasPosition(rect, input.scanTexel[v[1]]),
-                        AtlasPosition(rect, input.scanTexel[v[2]])};
-    const auto edge = [](const Vec2f& p, const Vec2f& q, const Vec2f& r) {
-      return (q[0] - p[0]) * (r[1] - p[1]) - (r[0] - p[0]) * (q[1] - p[1]);
-    };
-    const float area = edge(a[0], a[1], a[2]);
-    if (std::fabs(area) < 1e-8f) continue;
-    const float inv = 1.f / area;
-    const auto lo = [&](int k) { return std::min({a[0][k], a[1][k], a[2][k]}); };
-    const auto hi = [&](int k) { return std::max({a[0][k], a[1][k], a[2][k]}); };
-    const auto x0 = static_cast<std::uint32_t>(std::max(0.f, std::floor(lo(0) - 0.5f)));
-    const auto y0 = static_cast<std::uint32_t>(std::max(0.f, std::floor(lo(1) - 0.5f)));
-    const std::uint32_t x1 = std::min(rect.x + rect.w - 1, static_cast<std::uint32_t>(std::ceil(hi(0))));
-    const std::uint32_t y1 = std::min(rect.y + rect.h - 1, static_cast<std::uint32_t>(std::ceil(hi(1))));
-    const Vec3f g[3] = {input.correction[v[0]], input.correction[v[1]], input.correction[v[2]]};
-    constexpr float kInside = -1e-4f;
-    for (std::uint32_t y = std::max(y0, rect.y); y <= y1; ++y) {
-      for (std::uint32_t x = std::max(x0, rect.x); x <= x1; ++x) {
-        const Vec2f p{static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f};
-        const float w0 = edge(a[1], a[2], p) * inv, w1 = edge(a[2], a[0], p) * inv;
-        const float w2 = 1.f - w0 - w1;
-        if (w0 < kInside || w1 < kInside || w2 < kInside) continue;
-        const Vec2f s = (p - corner) * inverse + rect.origin;
-        m_image(x, y) = ToRGB8(SampleBilinear(texture, s[0], s[1]) + g[0] * w0 + g[1] * w1 + g[2] * w2);
-        m_mask(x, y) = 1;
-      }
-    }
+  // Interiors first, then the padding around every triangle: the scan
+  // texture beyond the triangle with the correction of its nearest point.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::uint32_t f : input.charts[c].faces) RasteriseFace(input, c, f, pass == 1);
   }
-  Dilate(rect);
 }
 
-void TextureAtlas::Dilate(const Rect& rect) {
-  struct Fill {
-    std::uint32_t x, y;
-    img::RGB8 colour;
+void TextureAtlas::RasteriseFace(const AtlasInput& input, std::uint32_t c, std::uint32_t f, bool padding) {
+  const Rect& rect = m_rects[c];
+  const img::RGBImage& texture = *input.textures[input.charts[c].scan];
+  const float inverse = 1.f / m_scale;
+  const Vec2f corner{static_cast<float>(rect.x + m_padding), static_cast<float>(rect.y + m_padding)};
+  const std::uint32_t* v = &input.cornerVertex[3 * f];
+  const Vec2f a[3] = {AtlasPosition(rect, input.scanTexel[v[0]]), AtlasPosition(rect, input.scanTexel[v[1]]),
+                      AtlasPosition(rect, input.scanTexel[v[2]])};
+  const auto edge = [](const Vec2f& p, const Vec2f& q, const Vec2f& r) {
+    return (q[0] - p[0]) * (r[1] - p[1]) - (r[0] - p[0]) * (q[1] - p[1]);
   };
-  std::vector<Fill> fills;
-  for (int pass = 0; pass < m_padding; ++pass) {
-    fills.clear();
-    for (std::uint32_t y = rect.y; y < rect.y + rect.h; ++y) {
-      for (std::uint32_t x = rect.x; x < rect.x + rect.w; ++x) {
-        if (m_mask(x, y)) continue;
-        Vec3f sum;
-        int n = 0;
-        for (std::uint32_t ny = std::max(y, rect.y + 1) - 1; ny <= std::min(y + 1, rect.y + rect.h - 1); ++ny) {
-          for (std::uint32_t nx = std::max(x, rect.x + 1) - 1; nx <= std::min(x + 1, rect.x + rect.w - 1); ++nx) {
-            if (!m_mask(nx, ny)) continue;
-            const img::RGB8& c = m_image(nx, ny);
-            sum += Vec3f{c.b, c.g, c.r};
-            ++n;
-          }
-        }
-        if (n) fills.push_back({x, y, ToRGB8(sum / static_cast<float>(n))});
+  const float area = edge(a[0], a[1], a[2]);
+  if (std::fabs(area) < 1e-8f) return;
+  const float inv = 1.f / area;
+  const float reach = padding ? static_cast<float>(m_padding) + 0.5f : 0.f;
+  const auto lo = [&](int k) { return std::min({a[0][k], a[1][k], a[2][k]}) - reach; };
+  const auto hi = [&](int k) { return std::max({a[0][k], a[1][k], a[2][k]}) + reach; };
+  const std::uint32_t x0 = std::max(rect.x, static_cast<std::uint32_t>(std::max(0.f, std::floor(lo(0)))));
+  const std::uint32_t y0 = std::max(rect.y, static_cast<std::uint32_t>(std::max(0.f, std::floor(lo(1)))));
+  const std::uint32_t x1 = std::min(rect.x + rect.w - 1, static_cast<std::uint32_t>(std::max(0.f, hi(0))));
+  const std::uint32_t y1 = std::min(rect.y + rect.h - 1, static_cast<std::uint32_t>(std::max(0.f, hi(1))));
+  const Vec3f g[3] = {input.correction[v[0]], input.correction[v[1]], input.correction[v[2]]};
+  constexpr float kInside = -1e-4f;
+  for (std::uint32_t y = y0; y <= y1; ++y) {
+    for (std::uint32_t x = x0; x <= x1; ++x) {
+      const Vec2f p{static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f};
+      float w[3] = {edge(a[1], a[2], p) * inv, edge(a[2], a[0], p) * inv, 0.f};
+      w[2] = 1.f - w[0] - w[1];
+      const bool inside = w[0] >= kInside && w[1] >= kInside && w[2] >= kInside;
+      if (padding) {
+        if (inside || m_mask(x, y) == 1) continue;
+        // Nearest point, approximately: negative weights clamped.
+        float sum = 0.f;
+        for (float& wk : w) sum += (wk = std::max(wk, 0.f));
+        for (float& wk : w) wk /= sum;
+        if ((a[0] * w[0] + a[1] * w[1] + a[2] * w[2] - p).Length() > reach) continue;
+      } else if (!inside) {
+        continue;
       }
-    }
-    for (const Fill& f : fills) {
-      m_image(f.x, f.y) = f.colour;
-      m_mask(f.x, f.y) = 2;
+      const Vec2f s = (p - corner) * inverse + rect.origin;
+      m_image(x, y) = ToRGB8(SampleBilinear(texture, s[0], s[1]) + g[0] * w[0] + g[1] * w[1] + g[2] * w[2]);
+      m_mask(x, y) = padding ? 2 : 1;
     }
   }
 }

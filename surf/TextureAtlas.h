@@ -32,7 +32,8 @@ struct AtlasInput {
   std::vector<const img::RGBImage*> textures;    // per scan
 };
 
-// Lays charts out on shelves and fills the atlas image. A textured chart
+// Lays charts out on shelves and fills the atlas image; texels within
+// `padding` of a triangle hold the scan texture beyond it, against bleeding. A textured chart
 // keeps its scan's parametrisation: atlas = (scan texel − chart origin) ·
 // scale + chart corner + padding, one scale for all charts. Flat charts and
 // the neutral colour get blocks of kFlatBlock² texels.
@@ -62,7 +63,7 @@ class TextureAtlas {
   bool Pack(std::uint32_t& width, std::uint32_t& height);
   void FillTextured(const AtlasInput& input, std::uint32_t chart);
   void FillBlock(const Rect& rect, const img::RGB8& colour);
-  void Dilate(const Rect& rect);
+  void RasteriseFace(const AtlasInput& input, std::uint32_t chart, std::uint32_t face, bool padding);
   math::Vec2f AtlasPosition(const Rect& rect, const math::Vec2f& scanTexel) const;
 
   std::uint32_t m_maxSize;
@@ -72,7 +73,7 @@ class TextureAtlas {
   std::vector<math::Vec2f> m_extent;    // per textured chart: bounding box size in scan texels
   std::vector<bool> m_textured;         // per chart
   img::RGBImage m_image;
-  img::GreyImage m_mask;                // 1: texel written by a triangle, 2: by dilation
+  img::GreyImage m_mask;                // 1: texel inside a triangle, 2: padding
 };
 
 // Colour (b, g, r) at a texture position in pixels (pixel centres at
