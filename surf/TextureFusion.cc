@@ -126,6 +126,7 @@ class ScanSurface {
   std::vector<float> m_density;                    // texels per mm²
   std::vector<std::int8_t> m_uvSign;
   float m_longestEdge = 0.f;
+  Vec3f m_lo, m_hi;  // bounding box of the triangles' vertices
 };
 
 double ScanSurface::Build() {
@@ -162,10 +163,16 @@ double ScanSurface::Build() {
   m_ring.resize(m_triangles.size());
   for (std::uint32_t k = 0; k < m_triangles.size(); ++k) m_ring[count[m_triangles[k]]++] = k / 3;
   std::vector<Vec3f> points;
+  m_lo = Vec3f{1.f, 1.f, 1.f} * std::numeric_limits<float>::max();
+  m_hi = -m_lo;
   for (std::uint32_t v = 0; v < pos.size(); ++v) {
     if (m_ringStart[v + 1] > m_ringStart[v]) {
       points.push_back(pos[v]);
       m_treeVertex.push_back(v);
+      for (int k = 0; k < 3; ++k) {
+        m_lo[k] = std::min(m_lo[k], pos[v][k]);
+        m_hi[k] = std::max(m_hi[k], pos[v][k]);
+      }
     }
   }
   m_tree.Build(std::move(points));
@@ -189,6 +196,9 @@ Hit ScanSurface::Find(const Vec3f& worldPoint, const Vec3f& worldNormal, float m
                       float cosMaxAngle) const {
   Hit hit;
   const Vec3f q = m_toScan.Point(worldPoint);
+  for (int k = 0; k < 3; ++k) {
+    if (q[k] < m_lo[k] - maxDistance || q[k] > m_hi[k] + maxDistance) return hit;
+  }
   const std::int32_t nearest = m_tree.FindNearest(q, maxDistance + m_longestEdge);
   if (nearest == KDTree::kNone) return hit;
   const std::uint32_t v = m_treeVertex[static_cast<std::size_t>(nearest)];
@@ -523,11 +533,14 @@ bool Fusion::LevelSeams() {
     if (chart != kNoScan && m_charts[chart].scan != kNoScan) unknown[i] = count++;
   }
   if (count == 0) return true;
+  // Off-diagonal entries as triplets, the diagonal summed apart.
   std::vector<Eigen::Triplet<double>> entries;
+  entries.reserve(6 * m_numFaces + 2 * n);
+  std::vector<double> diagonal(static_cast<std::size_t>(count), 1e-3);  // the pull to zero
   Eigen::MatrixXd rhs = Eigen::MatrixXd::Zero(count, 3);
   const auto addPair = [&](std::int32_t a, std::int32_t b, double w) {
-    entries.emplace_back(a, a, w);
-    entries.emplace_back(b, b, w);
+    diagonal[static_cast<std::size_t>(a)] += w;
+    diagonal[static_cast<std::size_t>(b)] += w;
     entries.emplace_back(a, b, -w);
     entries.emplace_back(b, a, -w);
   };
@@ -554,13 +567,14 @@ bool Fusion::LevelSeams() {
   for (const AtlasChart& chart : m_charts) {
     if (chart.scan == kNoScan) continue;
     for (std::uint32_t f : chart.faces) {
+      // Each edge once from each of its two faces, so half the weight.
       for (int k = 0; k < 3; ++k) {
         addPair(unknown[m_cornerVertex[3 * f + k]], unknown[m_cornerVertex[3 * f + (k + 1) % 3]],
-                m_options.seamSmoothness);
+                0.5 * m_options.seamSmoothness);
       }
     }
   }
-  for (std::int32_t i = 0; i < count; ++i) entries.emplace_back(i, i, 1e-3);
+  for (std::int32_t i = 0; i < count; ++i) entries.emplace_back(i, i, diagonal[static_cast<std::size_t>(i)]);
   Eigen::SparseMatrix<double> matrix(count, count);
   matrix.setFromTriplets(entries.begin(), entries.end());
   Eigen::ConjugateGradient<Eigen::SparseMatrix<double>, Eigen::Lower | Eigen::Upper> solver;
