@@ -1,7 +1,6 @@
 #include "surf/TextureFusion.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -258,7 +257,10 @@ class Fusion {
       std::cout << line << std::flush;
     }
   }
+  // Vertex normals, corner lists, neighbours, components; the mean edge length.
   double BuildTopology();
+  void BuildNeighbours();
+  void BuildComponents();
   bool ProjectVertices(double from, double to);
   void ScoreFaces();
   void SmoothLabels();
@@ -325,8 +327,13 @@ double Fusion::BuildTopology() {
   m_cornerStart = count;
   m_corner.resize(3 * m_numFaces);
   for (std::uint32_t k = 0; k < 3 * m_numFaces; ++k) m_corner[count[m_idx[k]]++] = k;
+  BuildNeighbours();
+  BuildComponents();
+  return edgeCount ? edgeSum / static_cast<double>(edgeCount) : 0.0;
+}
 
-  // Edge neighbours: faces sharing an undirected edge.
+// Edge neighbours: faces sharing an undirected edge.
+void Fusion::BuildNeighbours() {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> edges;
   edges.reserve(3 * m_numFaces);
   for (std::uint32_t f = 0; f < m_numFaces; ++f) {
@@ -357,8 +364,11 @@ double Fusion::BuildTopology() {
     m_faceNb[i] = pairs[i].second;
   }
   std::partial_sum(m_faceNbStart.begin(), m_faceNbStart.end(), m_faceNbStart.begin());
+}
 
-  // Vertex-connected components, numbered in the order of their first face.
+// Vertex-connected components, numbered in the order of their first face.
+void Fusion::BuildComponents() {
+  const std::size_t nv = m_pos.size();
   std::vector<std::uint32_t> parent(nv);
   std::iota(parent.begin(), parent.end(), 0u);
   const auto find = [&](std::uint32_t x) {
@@ -378,7 +388,6 @@ double Fusion::BuildTopology() {
     if (n == kNoScan) n = m_numComponents++;
     m_component[f] = n;
   }
-  return edgeCount ? edgeSum / static_cast<double>(edgeCount) : 0.0;
 }
 
 bool Fusion::ProjectVertices(double from, double to) {

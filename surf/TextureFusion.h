@@ -53,8 +53,10 @@ namespace surf {
 //     barycentrically over each triangle when the atlas is filled.
 //  6. Atlas: charts are packed on shelves (tallest first) with padding
 //     texels on every side; each triangle is rasterised (texel centres
-//     inside) by bilinear sampling of its scan's texture, then the padding is
-//     filled by dilation against bleeding.
+//     inside) by bilinear sampling of its scan's texture, and the texels
+//     within `padding` of a triangle get the scan texture beyond it (with the
+//     correction of the triangle's nearest point), against bleeding. The
+//     atlas is not padded to powers of two.
 //  7. Faces no scan sees (in a component that some scan sees) form flat
 //     charts: one colour, the mean corrected colour of the seen vertices
 //     bordering them, held in a small block of the atlas that all their
@@ -91,7 +93,7 @@ struct TextureFusionOptions {
   float seamSmoothness = 0.1f;
   // The atlas is at most this wide and high (texels).
   std::uint32_t maxAtlasSize = 4096;
-  // Texels around every chart, filled by dilation.
+  // Texels around every triangle in the atlas that continue the scan texture.
   int padding = 2;
   // Where log lines go; none: standard output.
   std::function<void(const std::string&)> log;
@@ -105,6 +107,7 @@ struct TextureFusionResult {
   std::vector<std::uint32_t> indices;      // triangle t is fused triangle t
   std::vector<math::Vec2f> texCoords;      // one per vertex, v = 0 at the top
   std::vector<std::uint32_t> sourceVertex;  // fused vertex of each vertex
+  std::size_t numFusedVertices = 0;
   img::RGBImage texture;
 
   // Carries a per-vertex array of the fused mesh (normals, support values…)
@@ -112,17 +115,17 @@ struct TextureFusionResult {
   // element per fused vertex.
   template <typename T>
   std::vector<T> Remap(const std::vector<T>& fused) const;
-
-  std::size_t numFusedVertices = 0;
 };
 
 // Colour (b, g, r) of surfaces no scan sees.
 inline constexpr img::RGB8 kNeutralColor = img::RGB8::FromRGB(200, 200, 180);
 
-// Builds the textured mesh. Returns false, with one " failed!" line per
-// component, when no component could be textured, and false with result
-// untouched when the progress callback asks to cancel (the caller knows
-// which from its callback). Scans without texture are ignored. Throws
+// Builds the textured mesh (positions in world coordinates, mm, like the
+// scans after their node frames). Returns false, with one " failed!" line
+// per component, when no component could be textured, and false without any
+// line when the progress callback asks to cancel (the caller knows which
+// from its callback); result is only written on success. A layout that does
+// not fit the atlas prints one "Error: ..." line and fails. Scans without texture are ignored. Throws
 // std::invalid_argument for indices out of range or a texture-coordinate
 // array of a textured scan that does not match its positions. The per-vertex
 // and per-face work runs in OpenMP loops.

@@ -133,11 +133,10 @@ Errors MeasureErrors(const TextureFusionResult& r, const Vec3d& centre, const st
   return e;
 }
 
-// Fused vertices of one sphere.
-std::set<std::uint32_t> VerticesOf(const Scene& scene, std::uint32_t begin, std::uint32_t end) {
+// Fused vertices begin…end − 1 (one sphere).
+std::set<std::uint32_t> VerticesOf(std::uint32_t begin, std::uint32_t end) {
   std::set<std::uint32_t> out;
   for (std::uint32_t v = begin; v < end; ++v) out.insert(v);
-  (void)scene;
   return out;
 }
 
@@ -255,9 +254,11 @@ TEST(TextureFusion, AComponentNoScanSeesFailsAlone) {
   const TextureFusionResult& r = run.result;
   const Vec3d neutral{kNeutralColor.b, kNeutralColor.g, kNeutralColor.r};
   for (std::size_t i = 0; i < r.positions.size(); ++i) {
-    if (r.sourceVertex[i] < first) EXPECT_EQ(SampleAtlas(r.texture, r.texCoords[i]), neutral);
+    if (r.sourceVertex[i] < first) {
+      EXPECT_EQ(SampleAtlas(r.texture, r.texCoords[i]), neutral);
+    }
   }
-  const Errors e = MeasureErrors(r, kCentre, VerticesOf(scene, first, static_cast<std::uint32_t>(scene.positions.size())));
+  const Errors e = MeasureErrors(r, kCentre, VerticesOf(first, static_cast<std::uint32_t>(scene.positions.size())));
   EXPECT_LE(e.vertex, ColourBound(kTexelMm));
 }
 
@@ -273,8 +274,8 @@ TEST(TextureFusion, TwoComponentsAreTexturedEach) {
   ASSERT_TRUE(run.ok);
   EXPECT_THAT(run.log,
               ::testing::ElementsAre("TextureFusion(): CC 0 succeeded\n", "TextureFusion(): CC 1 succeeded\n"));
-  EXPECT_LE(MeasureErrors(run.result, kCentre, VerticesOf(scene, 0, first)).vertex, ColourBound(kTexelMm));
-  EXPECT_LE(MeasureErrors(run.result, other, VerticesOf(scene, first, static_cast<std::uint32_t>(scene.positions.size())))
+  EXPECT_LE(MeasureErrors(run.result, kCentre, VerticesOf(0, first)).vertex, ColourBound(kTexelMm));
+  EXPECT_LE(MeasureErrors(run.result, other, VerticesOf(first, static_cast<std::uint32_t>(scene.positions.size())))
                 .vertex,
             ColourBound(kTexelMm));
 }
