@@ -172,7 +172,9 @@ TEST(MotorPlugin, LoadingAgainReleasesTheFirstLibrary) {
   const FakeMotorCounters before = *fake.Counters();
   MotorPlugin motor;
   ASSERT_EQ(motor.Load(FakeLibrary("complete"), "", TempLog("again")), 0);
+  testing::internal::CaptureStderr();
   ASSERT_EQ(motor.Load(FakeLibrary("noparameters"), "", TempLog("again")), 0);
+  testing::internal::GetCapturedStderr();
   EXPECT_EQ(fake.Counters()->disconnects, before.disconnects + 1);
   std::intptr_t value = 0;
   EXPECT_EQ(motor.GetParameter(value, "answer"), -13);
