@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -39,7 +40,7 @@ class FakeHandle {
 };
 
 std::string TempLog(const std::string& name) {
-  const auto path = std::filesystem::temp_directory_path() / ("MotorPlugin_test_" + name + ".txt");
+  const auto path = std::filesystem::temp_directory_path() / ("MotorPlugin_test_" + name + "_" + std::to_string(getpid()) + ".txt");
   std::filesystem::remove(path);
   return path.string();
 }

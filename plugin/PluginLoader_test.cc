@@ -1,6 +1,7 @@
 #include "plugin/PluginLoader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,8 @@ class PluginFolder : public testing::Test {
  protected:
   void SetUp() override {
     m_folder = fs::temp_directory_path() /
-               ("PluginLoader_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("PluginLoader_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
     fs::remove_all(m_folder);
     fs::create_directories(m_folder);
     for (const char* variant : {"complete", "failconnect", "nostop"}) {

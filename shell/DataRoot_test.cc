@@ -1,6 +1,7 @@
 #include "shell/DataRoot.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -54,7 +55,8 @@ class DataRootInstall : public testing::Test {
  protected:
   void SetUp() override {
     m_base = fs::temp_directory_path() /
-             ("DataRoot_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+             ("DataRoot_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
     fs::remove_all(m_base);
     fs::create_directories(m_base / "share" / "xaml");
     fs::create_directories(m_base / "plugins");

@@ -1,6 +1,7 @@
 #include "shell/Language.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,8 @@ class LanguageTest : public testing::Test {
  protected:
   void SetUp() override {
     m_root = fs::temp_directory_path() /
-             ("Language_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+             ("Language_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
     fs::remove_all(m_root);
     fs::create_directories(m_root / "xaml");
     fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Strings_English.xaml",

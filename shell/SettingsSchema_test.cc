@@ -1,5 +1,6 @@
 // The shipped settings schema (share/xaml/Settings.xaml).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,8 @@ class ShippedSchema : public testing::Test {
  protected:
   void SetUp() override {
     m_root = fs::temp_directory_path() /
-             ("SettingsSchema_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+             ("SettingsSchema_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
     fs::remove_all(m_root);
     fs::create_directories(m_root / "xaml");
     fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml", m_root / "xaml" / "Settings.xaml");

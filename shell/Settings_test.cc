@@ -1,6 +1,7 @@
 #include "shell/Settings.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -58,7 +59,8 @@ class SettingsTest : public testing::Test {
  protected:
   void SetUp() override {
     m_root = fs::temp_directory_path() /
-             ("Settings_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+             ("Settings_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
     fs::remove_all(m_root);
     fs::create_directories(m_root / "xaml");
     std::ofstream(m_root / "xaml" / "Settings.xaml") << kSchema;
@@ -438,6 +440,20 @@ TEST_F(SettingsTest, ShowDialogSelectsThePathAndExpandsItsGroups) {
   EXPECT_STREQ(document.select_node("/Settings/Group").node().attribute("IsExpanded").value(), "False");
   EXPECT_STREQ(document.select_node("/Settings/Group/Sub/Int").node().attribute("IsSelected").value(), "False");
   EXPECT_STREQ(document.select_node("/Settings/Other").node().attribute("IsExpanded").value(), "True");
+}
+
+TEST_F(SettingsTest, MissingOrForeignSchemaIsAnError) {
+  std::ofstream(m_root / "xaml" / "Settings.xaml") << "<Window><Grid/></Window>";
+  EXPECT_THROW(Open(), std::runtime_error);
+  std::ofstream(m_root / "xaml" / "Settings.xaml") << "<Window><Grid/>";
+  EXPECT_THROW(Open(), std::runtime_error);
+  fs::remove(m_root / "xaml" / "Settings.xaml");
+  try {
+    Open();
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Settings::Settings - Could not read the settings schema", 0), 0u);
+  }
 }
 
 TEST(SettingText, ParsesTheInvariantFormsAndRejectsTheRest) {

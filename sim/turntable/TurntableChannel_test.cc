@@ -1,6 +1,7 @@
 #include "sim/turntable/TurntableChannel.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -71,7 +72,7 @@ TEST(TurntableChannel, TruncatedAndCorruptTextIsRejected) {
 }
 
 TEST(TurntableChannel, FileIsReplacedWholeAndReadBack) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "TurntableChannel_test";
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("TurntableChannel_test_" + std::to_string(getpid()));
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   const std::string path = (folder / "table.state").string();

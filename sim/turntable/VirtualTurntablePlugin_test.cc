@@ -2,6 +2,7 @@
 // shipped description scanned beside the built library, then driven through
 // plugin::MotorPlugin while the rig's table follows through the channel.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -25,7 +26,8 @@ class VirtualTurntable : public testing::Test {
  protected:
   void SetUp() override {
     m_folder = fs::temp_directory_path() /
-               ("VirtualTurntable_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("VirtualTurntable_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
     fs::remove_all(m_folder);
     fs::create_directories(m_folder);
     fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "Plugins" / "VirtualTurntable.xml", m_folder / "VirtualTurntable.xml");
