@@ -1,0 +1,119 @@
+// The shipped settings schema (share/xaml/Settings.xaml).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "shell/Settings.h"
+
+namespace shell {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ShippedSchema : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_root = fs::temp_directory_path() /
+             ("SettingsSchema_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(getpid()));
+    fs::remove_all(m_root);
+    fs::create_directories(m_root / "xaml");
+    fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml", m_root / "xaml" / "Settings.xaml");
+    SettingsOptions options;
+    options.root = m_root;
+    options.computerName = "pc";
+    options.userName = "me";
+    options.log = [](const std::string&) {};
+    m_settings = std::make_unique<Settings>(options);
+  }
+  void TearDown() override {
+    m_settings.reset();
+    fs::remove_all(m_root);
+  }
+
+  fs::path m_root;
+  std::unique_ptr<Settings> m_settings;
+};
+
+// Each default reads as the type its element names and is written back
+// unchanged, so an untouched setting never reaches the user file.
+template <class T>
+void ExpectCanonicalDefault(Settings& settings, pugi::xml_node element) {
+  const std::string text = element.attribute("defaultvalue").value();
+  T value{};
+  ASSERT_TRUE(ParseSettingText<T>(text, value)) << Settings::GetTitlePath(element) << " = " << text;
+  EXPECT_EQ(FormatSettingText<T>(value), text) << Settings::GetTitlePath(element);
+}
+
+TEST_F(ShippedSchema, EveryDefaultHasItsTypeAndCanonicalText) {
+  std::set<std::string> paths;
+  int count = 0;
+  for (const pugi::xpath_node& node : m_settings->GetXmlDocument().select_nodes("//*[@defaultvalue]")) {
+    const pugi::xml_node element = node.node();
+    const std::string type = element.name();
+    EXPECT_TRUE(element.attribute("title")) << type;
+    EXPECT_TRUE(paths.insert(Settings::GetTitlePath(element)).second)
+        << "two settings share " << Settings::GetTitlePath(element);
+    if (type == "Bool") ExpectCanonicalDefault<bool>(*m_settings, element);
+    else if (type == "Int") ExpectCanonicalDefault<int>(*m_settings, element);
+    else if (type == "Float") ExpectCanonicalDefault<float>(*m_settings, element);
+    else if (type == "Double") ExpectCanonicalDefault<double>(*m_settings, element);
+    else EXPECT_EQ(type, "Text") << Settings::GetTitlePath(element);
+    ++count;
+  }
+  EXPECT_GT(count, 200);
+}
+
+TEST_F(ShippedSchema, KeysTheShellReadsAreThereWithTheirDefaults) {
+  Settings& s = *m_settings;
+  auto path = [](const std::string& group, const std::string& key) {
+    return "/Settings/" + group + "/*[@title='" + key + "']";
+  };
+  EXPECT_EQ(s.GetSetting<int>(path("ShapeFusion/Fusion", "Resolution")).Value(), 512);
+  EXPECT_EQ(s.GetSetting<float>(path("ShapeFusion/Fusion", "CloseHolesRelSizePercent")).Value(), 10.0f);
+  EXPECT_EQ(s.GetSetting<int>(path("ShapeFusion/Fusion", "CloseHolesRelSizeStep")).Value(), 4);
+  EXPECT_EQ(s.GetSetting<int>(path("ShapeFusion/Fusion", "ResolutionLog")).Value(), 9);
+  EXPECT_EQ(s.GetSetting<int>(path("ShapeFusion/Fusion", "Sharpness")).Value(), 0);
+  EXPECT_EQ(s.GetSetting<int>(path("Turntable", "NumberOfScans")).Value(), 8);
+  EXPECT_EQ(s.GetSetting<int>(path("Turntable", "TotalScanAngle")).Value(), 360);
+  EXPECT_EQ(s.GetSetting<double>(path("Turntable", "RotationAngle")).Value(), 45.0);
+  EXPECT_EQ(s.GetSetting<std::string>(path("HardwareSetup", "Product")).Value(), "Virtual");
+  EXPECT_EQ(s.GetSetting<std::string>(path("Scan", "ScanMode")).Value(), "turntable");
+  EXPECT_EQ(s.GetSetting<std::string>(path("Scan", "ScanName")).Value(), "Scan#");
+  EXPECT_EQ(s.GetSetting<double>(path("StructuredLight/PatternParameters", "ProjectorGamma")).Value(), 2.2);
+  EXPECT_EQ(s.GetSetting<std::string>(path("StructuredLight/PatternParameters", "PatternMode")).Value(), "coded");
+  EXPECT_EQ(s.GetSetting<std::string>(path("StructuredLight/Acquisition", "ImageSkipCount")).Value(), "auto");
+  EXPECT_EQ(s.GetSetting<double>(path("StructuredLight/ResultFiltering", "QualityCheck")).Value(), 0.3);
+  EXPECT_EQ(s.GetSetting<std::string>(path("StructuredLight/PatternParameters/CustomProfile/PSK", "SymbolCount")).Value(),
+            "4");
+  EXPECT_EQ(s.GetSetting<double>(path("Calibration/CalibrationPanels/RightCalibrationPattern", "rot_z")).Value(), 0.0);
+  EXPECT_EQ(s.GetSetting<double>(path("Calibration/VerificationDuringScan", "ExtendedViewDistThresFactor")).Value(), 1.0);
+  EXPECT_EQ(s.GetSetting<double>(path("Tesselation", "DepthThresholdFactor")).Value(), 0.5);
+  EXPECT_EQ(s.GetSetting<int>(path("Texturing/WhiteBalance", "Version")).Value(), 1);
+  EXPECT_EQ(s.GetSetting<std::string>(path("HardwareSetupProfiles", "VirtualDefault")).Value(), "rigs/default");
+  EXPECT_TRUE(s.GetSetting<bool>(path("Language", "Language_English")).Value());
+  EXPECT_FALSE(s.GetSetting<bool>(path("SettingsHandling", "perUser")).Value());
+  EXPECT_FALSE(s.GetSetting<bool>(path("SetupType", "TurntableConnected")).Value());
+  EXPECT_EQ(s.GetSetting<int>(path("ConsoleWindow", "Bottom")).Value(), 600);
+  EXPECT_FALSE(s.GetSetting<bool>(path("Scan/Status", "IsCurrentlyScanning")).Value());
+}
+
+TEST_F(ShippedSchema, UntouchedSettingsSaveAnEmptyFileAndRunTimeStateIsNeverSaved) {
+  ASSERT_TRUE(m_settings->SaveSettings());
+  EXPECT_EQ(fs::file_size(m_root / "Settings" / "UserSettings.xml"), 0u);
+  m_settings->GetSetting<bool>("/Settings/Scan/Status/*[@title='IsCurrentlyScanning']").SetValue(true);
+  m_settings->GetSetting<bool>("/Settings/SetupType/*[@title='TurntableConnected']").SetValue(true);
+  m_settings->GetSetting<int>("/Settings/Scan/*[@title='ScanIndex']").SetValue(5);
+  ASSERT_TRUE(m_settings->SaveSettings());
+  pugi::xml_document saved;
+  ASSERT_TRUE(saved.load_file((m_root / "Settings" / "UserSettings.xml").c_str()));
+  EXPECT_EQ(saved.select_nodes("//*[@value]").size(), 1u);
+  EXPECT_STREQ(saved.select_node("/Settings/Scan/*[@title='ScanIndex']").node().attribute("value").value(), "5");
+}
+
+}  // namespace
+}  // namespace shell
