@@ -465,7 +465,7 @@ int ShapeFusion::CombineGeos(const std::vector<int>& indices) {
   target.SetVisibility(first.geo->GetVisibility());
   const std::int32_t colorIndex = m_colors.Find(first.geo->GetGuid());
   for (const int index : order) {
-    Scan& scan = m_scans[std::size_t(index)];
+    const Scan& scan = m_scans[std::size_t(index)];
     const std::size_t before = target.GetNumMeshes();
     surf::CombineGeos_MultipleSurfaces(target, *scan.geo);
     const math::Frame4d rotation = target.GetFrame().GetInverse() * scan.geo->GetFrame();
@@ -489,6 +489,9 @@ int ShapeFusion::CombineGeos(const std::vector<int>& indices) {
       to.SetTag(from.GetTag());
       to.SetTextureID(from.GetTextureID());  // the slot travels with the texture
     }
+  }
+  for (const int index : order) {
+    Scan& scan = m_scans[std::size_t(index)];
     for (auto& texture : scan.textures) combined.textures.push_back(std::move(texture));
     scan.textures.clear();
   }

@@ -61,7 +61,8 @@ struct FragmentOptions {
 // texture slots, one alignment fragment per scan in the same order, the
 // fusion result and its unfiltered triangle list, the palette index of each
 // scan, the alignment state of the last pair, and the undo history of the
-// node frames.
+// node frames. A scan's fragment starts empty and is built by the
+// registrations (keepPrepared false, or a pair not prepared before).
 //
 // Scan index i names scan i of the list; index -1 names the fusion result
 // where an operation says so. Operations given a scan index that names no
@@ -91,6 +92,7 @@ class ShapeFusion {
   // Attaches the view's display to the scene (null detaches it).
   void SetV3dClientWnd(v3d::Display* display);
   void Set3DViewParams(const ViewParams& params);
+  // Also starts the alignment state afresh (best score, prepared pair).
   void SetShapeFusionParams(const ShapeFusionParams& params);
   const ShapeFusionParams& GetShapeFusionParams() const { return m_params; }
 
