@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "v3d/Geo.h"
+#include "v3d/LockGuard.h"
 #include "v3d/Scene.h"
 
 namespace surf {
@@ -15,7 +16,9 @@ using math::Frame4d;
 using math::Vec3d;
 using math::Vec3f;
 
+// Under the viewer lock: the render thread reads node frames.
 void MoveNode(v3d::Geo& geo, const Frame4d& frame) {
+  v3d::LockGuard lock;
   geo.SetFrame(NearestRigid(frame));
   if (v3d::Scene* scene = geo.GetScene()) scene->Redraw();
 }

@@ -118,6 +118,9 @@ class Scene {
   // The ID after id: id + 1, skipping 0 on wrap-around.
   static constexpr std::uint32_t NextRedrawID(std::uint32_t id) { return id + 1 == 0 ? 1 : id + 1; }
   void Redraw() { IncRedrawID(); }
+  // Sets the redraw ID (for restoring a view's state and for tests of the
+  // wrap-around); 0 becomes 1.
+  void SetRedrawID(std::uint32_t id) { m_redrawID = id == 0 ? 1 : id; }
   // A short white flash of the view (after a capture): GetFlashIntensity
   // falls from 1 to 0 over kFlashSeconds as timer events arrive.
   void ShowFlashAnimation();
