@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "surf/Fusion.h"
+
+TEST(Fusion, Builds) {}

@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "surf/MeshEditing.h"
+
+TEST(MeshEditing, Builds) {}
