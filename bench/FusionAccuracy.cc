@@ -82,9 +82,6 @@ bool IsClosed(const std::vector<std::uint32_t>& triangles) {
       ++uses[{std::min(a, b), std::max(a, b)}];
     }
   }
-  std::map<int, int> hist;
-  for (const auto& u : uses) ++hist[u.second];
-  for (const auto& [k, c] : hist) std::printf("  edges used %d times: %d\n", k, c);
   return std::all_of(uses.begin(), uses.end(), [](const auto& u) { return u.second == 2; });
 }
 
@@ -92,8 +89,12 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
              const Vec3d& axisPoint, int resolution, int truthAround) {
   const testing::TurntableScans views =
       testing::MakeTurntableScans(surface, spec, 8, std::numbers::pi / 4.0, Vec3d(0.0, 0.0, 1.0), axisPoint);
+  // The fusion's own messages, with the seconds since the start.
   const auto t0 = std::chrono::steady_clock::now();
-  Fusion fusion([t0](const std::string& s) { std::printf("[%.2f] %s", std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), s.c_str()); });
+  Fusion fusion([t0](const std::string& text) {
+    std::printf("  [%6.2f s] %s", std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(),
+                text.c_str());
+  });
   for (std::size_t k = 0; k < views.scans.size(); ++k) {
     // Scanner coordinates back into the object's (the true surface's) frame.
     const math::Frame4d object_T_scanner = views.truth[k].GetInverse();

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <list>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace surf {
 
@@ -88,16 +87,17 @@ void Triangulate(const std::vector<std::uint32_t>& polygon, std::vector<Vec3f>& 
 }  // namespace
 
 std::size_t CloseBoundaryLoops(std::vector<Vec3f>& positions, std::vector<std::uint32_t>& indices) {
-  std::unordered_set<std::uint64_t> halfEdges;
+  std::vector<std::uint64_t> halfEdges;
   halfEdges.reserve(indices.size());
   for (std::size_t k = 0; k + 3 <= indices.size(); k += 3) {
-    for (int e = 0; e < 3; ++e) halfEdges.insert(Key(indices[k + e], indices[k + (e + 1) % 3]));
+    for (int e = 0; e < 3; ++e) halfEdges.push_back(Key(indices[k + e], indices[k + (e + 1) % 3]));
   }
+  std::sort(halfEdges.begin(), halfEdges.end());
   // Border half-edges by their tail.
   std::unordered_multimap<std::uint32_t, std::uint32_t> border;
   for (std::uint64_t h : halfEdges) {
     const std::uint32_t a = std::uint32_t(h >> 32), b = std::uint32_t(h & 0xffffffffu);
-    if (!halfEdges.count(Key(b, a))) border.emplace(a, b);
+    if (!std::binary_search(halfEdges.begin(), halfEdges.end(), Key(b, a))) border.emplace(a, b);
   }
   std::size_t loops = 0;
   while (!border.empty()) {

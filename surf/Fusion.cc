@@ -6,17 +6,18 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 #include <new>
-#include <queue>
 #include <sstream>
 #include <stdexcept>
 
 #include "surf/BoundaryLoops.h"
+#include "surf/IndexMapping.h"
 #include "surf/KDTree.h"
 #include "surf/MeshArrays.h"
 #include "surf/MeshEditing.h"
@@ -101,6 +102,58 @@ std::uint64_t Morton(std::uint32_t x, std::uint32_t y, std::uint32_t z, int bits
   return code;
 }
 
+// Merges vertices within kMergeTolerance per coordinate, then drops the
+// triangles that became degenerate, repeated triangles (same corners in the
+// same turn) and unreferenced vertices.
+void CleanUp(MeshArrays& mesh) {
+  // Sorted by position, a vertex within the tolerance of its predecessor
+  // (per coordinate) joins the predecessor's group.
+  const std::size_t n = mesh.positions.size();
+  std::vector<std::uint32_t> order(n);
+  for (std::uint32_t i = 0; i < n; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return math::LexicalLess<3, float>()(mesh.positions[a], mesh.positions[b]);
+  });
+  const auto close = [&](std::uint32_t a, std::uint32_t b) {
+    for (int k = 0; k < 3; ++k) {
+      if (!(std::abs(mesh.positions[a][k] - mesh.positions[b][k]) <= kMergeTolerance)) return false;
+    }
+    return true;
+  };
+  std::vector<std::uint32_t> representative(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    representative[order[r]] = r > 0 && close(order[r], order[r - 1]) ? representative[order[r - 1]] : order[r];
+  }
+  std::vector<std::uint32_t> indices;
+  indices.reserve(mesh.indices.size());
+  for (std::size_t k = 0; k + 3 <= mesh.indices.size(); k += 3) {
+    const std::uint32_t a = representative[mesh.indices[k]], b = representative[mesh.indices[k + 1]],
+                        c = representative[mesh.indices[k + 2]];
+    if (a != b && b != c && c != a) indices.insert(indices.end(), {a, b, c});
+  }
+  using Triangle = std::array<std::uint32_t, 3>;
+  std::vector<std::pair<Triangle, std::size_t>> sorted;  // rotated to start at the least index
+  sorted.reserve(indices.size() / 3);
+  for (std::size_t k = 0; k < indices.size(); k += 3) {
+    Triangle t{indices[k], indices[k + 1], indices[k + 2]};
+    std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
+    sorted.emplace_back(t, k);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<char> keep(indices.size() / 3, 1);
+  for (std::size_t i = 1; i < sorted.size(); ++i) {
+    if (sorted[i].first == sorted[i - 1].first) keep[sorted[i].second / 3] = 0;
+  }
+  mesh.indices.clear();
+  for (std::size_t k = 0; k < indices.size(); k += 3) {
+    if (keep[k / 3]) mesh.indices.insert(mesh.indices.end(), {indices[k], indices[k + 1], indices[k + 2]});
+  }
+  IndexMapping unused(mesh.positions.size());
+  unused.Complete(mesh.indices, 3);
+  mesh.positions = unused.RemapVertexBuffer(mesh.positions);
+  mesh.indices = unused.RemapIndexBuffer(3);
+}
+
 }  // namespace
 
 FusionDepth ComputeFusionDepth(int resolution) {
@@ -143,7 +196,8 @@ std::vector<std::uint32_t> FilterFusionTriangles(const std::vector<std::uint32_t
   if (t >= 1.0) return unfiltered;
   std::vector<std::uint32_t> kept;
   kept.reserve(unfiltered.size());
-  const auto keep = [&](std::uint32_t i) { return i < values.size() && values[i] >= -t; };
+  const float limit = -float(t);  // compared as stored: a value of -0.3f passes t = 0.3
+  const auto keep = [&](std::uint32_t i) { return i < values.size() && values[i] >= limit; };
   for (std::size_t k = 0; k + 3 <= unfiltered.size(); k += 3) {
     if (keep(unfiltered[k]) && keep(unfiltered[k + 1]) && keep(unfiltered[k + 2])) {
       kept.insert(kept.end(), unfiltered.begin() + std::ptrdiff_t(k), unfiltered.begin() + std::ptrdiff_t(k + 3));
@@ -205,31 +259,58 @@ void Fusion::PreprocessGround(const math::Frame4d& world_T_reference) {
     for (int i = 0; i < kGroundGrid; ++i) {
       const Vec3d p(centre[0] + (i + 0.5 - 0.5 * kGroundGrid) * spacing,
                     centre[1] + (j + 0.5 - 0.5 * kGroundGrid) * spacing, z);
-      // Border rows and columns: tilted 45° outward.
+      // The outermost rows and columns turn the ground's rim down by 45°:
+      // their normals lean towards the centre.
       Vec3d n(0.0, 0.0, -1.0);
-      if (i == 0) n[0] -= 1.0;
-      if (i == kGroundGrid - 1) n[0] += 1.0;
-      if (j == 0) n[1] -= 1.0;
-      if (j == kGroundGrid - 1) n[1] += 1.0;
+      if (i == 0) n[0] += 1.0;
+      if (i == kGroundGrid - 1) n[0] -= 1.0;
+      if (j == 0) n[1] += 1.0;
+      if (j == kGroundGrid - 1) n[1] -= 1.0;
       m_positions.push_back(Vec3f(world_T_reference.MultP(p)));
       m_normals.push_back(Vec3f(world_T_reference.MultV(n.GetNormalized())));
     }
   }
   m_hasGround = true;
-  m_groundPoint = world_T_reference.MultP(Vec3d(centre[0], centre[1], z + 0.5 * spacing));
+  m_groundPoint = world_T_reference.MultP(Vec3d(centre[0], centre[1], z));
   m_groundNormal = -down;
+  m_groundSpacing = spacing;
   Log("done\n");
 }
 
 void Fusion::PostprocessGround() {
   if (!m_hasGround) return;
   Log("Corona postprocessing...");
-  const auto below = [&](std::uint32_t i) { return Dot(Vec3d(m_resultPositions[i]) - m_groundPoint, m_groundNormal) < 0.0; };
+  const Vec3d cut = m_groundPoint + m_groundNormal * std::max(0.5 * m_groundSpacing, m_voxelSize);
+  const auto below = [&](std::uint32_t i) { return Dot(Vec3d(m_resultPositions[i]) - cut, m_groundNormal) < 0.0; };
+  const std::vector<std::uint32_t>& triangles = m_resultTriangles;
+  // Regions of unsupported vertices (joined along triangle edges); those
+  // that reach the ground go with it.
+  std::vector<std::uint32_t> parent(m_resultPositions.size());
+  for (std::uint32_t i = 0; i < parent.size(); ++i) parent[i] = i;
+  const auto root = [&](std::uint32_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  const auto unsupported = [&](std::uint32_t i) { return m_resultValues[i] < 0.0f; };
+  for (std::size_t k = 0; k + 3 <= triangles.size(); k += 3) {
+    for (int e = 0; e < 3; ++e) {
+      const std::uint32_t a = triangles[k + e], b = triangles[k + (e + 1) % 3];
+      if (unsupported(a) && unsupported(b)) parent[root(a)] = root(b);
+    }
+  }
+  std::vector<char> grounded(parent.size(), 0);
+  for (std::size_t k = 0; k + 3 <= triangles.size(); k += 3) {
+    if (!below(triangles[k]) || !below(triangles[k + 1]) || !below(triangles[k + 2])) continue;
+    for (int c = 0; c < 3; ++c) {
+      if (unsupported(triangles[k + c])) grounded[root(triangles[k + c])] = 1;
+    }
+  }
+  const auto goes = [&](std::uint32_t i) { return unsupported(i) && grounded[root(i)]; };
   std::vector<std::uint32_t> kept;
-  kept.reserve(m_resultTriangles.size());
-  for (std::size_t k = 0; k + 3 <= m_resultTriangles.size(); k += 3) {
-    const std::uint32_t a = m_resultTriangles[k], b = m_resultTriangles[k + 1], c = m_resultTriangles[k + 2];
-    if (below(a) && below(b) && below(c)) continue;
+  kept.reserve(triangles.size());
+  for (std::size_t k = 0; k + 3 <= triangles.size(); k += 3) {
+    const std::uint32_t a = triangles[k], b = triangles[k + 1], c = triangles[k + 2];
+    if ((below(a) && below(b) && below(c)) || goes(a) || goes(b) || goes(c)) continue;
     kept.insert(kept.end(), {a, b, c});
   }
   // Drop the vertices no kept triangle uses.
@@ -378,12 +459,6 @@ bool Fusion::Solve(const FusionDepth& depth, const FusionOptions& options, const
   if (!fused) return false;
   if (!Mark(5, 0.7, progress)) return false;
 
-  if (!options.delaunay) {
-    fused->MergeCloseVertices(kMergeTolerance);
-    fused->RemoveDegenerateTriangles();
-    fused->RemoveDuplicatedTriangles();
-    fused->RemoveUnreferencedVertices();
-  }
   MeshArrays& mesh = result.mesh;
   mesh.positions.reserve(fused->vertices_.size());
   for (const auto& p : fused->vertices_) mesh.positions.emplace_back(float(p.x()), float(p.y()), float(p.z()));
@@ -397,9 +472,10 @@ bool Fusion::Solve(const FusionDepth& depth, const FusionOptions& options, const
 bool Fusion::PostProcess(const FusionOptions& options, const utils::ProgressCallback& progress, Result& result) {
   Log("PostProcessFusion\n");
   MeshArrays& mesh = result.mesh;
+  if (!options.delaunay) CleanUp(mesh);
+  if (!Mark(6, 0.72, progress)) return false;
   // The surface is open where it leaves the reconstruction's cube.
   CloseBoundaryLoops(mesh.positions, mesh.indices);
-  if (!Mark(6, 0.72, progress)) return false;
   if (options.delaunay) {
     MakeDelaunay(mesh);
     Smoothing(mesh, false);
@@ -468,25 +544,9 @@ void Fusion::GradeSupport(const std::vector<char>& supported, Result& result) co
       }
     }
   }
-  // Geodesic distance along edges to the nearest supported vertex.
-  constexpr double kInfinity = std::numeric_limits<double>::infinity();
-  std::vector<double> distance(n, kInfinity);
-  using Entry = std::pair<double, std::uint32_t>;
-  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    if (supported[i]) distance[i] = 0.0, queue.emplace(0.0, i);
-  }
-  while (!queue.empty()) {
-    const auto [d, i] = queue.top();
-    queue.pop();
-    if (d > distance[i]) continue;
-    for (std::uint32_t k = offsets[i]; k < offsets[i + 1]; ++k) {
-      const std::uint32_t j = neighbours[k];
-      const double dj = d + double((positions[j] - positions[i]).Length());
-      if (dj < distance[j]) distance[j] = dj, queue.emplace(dj, j);
-    }
-  }
-  // One value per connected region of unsupported vertices.
+  // One value per connected region of unsupported vertices: the largest
+  // extent of its box relative to the mesh's; −1 for a region that touches
+  // no supported vertex.
   const double extent = n > 0 ? BoundingBox(positions).Extent() : 0.0;
   result.values.assign(n, 1.0f);
   std::vector<char> visited(n, 0);
@@ -495,17 +555,22 @@ void Fusion::GradeSupport(const std::vector<char>& supported, Result& result) co
     if (supported[seed] || visited[seed]) continue;
     region.assign(1, seed);
     visited[seed] = 1;
-    double reach = 0.0;
+    bool bordered = false;
+    Vec3d min(positions[seed]), max(positions[seed]);
     for (std::size_t r = 0; r < region.size(); ++r) {
       const std::uint32_t i = region[r];
-      reach = std::max(reach, distance[i]);
+      for (int k = 0; k < 3; ++k) {
+        min[k] = std::min(min[k], double(positions[i][k]));
+        max[k] = std::max(max[k], double(positions[i][k]));
+      }
       for (std::uint32_t k = offsets[i]; k < offsets[i + 1]; ++k) {
         const std::uint32_t j = neighbours[k];
+        bordered = bordered || supported[j];
         if (!supported[j] && !visited[j]) visited[j] = 1, region.push_back(j);
       }
     }
-    const double size = extent > 0.0 ? 2.0 * reach / extent : 1.0;
-    const float value = float(-std::clamp(size, kMinUnsupportedSize, 1.0));
+    const double size = Cube{min, max}.Extent() / extent;
+    const float value = bordered && extent > 0.0 ? float(-std::clamp(size, kMinUnsupportedSize, 1.0)) : -1.0f;
     for (std::uint32_t i : region) result.values[i] = value;
   }
 }

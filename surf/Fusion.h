@@ -91,23 +91,35 @@ struct FusionOptions {
 // Support values: 1.0 at a fused vertex with an input sample within twice
 // the voxel size. An unsupported vertex belongs to a connected region of
 // unsupported vertices (a hole the reconstruction closed); all of the
-// region's vertices get −min(1, 2·g / L), where g is the largest geodesic
-// distance (along mesh edges) from the region's vertices to the nearest
-// supported vertex, so 2·g is about the hole's diameter, and L is the
-// largest extent of the result. A region with no supported vertex in reach
-// gets −1. FilterFusionTriangles(t) thus keeps (closes) the holes whose
-// diameter is at most the fraction t of the object's size and removes
-// larger ones whole.
+// region's vertices get −min(1, e / L), where e is the largest extent of
+// the region's axis-aligned box (about the hole's diameter) and L that of
+// the whole result; a region that touches no supported vertex (a surface
+// of its own, away from all samples) gets −1. FilterFusionTriangles(t)
+// thus keeps (closes) the holes whose size is at most the fraction t of
+// the object's size and removes larger ones whole. The size is measured on
+// the box rather than along the surface because a hole the reconstruction
+// closes can bulge out to the bounding cube, where the cut-off surface is
+// closed with long flat triangles that would make geodesic distances
+// meaningless.
 //
 // Ground ("Corona") processing: the ground is the xy plane of a reference
 // frame (z up, the side the object stands on). Before the reconstruction a
 // 200 × 200 grid of samples is laid one grid spacing below the lowest
 // sample, centred under the samples' box enlarged by 15 % of its largest
 // extent on every side and as wide as that enlarged extent; its normals
-// point down (−z), the outermost rows and columns tilted 45° outward, so
-// that the reconstructed ground plate bends away downwards at its rim.
+// point down (−z), away from the object. The outermost rows and columns
+// turn the ground's rim down by 45° (their normals lean towards the
+// centre), so that the reconstructed ground bends away below the cut at
+// its rim instead of rising.
 // After the reconstruction every triangle whose three vertices lie below
-// the plane half a grid spacing above the grid is deleted.
+// the cut plane is deleted: the grid's plane raised by half a grid spacing
+// or one voxel, whichever is more (the reconstructed ground lies within a
+// fraction of a voxel of the grid). The reconstruction also closes the
+// ground's open top with a low dome over the grid, joined to the object
+// where it meets the ground; so every region of unsupported vertices (see
+// the support values) that reaches a deleted triangle is deleted with it.
+// An object standing on the ground is thus left open at the bottom, cut
+// where its samples end.
 //
 // Messages go to the log sink (default: stdout). Not thread-safe; one
 // Fusion per fusion run.
@@ -173,7 +185,9 @@ class Fusion {
   // Samples from m_numScanSamples on are the ground grid.
   std::size_t m_numScanSamples = 0;
   bool m_hasGround = false;
-  math::Vec3d m_groundPoint, m_groundNormal;  // the cut plane, world coordinates
+  // The grid's plane (world coordinates) and the grid spacing (mm).
+  math::Vec3d m_groundPoint, m_groundNormal;
+  double m_groundSpacing = 0.0;
 
   std::vector<math::Vec3f> m_resultPositions;
   std::vector<math::Vec3f> m_resultNormals;
