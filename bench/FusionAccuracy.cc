@@ -6,7 +6,8 @@
 // the distance of the vertices to the true surface (RMS, 99th percentile
 // and maximum, mm) over the supported vertices (value 1: an input sample
 // within two voxels) and over all vertices, the voxel size and the seconds
-// of the fusion (reconstruction and post-processing).
+// of the fusion (reconstruction and post-processing), and the fusion's
+// memory estimate beside the process's peak resident memory.
 //  - the ribbed vase (height 80 mm, radius 25 mm, open at top and bottom:
 //    the closed caps are unsupported and not counted in "supported");
 //  - the lumpy blob (radius 40 mm, closed).
@@ -20,6 +21,8 @@
 #include <cstdlib>
 #include <map>
 #include <numbers>
+
+#include <sys/resource.h>
 
 #include "surf/Fusion.h"
 #include "surf/KDTree.h"
@@ -106,6 +109,10 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
   }
   FusionOptions options;
   options.resolution = resolution;
+  const double estimateMB = double(fusion.EstimateMemory(ComputeFusionDepth(resolution))) / (1 << 20);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakBeforeMB = double(usage.ru_maxrss) / 1024.0;
   const auto start = std::chrono::steady_clock::now();
   const bool ok = fusion.Reconstruct(options);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -113,6 +120,8 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
     std::printf("%s: fusion failed\n", name);
     return;
   }
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakAfterMB = double(usage.ru_maxrss) / 1024.0;
   const Truth truth(surface, truthAround);
   std::vector<double> all, supported;
   for (std::size_t i = 0; i < fusion.GetPositions().size(); ++i) {
@@ -124,6 +133,8 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
   std::printf("%s: %zu samples, %zu vertices, %zu triangles, closed %s, voxel %.4f mm, %.1f s\n", name,
               fusion.GetNumSamples(), fusion.GetPositions().size(), fusion.GetTriangles().size() / 3,
               IsClosed(fusion.GetTriangles()) ? "yes" : "no", fusion.GetVoxelSize(), seconds);
+  std::printf("  memory: estimated %.0f MB, peak resident %.0f MB before and %.0f MB after the fusion\n", estimateMB,
+              peakBeforeMB, peakAfterMB);
   std::printf("  supported vertices %zu: rms %.4f mm, p99 %.4f mm, max %.4f mm\n", s.count, s.rms, s.p99, s.max);
   std::printf("  all vertices       %zu: rms %.4f mm, p99 %.4f mm, max %.4f mm\n", a.count, a.rms, a.p99, a.max);
 }

@@ -121,6 +121,17 @@ struct FusionOptions {
 // An object standing on the ground is thus left open at the bottom, cut
 // where its samples end.
 //
+// Progress marks of Reconstruct ("Fusion k\n" and the fraction reported):
+// 1 start (0), 2 input and memory checked (0.05), 3 samples handed over
+// (0.1; "Input Points: %d\n"), 4 solve starts (0.25), 5 solve and iso-surface
+// done (0.7; "#        Got triangles in: …", "Memory Usage: %.3f MB\n" with
+// the process's peak resident memory), then "PostProcessFusion\n", 6
+// clean-up (0.72), 7 cube holes closed and Delaunay variant (0.75), 8
+// normals (0.8), 9 support (0.85), 10 graded values (0.9), 11 (0.95), 12
+// stored (1.0; "#             Total Solve: …", "Fusion finished\n"). Open3D
+// reports neither its octree size nor its iso-value, so "Leaves/Nodes",
+// "Got average in" and "Iso-Value" are not printed.
+//
 // Messages go to the log sink (default: stdout). Not thread-safe; one
 // Fusion per fusion run.
 class Fusion {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 
 #include "surf/BoundaryLoops.h"
 #include "surf/testing/TestMeshes.h"
@@ -197,19 +198,43 @@ TEST(MakeDelaunay, LeavesADelaunayGridAlone) {
   EXPECT_EQ(grid.indices, before);
 }
 
-TEST(MakeDelaunay, EndsOnADistortedSphere) {
-  // A sphere whose triangles are made skinny by moving vertices along the
-  // surface: after the flips the mesh is still closed and a second call
-  // finds nothing left to flip.
-  MeshArrays sphere = MakeIcosphere(10.0, 3);
-  for (std::size_t i = 0; i < sphere.positions.size(); ++i) {
-    Vec3d p(sphere.positions[i]);
-    p[0] += 0.4 * std::sin(3.0 * double(i));
-    sphere.positions[i] = Vec3f(p.GetNormalized() * 10.0);
+TEST(MakeDelaunay, MakesAJitteredGridDelaunay) {
+  // A planar grid with its interior vertices moved at random in the plane:
+  // afterwards no interior edge has opposite angles summing to more than π.
+  MeshArrays grid = testing::MakeGrid(12, 12, false);
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> jitter(-0.45f, 0.45f);
+  for (Vec3f& p : grid.positions) {
+    if (p[0] == 0.f || p[0] == 12.f || p[1] == 0.f || p[1] == 12.f) continue;
+    p[0] += jitter(rng), p[1] += jitter(rng);
+    p[2] = 0.5f * p[0] - 0.25f * p[1];
   }
-  EXPECT_GT(MakeDelaunay(sphere), 10u);
-  EXPECT_TRUE(IsClosedAndOriented(sphere.indices));
-  EXPECT_EQ(MakeDelaunay(sphere), 0u);
+  EXPECT_GT(MakeDelaunay(grid), 20u);
+  // Opposite corner of each directed edge.
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> opposite;
+  for (std::size_t k = 0; k < grid.indices.size(); k += 3) {
+    for (int e = 0; e < 3; ++e) {
+      opposite[{grid.indices[k + e], grid.indices[k + (e + 1) % 3]}] = grid.indices[k + (e + 2) % 3];
+    }
+  }
+  const auto angle = [&](std::uint32_t apex, std::uint32_t a, std::uint32_t b) {
+    const Vec3d u = Vec3d(grid.positions[a] - grid.positions[apex]), v = Vec3d(grid.positions[b] - grid.positions[apex]);
+    return std::acos(Dot(u, v) / (u.Length() * v.Length()));
+  };
+  int interior = 0;
+  for (const auto& [edge, c] : opposite) {
+    const auto other = opposite.find({edge.second, edge.first});
+    if (other == opposite.end()) continue;
+    ++interior;
+    EXPECT_LE(angle(c, edge.first, edge.second) + angle(other->second, edge.first, edge.second), 3.14159265 + 1e-6);
+  }
+  EXPECT_GT(interior, 300);
+  for (std::size_t k = 0; k < grid.indices.size(); k += 3) {
+    const Vec3f& a = grid.positions[grid.indices[k]];
+    const Vec3f n = (grid.positions[grid.indices[k + 1]] - a) ^ (grid.positions[grid.indices[k + 2]] - a);
+    EXPECT_GT(n[2], 0.f) << k;  // none turned over
+  }
+  EXPECT_EQ(MakeDelaunay(grid), 0u);
 }
 
 TEST(SimplifyMesh, KeepsTheShapeOfASphereAndInterpolatesAttributes) {
