@@ -113,6 +113,10 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   const double peakBeforeMB = double(usage.ru_maxrss) / 1024.0;
+  const auto cpuSeconds = [](const rusage& u) {
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+  };
+  const double cpuBefore = cpuSeconds(usage);
   const auto start = std::chrono::steady_clock::now();
   const bool ok = fusion.Reconstruct(options);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -122,6 +126,7 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
   }
   getrusage(RUSAGE_SELF, &usage);
   const double peakAfterMB = double(usage.ru_maxrss) / 1024.0;
+  const double cpu = cpuSeconds(usage) - cpuBefore;
   const Truth truth(surface, truthAround);
   std::vector<double> all, supported;
   for (std::size_t i = 0; i < fusion.GetPositions().size(); ++i) {
@@ -130,9 +135,9 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
     if (fusion.GetValues()[i] >= 1.0f) supported.push_back(d);
   }
   const Stats s = Summarise(supported), a = Summarise(all);
-  std::printf("%s: %zu samples, %zu vertices, %zu triangles, closed %s, voxel %.4f mm, %.1f s\n", name,
-              fusion.GetNumSamples(), fusion.GetPositions().size(), fusion.GetTriangles().size() / 3,
-              IsClosed(fusion.GetTriangles()) ? "yes" : "no", fusion.GetVoxelSize(), seconds);
+  std::printf("%s: %zu samples, %zu vertices, %zu triangles, closed %s, voxel %.4f mm, %.1f s (%.1f s CPU)\n",
+              name, fusion.GetNumSamples(), fusion.GetPositions().size(), fusion.GetTriangles().size() / 3,
+              IsClosed(fusion.GetTriangles()) ? "yes" : "no", fusion.GetVoxelSize(), seconds, cpu);
   std::printf("  memory: estimated %.0f MB, peak resident %.0f MB before and %.0f MB after the fusion\n", estimateMB,
               peakBeforeMB, peakAfterMB);
   std::printf("  supported vertices %zu: rms %.4f mm, p99 %.4f mm, max %.4f mm\n", s.count, s.rms, s.p99, s.max);
