@@ -65,7 +65,7 @@ struct FusionOptions {
   // instead of the reconstruction's default fit.
   bool linearFit = false;
   // The screening (sharpness) weight. The reconstruction library in use
-  // (Open3D 0.16) fixes its point weight at 4 and offers no way to set it:
+  // (Open3D 0.16) fixes its own point weight and offers no way to set it:
   // the value is accepted and has no effect.
   float sharpnessWeight = 0.0f;
   // Threads of the reconstruction; 0: one per hardware thread.
@@ -84,9 +84,12 @@ struct FusionOptions {
 // linear fit and the thread count. What it fixes itself, matching our
 // settings: kernel depth d − 2, 1.5 samples per node, solver accuracy
 // 0.001. It cannot be interrupted while it solves: a cancel is honoured at
-// the next progress mark after it returns. Its per-vertex densities are
-// not used to trim the mesh: the mesh stays whole and closed, and the
-// support values below decide what hole filtering removes.
+// the next progress mark after it returns. Where the surface leaves the
+// bounding cube (a hole bulging outwards) Open3D leaves it open; those
+// border loops are closed with flat triangles (CloseBoundaryLoops), so the
+// result is closed. Open3D's per-vertex densities are not used to trim the
+// mesh: it stays whole, and the support values below decide what hole
+// filtering removes.
 //
 // Support values: 1.0 at a fused vertex with an input sample within twice
 // the voxel size. An unsupported vertex belongs to a connected region of
