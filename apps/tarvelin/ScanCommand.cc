@@ -14,6 +14,7 @@
 #include "foundation/utils/Timer.h"
 #include "sim/RigScan.h"
 #include "sim/RigSetup.h"
+#include "surf/MeshFormats.h"
 #include "surf/PlyFile.h"
 
 namespace tarvelin {
@@ -100,6 +101,9 @@ CLI::App* ScanCommand::Register(CLI::App& app) {
       ->check(CLI::Range(1, 360))
       ->capture_default_str();
   sub->add_option("--step-deg", stepDeg, "Turntable step between the views, degrees")->capture_default_str();
+  sub->add_option("--format", format, "File format of the scans of a turntable run")
+      ->check(CLI::IsMember({"ply", "tarvelinmesh", "obj", "stl"}))
+      ->capture_default_str();
   sub->add_option("--mode", mode, "Pattern mode")->check(CLI::IsMember({"coded", "psk"}))->capture_default_str();
   sub->add_flag("--texture", texture, "Capture a texture and colour the mesh");
   sub->add_option("--scale", scale, "Image scale of cameras and projector, for quick runs")
@@ -238,9 +242,13 @@ int ScanCommand::RunTurntable(sim::VirtualRig& virtualRig, const sim::RigScanOpt
       "in the first scan";
   for (std::size_t k = 0; k < set.scans.size(); ++k) {
     const sim::RigScan& scan = set.scans[k];
-    char name[32];
-    std::snprintf(name, sizeof name, "scan_%03zu.ply", k);
-    if (!surf::SavePly(out / name, WithoutTextureImage(scan.mesh), surf::PlyEncoding::kBinary)) return kExitFailure;
+    char number[16];
+    std::snprintf(number, sizeof number, "%03zu", k);
+    const std::string name = "scan_" + std::string(number) + "." + format;
+    const surf::MeshArrays mesh = WithoutTextureImage(scan.mesh);
+    if (!(format == "ply" ? surf::SavePly(out / name, mesh, surf::PlyEncoding::kBinary)
+                          : surf::SaveMesh(out / name, surf::MakeGeoItem(mesh))))
+      return kExitFailure;
     scans.push_back({{"file", name},
                      {"turntable_deg", scan.turntableAngle / kDegrees},
                      {"world_T_object", FrameRows(scan.world_T_object)},

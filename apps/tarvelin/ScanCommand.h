@@ -21,7 +21,8 @@ namespace tarvelin {
 //
 // With --views N (N > 1) the turntable turns by --step-deg after each scan,
 // starting at --turntable: OUT/scan_000.ply … scan_<N-1>.ply (world
-// coordinates, mm), OUT/poses.json with each scan's true object pose and
+// coordinates, mm; --format tarvelinmesh, obj or stl writes files that the
+// mesh readers take back, PLY being export only), OUT/poses.json with each scan's true object pose and
 // its motion onto the first scan, and OUT/report.json with the scores of
 // every view.
 //
@@ -35,6 +36,7 @@ struct ScanCommand {
   double turntableDeg = 0.0;
   int views = 1;
   double stepDeg = 45.0;
+  std::string format = "ply";
   std::string mode = "coded";
   bool texture = false;
   double scale = 1.0;
