@@ -9,7 +9,7 @@
 //  - ribbed vase (16 ribs: 16-fold symmetric about the turntable axis),
 //    the same pairs with the known axis and angle (45° ± 1°), with and
 //    without a point on the axis;
-//  - the 8 blob views 45° apart round the table: each aligned onto the one
+//  - the 8 blob (and vase) views 45° apart round the table: each aligned onto the one
 //    before with the known axis and step, then all refined together by the
 //    global fine registration; error of each view relative to view 0.
 // A run succeeds within 0.05 mm and 0.05°. The cameras deliver frames
@@ -22,8 +22,14 @@
 // --blob and --vase take scan folders written by
 // `tarvelin scan --object blob --views 22 --step-deg 22.5 --out DIR`
 // (at least runs + 2 views; the ring needs 15) instead of scanning;
-// --samples, --iterations and --effort set the ICP's samples per fragment
-// and iterations and the coarse search's effort of the pair runs.
+// --samples, --iterations, --distance and --effort set the ICP's samples
+// per fragment, iterations and distance factor and the coarse search's
+// effort of the pair runs. Diagnostics of the blob: --from-truth 1 starts
+// ICP at the true pose (no coarse search), --coarse-cell MM runs the coarse
+// search on scans decimated by vertex clustering, --surface-features 1
+// rates with surface-feature weights, --wide-iterations N --wide-distance F
+// runs a wide ICP first, --smooth N smooths the depth maps, --bump-height H
+// and --bumps N change the blob, --blob-only 1 stops after the blob pairs.
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +54,13 @@ struct Options {
   double effort = 1.0;
   double coarseCell = 0.0;
   bool fromTruth = false;
+  bool blobOnly = false;
+  bool surfaceFeatures = false;
+  double bumpHeight = 0.0;  // 0: the blob's default
+  int bumps = 0;
+  int smooth = 0;
+  int wideIterations = 0;
+  double wideDistance = 0.0;
 };
 
 sim::TurntableSet ScanObject(const Options& o, const std::string& object, int views, const std::string& folder) {
@@ -70,6 +83,8 @@ sim::TurntableSet ScanObject(const Options& o, const std::string& object, int vi
     std::exit(1);
   }
   sim::UseFastCameras(description);
+  if (o.bumpHeight > 0.0) description.objects[0].blob.bumpHeight = o.bumpHeight;
+  if (o.bumps > 0) description.objects[0].blob.bumps = o.bumps;
   sim::VirtualRig::Options rigOptions;
   rigOptions.imageScale = o.scale;
   const auto rig = sim::MakeVirtualRig(setup, description, rigFolder, rigOptions, error);
@@ -78,7 +93,9 @@ sim::TurntableSet ScanObject(const Options& o, const std::string& object, int vi
     std::exit(1);
   }
   utils::Timer timer;
-  sim::TurntableSet set = sim::ScanTurntableSet(*rig, views, 0.0, kStep, {});
+  sim::RigScanOptions scanOptions;
+  scanOptions.smoothIterations = o.smooth;
+  sim::TurntableSet set = sim::ScanTurntableSet(*rig, views, 0.0, kStep, scanOptions);
   if (set.status != sim::RigScanStatus::kSuccess) {
     std::fprintf(stderr, "Error: %s\n", set.error.c_str());
     std::exit(1);
@@ -110,6 +127,9 @@ int Pairs(const char* title, const sim::TurntableSet& set, const Options& o, sur
     pair.seed = std::uint64_t(r + 1);
     pair.coarseCellSize = o.coarseCell;
     pair.startAtTruth = o.fromTruth;
+    pair.surfaceFeatures = o.surfaceFeatures;
+    pair.wideIterations = o.wideIterations;
+    pair.wideDistanceFactor = o.wideDistance;
     const auto run = sim::testing::AlignPair(*geoA, *geoB, sim::TrueRelativePose(a, b), pair);
     const bool good = run.rms <= 0.05 && run.angle <= 0.05;
     ok += good;
@@ -121,7 +141,7 @@ int Pairs(const char* title, const sim::TurntableSet& set, const Options& o, sur
   return ok;
 }
 
-void Ring(const sim::TurntableSet& set) {
+void Ring(const char* object, const sim::TurntableSet& set) {
   std::vector<const sim::RigScan*> views;
   for (std::size_t k = 0; k < 16; k += 2) views.push_back(&set.scans[k]);
   surf::CoarseRegistrationParams params;
@@ -130,8 +150,9 @@ void Ring(const sim::TurntableSet& set) {
   params.angle = -45.0 * kDeg;
   params.angleTolerance = 1.0 * kDeg;
   const auto ring = sim::testing::AlignRing(views, params, {}, 5);
-  std::printf("8 blob views 45 deg apart: chained pairwise (known axis and step), then global fine registration\n"
-              "  stage    rms all(mm)  worst view rms(mm)  worst angle(deg)\n");
+  std::printf("8 %s views 45 deg apart: chained pairwise (known axis and step), then global fine registration\n"
+              "  stage    rms all(mm)  worst view rms(mm)  worst angle(deg)\n",
+              object);
   std::printf("  chained  %11.4f  %18.4f  %16.4f\n", ring.chained.rms, ring.chained.worstRms, ring.chained.worstAngle);
   std::printf("  global   %11.4f  %18.4f  %16.4f   (%.2f s)%s\n\n", ring.global.rms, ring.global.worstRms,
               ring.global.worstAngle, ring.seconds, ring.ok && ring.global.rms <= 0.05 ? "" : "  FAIL");
@@ -153,20 +174,28 @@ int main(int argc, char** argv) {
     else if (key == "--effort") o.effort = std::atof(value.c_str());
     else if (key == "--coarse-cell") o.coarseCell = std::atof(value.c_str());
     else if (key == "--from-truth") o.fromTruth = value == "1";
+    else if (key == "--blob-only") o.blobOnly = value == "1";
+    else if (key == "--surface-features") o.surfaceFeatures = value == "1";
+    else if (key == "--bump-height") o.bumpHeight = std::atof(value.c_str());
+    else if (key == "--bumps") o.bumps = std::atoi(value.c_str());
+    else if (key == "--smooth") o.smooth = std::atoi(value.c_str());
+    else if (key == "--wide-iterations") o.wideIterations = std::atoi(value.c_str());
+    else if (key == "--wide-distance") o.wideDistance = std::atof(value.c_str());
     else if (key == "--distance") o.icp.distanceFactor = std::atof(value.c_str());
     else {
       std::fprintf(stderr, "Error: unknown option %s\n", key.c_str());
       return 2;
     }
   }
-  const int views = std::max(o.runs + 2, 15);
+  const int views = o.blobOnly ? o.runs + 2 : std::max(o.runs + 2, 15);
 
   const sim::TurntableSet blob = ScanObject(o, "blob", views, o.blobFolder);
   Pairs("Lumpy blob, 45 deg apart, free rotation", blob, o, {});
-  if (std::getenv("RIG_BLOB_ONLY")) return 0;
-  Ring(blob);
+  if (o.blobOnly) return 0;
+  Ring("blob", blob);
 
-  const sim::TurntableSet vase = ScanObject(o, "vase", o.runs + 2, o.vaseFolder);
+  const sim::TurntableSet vase = ScanObject(o, "vase", views, o.vaseFolder);
+  Ring("vase", vase);
   surf::CoarseRegistrationParams known;
   known.axis = math::Vec3d(0.0, 0.0, 1.0);
   known.angle = 45.0 * kDeg;

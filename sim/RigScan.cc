@@ -198,7 +198,7 @@ RigScan ScanRig(VirtualRig& rig, double turntableAngle, const RigScanOptions& op
   }
   std::unique_ptr<surf::DepthMap> depth = Triangulate(rig, scanner, result.triangulation);
   if (!depth) return Failed(std::move(result), "the decoded correspondences could not be triangulated");
-  depth = surf::CreateFilteredDepthMap(std::move(depth), nullptr, 0, 0, options.qualityThreshold, 0.0,
+  depth = surf::CreateFilteredDepthMap(std::move(depth), nullptr, 0, options.smoothIterations, options.qualityThreshold, 0.0,
                                        options.minFragmentRatio, options.maxDepthJump);
   DropBorderAndGrazingPixels(*depth, options.maxViewingAngleDeg);
   result.depthScore = ScoreDepth(*depth, *rig.GetCamera(0));

@@ -43,6 +43,7 @@ struct RigScanOptions {
   // maxViewingAngleDeg (between the viewing direction and the normal, from
   // the depth slope) are dropped too: their pixels span a large depth range.
   std::uint8_t qualityThreshold = 2;
+  int smoothIterations = 0;  // of CreateFilteredDepthMap: 2n − 1 local-plane passes
   float maxDepthJump = 1.5f;
   double minFragmentRatio = 0.01;
   double maxViewingAngleDeg = 80.0;

@@ -242,7 +242,7 @@ int ScanCommand::RunTurntable(sim::VirtualRig& virtualRig, const sim::RigScanOpt
       "in the first scan";
   for (std::size_t k = 0; k < set.scans.size(); ++k) {
     const sim::RigScan& scan = set.scans[k];
-    char number[16];
+    char number[24];
     std::snprintf(number, sizeof number, "%03zu", k);
     const std::string name = "scan_" + std::string(number) + "." + format;
     const surf::MeshArrays mesh = WithoutTextureImage(scan.mesh);

@@ -102,6 +102,7 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
   surf::AlignScan sa{&geoA, &fa, {}}, sb{&geoB, &fb, {}};
   sa.prepare.shuffleSeed = options.seed;
   sb.prepare.shuffleSeed = options.seed + 1000;
+  sa.prepare.useSurfaceFeatures = sb.prepare.useSurfaceFeatures = options.surfaceFeatures;
   const auto start = std::chrono::steady_clock::now();
   surf::PairRegistration registration(options.seed);
   PairResult result;
@@ -120,7 +121,14 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
   result.coarseAngle = surf::testing::AngleDegrees(geoA.GetFrame(), truth);
   surf::IcpParams fine = options.icp;
   fine.seed = options.seed;
-  const bool prepared = !options.startAtTruth && options.coarseCellSize <= 0.0;
+  bool prepared = !options.startAtTruth && options.coarseCellSize <= 0.0;
+  if (options.wideIterations > 0) {
+    surf::IcpParams wide = fine;
+    wide.iterations = options.wideIterations;
+    wide.distanceFactor = options.wideDistanceFactor;
+    registration.FineRegistration(sa, sb, prepared, wide);
+    prepared = true;
+  }
   const surf::PairAlignmentInfo info = registration.FineRegistration(sa, sb, prepared, fine);
   result.seconds = SecondsSince(start);
   result.rms = surf::testing::RmsDisplacement(geoA, geoA.GetFrame(), truth);

@@ -46,6 +46,13 @@ struct PairOptions {
   // > 0: the coarse search runs on copies of both scans decimated by vertex
   // clustering to this cell size (mm); ICP on the scans themselves.
   double coarseCellSize = 0.0;
+  // Rate the coarse hypotheses with surface-feature weights (rare pair
+  // features weigh more).
+  bool surfaceFeatures = false;
+  // > 0: before icp, this many ICP iterations with this distance factor
+  // (a wide capture range first).
+  int wideIterations = 0;
+  double wideDistanceFactor = 0.0;
   // Skip the coarse search and start ICP at the true pose (the noise
   // floor of the fine alignment).
   bool startAtTruth = false;
