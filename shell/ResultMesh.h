@@ -45,7 +45,7 @@ struct ResultMeshParameters {
   ResultMeshParameters ForBackgroundScan() const;
 };
 
-// The planes of the two calibration panels (Part of the hardware setup):
+// The planes of the two calibration panels of the hardware setup (world):
 // point on the panel, unit normal towards the scanner.
 struct BackgroundPlanes {
   math::Planef left;
