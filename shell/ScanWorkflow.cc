@@ -174,12 +174,13 @@ void ScanWorkflow::Cancel() {
     std::lock_guard lock(m_postedMutex);
     m_posted.clear();
   }
+  // Only a scan of ours clears the busy flag (the reporter is shared with
+  // other background work such as alignments).
   if (m_state == State::kCapturing || m_state == State::kEvaluating) {
     m_log("StructuredLightUI: scan cancelled.");
     m_surfaces = {};
     EndScan(State::kIdle);
   }
-  m_c.progress->SetBusy(false);
 }
 
 void ScanWorkflow::StartCapture() {

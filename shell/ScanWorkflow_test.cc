@@ -653,6 +653,7 @@ TEST_F(RigWorkflow, CancelDuringEvaluationReturnsToIdleWithNothingToAdd) {
   m_workflow->Cancel();
   EXPECT_EQ(m_workflow->GetState(), ScanWorkflow::State::kIdle);
   EXPECT_FALSE(m_workflow->IsJobRunning());
+  EXPECT_FALSE(m_progress.IsBusy());
   EXPECT_FALSE(Get<bool>("Scan/Status/IsCurrentlyScanning"));
   for (int i = 0; i < 20; ++i) m_workflow->Pump();
   EXPECT_EQ(m_done, 0);
@@ -666,6 +667,10 @@ TEST_F(RigWorkflow, NothingToAddBeforeAnyScan) {
   EXPECT_EQ(m_progress.GetResult(), -104);
   EXPECT_EQ(Get<int>("Scan/ScanIndex"), 1);
   EXPECT_EQ(m_refreshes, 0);
+  // Cancelling an idle workflow leaves other background work alone.
+  m_progress.SetBusy(true);
+  m_workflow->Cancel();
+  EXPECT_TRUE(m_progress.IsBusy());
 }
 
 // The stereo rig: a background scan runs although the projector model is
@@ -720,7 +725,9 @@ TEST_F(RigWorkflow, BackgroundScanWithoutCalibrationThenRemovesWhatItSaw) {
   EXPECT_LT(removed.vertices.size(), kept.vertices.size() / 100);
   Set<bool>("BackgroundRemoval/BackgroundRemovalEnabled", true);
   const int added = m_workflow->ScanAddToFusion();
-  if (added >= 0) EXPECT_LT(m_fusion.GetGeo(added)->GetMesh(0)->GetNumVertices(), kept.vertices.size() / 300);
+  if (added >= 0) {
+    EXPECT_LT(m_fusion.GetGeo(added)->GetMesh(0)->GetNumVertices(), kept.vertices.size() / 300);
+  }
 }
 
 }  // namespace
