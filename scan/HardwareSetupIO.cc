@@ -27,6 +27,12 @@ double ReadDouble(const pugi::xml_node& node, const char* name) {
   return value;
 }
 
+// A number that must also be finite as a float.
+float ReadFloat(const pugi::xml_node& node, const char* name) {
+  const float value = static_cast<float>(ReadDouble(node, name));
+  return std::isfinite(value) ? value : 0.0f;
+}
+
 std::int32_t ReadInt(const pugi::xml_node& node, const char* name) {
   const double value = ReadDouble(node, name);
   if (value < double(std::numeric_limits<std::int32_t>::min()) ||
@@ -122,8 +128,7 @@ void ReadCamera(HardwareSetupIO::Camera& camera, const pugi::xml_node& node) {
   const std::string rotation = node.attribute("rotation").value();
   camera.imageRotation = rotation == "Left" ? -1 : (rotation == "Right" ? 1 : 0);
   const pugi::xml_node wb = node.child("whiteBalanceFactors");
-  camera.whiteBalanceFactors = {float(ReadDouble(wb, "blue")), float(ReadDouble(wb, "green")),
-                                float(ReadDouble(wb, "red"))};
+  camera.whiteBalanceFactors = {ReadFloat(wb, "blue"), ReadFloat(wb, "green"), ReadFloat(wb, "red")};
   camera.cameraModel = ReadModelOrReport(node.child("cameraModel"));
   for (const pugi::xml_node property : node.child("cameraProperties").children("property")) {
     const std::string name = property.attribute("name").value();

@@ -143,7 +143,7 @@ TEST(HardwareSetupIO, ModelTypesModesAndMissingValues) {
     </camera>
     <camera name="b"><cameraModel type="Pinhole"/></camera>
     <camera name="c"><cameraModel type="CameraModelOCV"><intrinsics f="2"/><pose type="Frame3d"/></cameraModel></camera>
-    <camera name="d"><cameraModel type="CameraModelTsai"><intrinsics f="2"/>
+    <camera name="d"><whiteBalanceFactors red="1e39" green="-1e300" blue="0.5"/><cameraModel type="CameraModelTsai"><intrinsics f="2"/>
         <pose type="Frame4d"><n/><o/><a y="0.9655" z="-0.26"/><p/></pose></cameraModel></camera>
   </cameras>
 </hardwareSetup>)";
@@ -171,6 +171,8 @@ TEST(HardwareSetupIO, ModelTypesModesAndMissingValues) {
   EXPECT_FALSE(setup.cameras[1].cameraModel);
   EXPECT_FALSE(setup.cameras[2].cameraModel);
   EXPECT_FALSE(setup.cameras[3].cameraModel);  // zero n and o axes: no rotation
+  // Factors beyond the float range read as 0, like other non-finite numbers.
+  EXPECT_EQ(setup.cameras[3].whiteBalanceFactors, (std::array<float, 3>{0.5f, 0.0f, 0.0f}));
   EXPECT_FALSE(setup.projector.projectorModel);
 }
 
