@@ -201,19 +201,24 @@ void ScanWorkflow::StartCapture() {
       [this](const JobOutcome& outcome) { OnCaptureDone(outcome); });
 }
 
-void ScanWorkflow::OnCaptureDone(const JobOutcome& outcome) {
+bool ScanWorkflow::EndOfJob(const JobOutcome& outcome, const char* job) {
   JoinWorker();
   if (!outcome.error.empty()) {
     Fail(-500, "Error: " + outcome.error, "Error_ScanFailed");
     EndScan(State::kIdle);
     if (m_scanDone) m_scanDone();
-    return;
+    return false;
   }
   if (!outcome.completed) {
-    m_log("StructuredLightUI: capture cancelled.");
+    m_log(std::string("StructuredLightUI: ") + job + " cancelled.");
     EndScan(State::kIdle);
-    return;
+    return false;
   }
+  return true;
+}
+
+void ScanWorkflow::OnCaptureDone(const JobOutcome& outcome) {
+  if (!EndOfJob(outcome, "capture")) return;
   m_c.patternWindow->ShowSetupPattern();
   m_c.patternWindow->BringToFront();
   StartEvaluation();
@@ -234,18 +239,7 @@ void ScanWorkflow::StartEvaluation() {
 }
 
 void ScanWorkflow::OnEvaluationDone(const JobOutcome& outcome) {
-  JoinWorker();
-  if (!outcome.error.empty()) {
-    Fail(-500, "Error: " + outcome.error, "Error_ScanFailed");
-    EndScan(State::kIdle);
-    if (m_scanDone) m_scanDone();
-    return;
-  }
-  if (!outcome.completed) {
-    m_log("StructuredLightUI: evaluation cancelled.");
-    EndScan(State::kIdle);
-    return;
-  }
+  if (!EndOfJob(outcome, "evaluation")) return;
   if (Get<bool>("Calibration/UpdateSystemCalibration") && !m_backgroundScan && m_c.updateSystemCalibration)
     RunSystemCalibrationUpdate();
   ConvertResults();

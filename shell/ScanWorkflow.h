@@ -137,6 +137,8 @@ class ScanWorkflow : public IScanWorkflow {
   void StartJob(std::function<JobOutcome()> job, std::function<void(const JobOutcome&)> done);
   void JoinWorker();
   void StartCapture();
+  // Joins the finished job; false (scan ended) when it failed or was cancelled.
+  bool EndOfJob(const JobOutcome& outcome, const char* job);
   void OnCaptureDone(const JobOutcome& outcome);
   void StartEvaluation();
   void OnEvaluationDone(const JobOutcome& outcome);

@@ -481,13 +481,7 @@ bool Fusion::PostProcess(const FusionOptions& options, const utils::ProgressCall
     Smoothing(mesh, false);
   }
   if (!Mark(7, 0.75, progress)) return false;
-  std::vector<float> vertices(3 * mesh.positions.size()), normals;
-  for (std::size_t i = 0; i < mesh.positions.size(); ++i) std::copy_n(mesh.positions[i].data(), 3, &vertices[3 * i]);
-  CalcNormals(normals, vertices, mesh.indices);
-  mesh.normals.resize(mesh.positions.size());
-  for (std::size_t i = 0; i < mesh.normals.size(); ++i) {
-    mesh.normals[i] = Vec3f(normals[3 * i], normals[3 * i + 1], normals[3 * i + 2]);
-  }
+  RecomputeNormals(mesh);
   if (!Mark(8, 0.8, progress)) return false;
   const std::vector<char> supported = FindSupport(result);
   if (!Mark(9, 0.85, progress)) return false;

@@ -23,16 +23,6 @@ void CheckMesh(const MeshArrays& mesh, const char* where) {
   if (!mesh.IsValid(&error)) throw std::invalid_argument(std::string(where) + " - " + error);
 }
 
-void RecomputeNormals(MeshArrays& mesh) {
-  std::vector<float> vertices(3 * mesh.positions.size()), normals;
-  for (std::size_t i = 0; i < mesh.positions.size(); ++i) std::copy_n(mesh.positions[i].data(), 3, &vertices[3 * i]);
-  CalcNormals(normals, vertices, mesh.indices);
-  mesh.normals.resize(mesh.positions.size());
-  for (std::size_t i = 0; i < mesh.normals.size(); ++i) {
-    mesh.normals[i] = Vec3f(normals[3 * i], normals[3 * i + 1], normals[3 * i + 2]);
-  }
-}
-
 // Keeps the vertices the indices use, in their order, with every attribute.
 void DropUnusedVertices(MeshArrays& mesh) {
   IndexMapping mapping(mesh.positions.size());
@@ -297,6 +287,16 @@ void Simplifier::WriteBack() {
 }
 
 }  // namespace
+
+void RecomputeNormals(MeshArrays& mesh) {
+  std::vector<float> vertices(3 * mesh.positions.size()), normals;
+  for (std::size_t i = 0; i < mesh.positions.size(); ++i) std::copy_n(mesh.positions[i].data(), 3, &vertices[3 * i]);
+  CalcNormals(normals, vertices, mesh.indices);
+  mesh.normals.resize(mesh.positions.size());
+  for (std::size_t i = 0; i < mesh.normals.size(); ++i) {
+    mesh.normals[i] = Vec3f(normals[3 * i], normals[3 * i + 1], normals[3 * i + 2]);
+  }
+}
 
 std::size_t ShrinkMesh(MeshArrays& mesh) {
   CheckMesh(mesh, "surf::ShrinkMesh");

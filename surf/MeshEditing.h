@@ -16,6 +16,9 @@ namespace surf {
 // number of triangles removed.
 std::size_t ShrinkMesh(MeshArrays& mesh);
 
+// Area-weighted vertex normals of the triangles (CalcNormals), one per vertex.
+void RecomputeNormals(MeshArrays& mesh);
+
 // One smoothing pass: every vertex moves to the mean of the centroids of its
 // incident triangles (a triangle counts once per incidence, so a triangle
 // naming the vertex twice counts twice); a vertex without triangles keeps

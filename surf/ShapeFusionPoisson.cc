@@ -3,7 +3,6 @@
 // voxel size shown for a resolution.
 
 #include <cmath>
-#include <cstring>
 #include <cstdio>
 #include <iostream>
 #include <limits>
@@ -68,12 +67,7 @@ Outcome FuseResultTexture(const std::vector<TextureSource>& sources, MeshArrays&
   result.indices = std::move(textured.indices);
   result.texCoords = std::move(textured.texCoords);
   result.texture = std::move(textured.texture);
-  std::vector<float> flat(result.positions.size() * 3);
-  std::vector<float> normals;
-  std::memcpy(flat.data(), result.positions.data(), flat.size() * sizeof(float));
-  CalcNormals(normals, flat, result.indices);
-  result.normals.assign(reinterpret_cast<const math::Vec3f*>(normals.data()),
-                        reinterpret_cast<const math::Vec3f*>(normals.data()) + result.positions.size());
+  RecomputeNormals(result);
   return Outcome::kDone;
 }
 
