@@ -39,7 +39,7 @@ class Alignment : public ::testing::Test {
     m_fusion.SetShapeFusionParams(params);
     AlignmentJobs::Options options;
     options.seed = 11;
-    options.effort = 0.3;
+    options.effort = 0.1;
     m_jobs = std::make_unique<AlignmentJobs>(m_fusion, *m_settings, m_progress, [this](const std::string& line) {
       m_log.push_back(line);
     }, options);

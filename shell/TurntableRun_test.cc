@@ -5,6 +5,7 @@
 // only fit together if the plug-in really turned the table by each step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <numbers>
@@ -53,7 +54,7 @@ class TurntableRun : public ::testing::Test {
     m_fusion.SetShapeFusionParams(params);
     AlignmentJobs::Options options;
     options.seed = 17;
-    options.effort = 0.3;
+    options.effort = 0.1;
     m_jobs = std::make_unique<AlignmentJobs>(m_fusion, *m_settings, m_progress, Logger(), options);
     m_controller = std::make_unique<ScanSequenceController>(
         *m_settings, m_language, m_progress, m_workflow, m_fusion, *m_jobs,
@@ -142,6 +143,17 @@ TEST_F(TurntableRun, SixViewsTurnAlignAndCloseTheRing) {
   EXPECT_TRUE(m_notes.empty());
   ASSERT_EQ(m_angles, (std::vector<double>{0, 60, 120, 180, 240, 300}));
   ASSERT_EQ(m_fusion.GetNumGeos(), 6);
+  // Each scan was aligned to its predecessor and kept; the closing step
+  // found every neighbour step in agreement.
+  for (int k = 1; k < 6; ++k) {
+    const std::string line = "Alignment of scan " + std::to_string(k) + " to scan " + std::to_string(k - 1) + ": coarse";
+    EXPECT_EQ(std::count_if(m_log.begin(), m_log.end(), [&](const std::string& l) { return l.rfind(line, 0) == 0; }), 1)
+        << line;
+  }
+  EXPECT_EQ(m_jobs->GetLastSequenceResult().replacedLinks, std::vector<bool>(6, false));
+  // The average of the pairwise steps, before the refinement: each pair is
+  // within the agreement limit (2°) of the others.
+  EXPECT_NEAR(m_jobs->GetLastSequenceResult().stepTurn, 60.0, 1.0);
   EXPECT_TRUE(m_jobs->GetLastSequenceResult().refined);
   for (int k = 1; k < 6; ++k) EXPECT_LT(Error(k), kRingRms) << k;
   // The table stands where the last scan saw it: no turn after the last
