@@ -37,7 +37,7 @@ function(tarvelin_add_test)
     set(ARG_TIMEOUT 600)
   endif()
   set_tests_properties(${_folder}/${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-                       ENVIRONMENT "TARVELIN_TEST_DATA=${PROJECT_SOURCE_DIR}/testdata")
+                       ENVIRONMENT "TARVELIN_TEST_DATA=${PROJECT_SOURCE_DIR}/testdata;OMP_WAIT_POLICY=passive")
   if(ARG_LABELS)
     set_tests_properties(${_folder}/${ARG_NAME} PROPERTIES LABELS "${ARG_LABELS}")
   endif()

@@ -14,7 +14,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev   # the tarvelin command and its reports
   libembree-dev                     # ray casting of the virtual rig (Embree 3)
   lib3mf-dev liblodepng-dev         # 3MF export with its PNG texture
-  libopen3d-dev                     # mesh-file interoperability test (and fusion)
+  libopen3d-dev                     # screened Poisson fusion; mesh-file interoperability test
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -251,6 +252,43 @@ class ShapeFusion {
   void UpdateVersionInfo(const std::string& version) { m_versionInfo = version; }
   const std::string& GetVersionInfo() const { return m_versionInfo; }
 
+  // --- Fusion
+
+  // Fuses the visible scans (node visibility non-zero) into one closed mesh
+  // by screened Poisson reconstruction (surf::Fusion) at the resolution,
+  // smooths it smoothingPasses times, fuses the textures of the textured
+  // scans onto it, and makes it the fusion result (colour 200, 200, 180,
+  // visibility state 2, named resultName when given) with its full triangle
+  // list kept for FilterFusionResult(holeClosingSize). ground adds and later
+  // removes a ground plane under the scans (the scene's z = up);
+  // reconstructionOption places iso-vertices by linear interpolation;
+  // sharpness is the screening weight. Progress: 0…0.05 gathering, 0.05…0.7
+  // reconstruction, 0.8…0.9 smoothing, 0.9…1.0 texture fusion; every report
+  // may cancel.
+  // Returns false on success; true when the fusion failed or was cancelled,
+  // with the scan list and the previous result untouched.
+  bool StartFusionPoisson(const utils::ProgressCallback& progress, int resolution, float holeClosingSize, bool ground,
+                          bool reconstructionOption, float sharpness, int smoothingPasses,
+                          const std::string& resultName);
+  // Hole filtering: the result's triangles become those of the unfiltered
+  // list whose vertices all have a support value ≥ −t (all of them for
+  // t ≥ 1). Nothing without a result or an unfiltered list.
+  void FilterFusionResult(double holeClosingSize);
+  void ClearUnfilteredFusionResult();
+  // The finest fusion cell (mm) for the resolution, from the world boxes of
+  // the (visible) scans; 0 without scans or for a resolution fusion refuses.
+  double CalculateFusionVoxelSize(int resolution, bool visibleOnly = true) const;
+
+  // --- Mesh tools on one geo (scan index, or -1 for the fusion result),
+  // each on every triangle mesh of it (surf/MeshEditing.h). Tools that
+  // change the vertices of the fusion result drop its hole-filtering data.
+
+  void ShrinkMesh(int index);
+  void Smoothing(int index, bool recomputeNormals);
+  void MakeDelaunay(int index);
+  // Quadric-error decimation to keepFraction (0, 1] of the triangles.
+  void SimplifyMesh(int index, double keepFraction);
+
   // --- The fusion result slot, filled by fusion
 
   // Replaces the fusion result by the item (item-local texture IDs); a null
@@ -293,6 +331,7 @@ class ShapeFusion {
   void RestoreFrames(const FrameSnapshot& frames);
   AlignScan MakeAlignScan(int index, const FragmentOptions& options, img::RGBImage& texture);
   bool CheckPair(int indexA, int indexB, const char* method) const;
+  void ApplyMeshTool(int index, const char* method, const std::function<void(MeshArrays&)>& tool);
   void Touch() { m_scene->Redraw(); }
 
   std::unique_ptr<v3d::Scene> m_scene;

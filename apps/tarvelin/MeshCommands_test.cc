@@ -1,4 +1,4 @@
-// `tarvelin convert`, `tarvelin info` and `tarvelin align`, run as a user runs them.
+// `tarvelin convert`, `tarvelin info`, `tarvelin align` and `tarvelin fuse`, run as a user runs them.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -159,6 +159,54 @@ TEST(AlignCommand, BadInputIsAFailureAndBadOptionsAUsageError) {
             2);
   EXPECT_EQ(RunTarvelin("align " + flat + " " + flat + " --out " + Quoted(folder / "o.xyz")).exitCode, 2);
   EXPECT_FALSE(std::filesystem::exists(folder / "o.stl"));
+}
+
+// Six turntable views of a blob, each file carrying its node frame.
+std::string SaveBlobViews(const TempFolder& folder) {
+  surf::testing::LumpyBlob blob(30.0, 8, 3);
+  surf::testing::ScanSpec spec;
+  spec.samplesAround = 100;
+  spec.viewDirection = math::Vec3d(1.0, 0.0, 0.6).GetNormalized();
+  auto views = surf::testing::MakeTurntableScans(blob, spec, 6, std::numbers::pi / 3, math::Vec3d(0, 0, 1),
+                                                 math::Vec3d(0, 0, 0));
+  std::string arguments;
+  for (std::size_t k = 0; k < views.scans.size(); ++k) {
+    std::shared_ptr<v3d::Geo> geo(std::move(views.scans[k]));
+    geo->SetFrame(views.truth[k].GetInverse());
+    const auto path = folder / ("view" + std::to_string(k) + ".tarvelinmesh");
+    EXPECT_TRUE(surf::SaveMesh(path, surf::GeoItem{geo, {}}));
+    arguments += Quoted(path) + " ";
+  }
+  return arguments;
+}
+
+TEST(FuseCommand, FusesPlacedViewsIntoOneClosedMesh) {
+  TempFolder folder;
+  const std::string views = SaveBlobViews(folder);
+  const Result result =
+      RunTarvelin("fuse " + views + "--resolution 64 --close-holes-percent 100 --out " + Quoted(folder / "f.ply"));
+  ASSERT_EQ(result.exitCode, 0) << result.output;
+  std::ifstream reportFile(folder / "report.json");
+  const auto report = nlohmann::json::parse(reportFile);
+  EXPECT_EQ(report["scans"].get<int>(), 6);
+  EXPECT_TRUE(report["closed"].get<bool>());
+  EXPECT_GT(report["triangles"].get<int>(), 1000);
+  // 1.2 × the blob's extent (about 60 mm, bumps included) / 64.
+  EXPECT_NEAR(report["voxel_size_mm"].get<double>(), 1.2 * 60.0 / 64, 0.4);
+  EXPECT_TRUE(std::filesystem::exists(folder / "f.ply"));
+}
+
+TEST(FuseCommand, BadInputIsAFailureAndBadOptionsAUsageError) {
+  TempFolder folder;
+  const std::string out = " --out " + Quoted(folder / "f.ply");
+  EXPECT_EQ(RunTarvelin("fuse " + Quoted(folder / "missing.stl") + out).exitCode, 1);
+  const surf::MeshArrays grid = surf::testing::MakeGrid(6, 5, false, 0, 0);
+  ASSERT_TRUE(surf::SaveStl(folder / "flat.stl", grid));
+  const std::string flat = Quoted(folder / "flat.stl");
+  EXPECT_EQ(RunTarvelin("fuse " + flat + " --resolution 0" + out).exitCode, 2);
+  EXPECT_EQ(RunTarvelin("fuse " + flat + " --resolution 100000" + out).exitCode, 2);
+  EXPECT_EQ(RunTarvelin("fuse " + flat + " --out " + Quoted(folder / "f.xyz")).exitCode, 2);
+  EXPECT_FALSE(std::filesystem::exists(folder / "f.ply"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "apps/tarvelin/AlignCommand.h"
+#include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
   CLI::App* infoApp = info.Register(app);
   tarvelin::AlignCommand align;
   CLI::App* alignApp = align.Register(app);
+  tarvelin::FuseCommand fuse;
+  CLI::App* fuseApp = fuse.Register(app);
   tarvelin::ScanCommand scan;
   CLI::App* scanApp = scan.Register(app);
 
@@ -78,6 +81,7 @@ int main(int argc, char** argv) {
     if (*convertApp) return convert.Run();
     if (*infoApp) return info.Run();
     if (*alignApp) return align.Run();
+    if (*fuseApp) return fuse.Run();
     if (*scanApp) return scan.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
