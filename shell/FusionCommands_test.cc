@@ -104,9 +104,10 @@ TEST_F(Fusion, VertexSpacingFollowsTheResolution) {
 
 TEST_F(Fusion, ABackgroundFusionMakesTheResultAndStepsFilterIt) {
   AddViews();
-  Set("Resolution", "64");
-  Set("CloseHolesRelSizeStep", "6");
+  Set("Resolution", "32");
   const auto commands = MakeCommands();
+  Set("CloseHolesRelSizeStep", "6");  // nothing to filter yet; fuses with 100 %
+  EXPECT_EQ(commands->ReadFusionParameters().holeClosingSize, 1.f);
   EXPECT_EQ(commands->GetResult(), -1);
   ASSERT_TRUE(commands->StartFusion_Async());
   EXPECT_TRUE(m_progress.IsBusy());
