@@ -8,6 +8,10 @@
 //    the other scan; items = queries.
 //  - KDTreeInlierTest: the approximate inlier test of the coarse rating;
 //    items = queries.
+//  - RigPairCoarseFine: the same on the first two scans (45° apart) of a
+//    folder of rig scans named by $TARVELIN_RIG_SCANS (written by
+//    `tarvelin scan --object blob --views 2 --step-deg 45 --format
+//    tarvelinmesh --out DIR`); skipped without it.
 //
 //   build/release/bench/AlignBenchmark
 
@@ -15,6 +19,9 @@
 
 #include <numbers>
 
+#include <cstdlib>
+
+#include "sim/testing/RigAlignment.h"
 #include "surf/Registration.h"
 #include "surf/testing/SyntheticScans.h"
 
@@ -62,6 +69,30 @@ void PairCoarseFine(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * std::int64_t(scans.Vertices(0) + scans.Vertices(1)));
 }
 BENCHMARK(PairCoarseFine)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void RigPairCoarseFine(benchmark::State& state) {
+  const char* folder = std::getenv("TARVELIN_RIG_SCANS");
+  std::vector<sim::RigScan> scans;
+  std::string error;
+  if (!folder || !sim::testing::LoadScanFolder(folder, scans, error) || scans.size() < 2) {
+    state.SkipWithError(folder ? (error.empty() ? "fewer than two scans" : error.c_str())
+                               : "TARVELIN_RIG_SCANS is not set");
+    return;
+  }
+  const auto a = sim::testing::GeoOf(scans[0]), b = sim::testing::GeoOf(scans[1]);
+  const math::Frame4d truth = sim::TrueRelativePose(scans[0], scans[1]);
+  sim::testing::PairResult result;
+  for (auto _ : state) {
+    sim::testing::PairOptions options;
+    options.seed = 3;
+    result = sim::testing::AlignPair(*a, *b, truth, options);
+  }
+  const double vertices = double(scans[0].mesh.positions.size() + scans[1].mesh.positions.size());
+  state.counters["vertices"] = vertices;
+  state.counters["rms_mm"] = result.rms;
+  state.SetItemsProcessed(state.iterations() * std::int64_t(vertices));
+}
+BENCHMARK(RigPairCoarseFine)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void FragmentInit(benchmark::State& state) {
   const Scans& scans = GetScans();

@@ -68,6 +68,11 @@ bool ReadPose(cam::CameraModel& model, const pugi::xml_node& pose) {
   for (int k = 0; k < 16; ++k) {
     if (!std::isfinite(frame.data()[k])) return false;
   }
+  // Zero or parallel axes leave no rotation to restore.
+  if (!frame.IsOrthoNorm(1e-6)) {
+    std::cerr << "Error - The pose's axes do not span a rotation.\n";
+    return false;
+  }
   model.SetFrame_wTc(frame);
   return true;
 }

@@ -143,6 +143,8 @@ TEST(HardwareSetupIO, ModelTypesModesAndMissingValues) {
     </camera>
     <camera name="b"><cameraModel type="Pinhole"/></camera>
     <camera name="c"><cameraModel type="CameraModelOCV"><intrinsics f="2"/><pose type="Frame3d"/></cameraModel></camera>
+    <camera name="d"><cameraModel type="CameraModelTsai"><intrinsics f="2"/>
+        <pose type="Frame4d"><n/><o/><a y="0.9655" z="-0.26"/><p/></pose></cameraModel></camera>
   </cameras>
 </hardwareSetup>)";
   HardwareSetupIO setup;
@@ -153,8 +155,10 @@ TEST(HardwareSetupIO, ModelTypesModesAndMissingValues) {
             "Error - Expected CameraModelTsai or CameraModelOCV as camera model type: Pinhole\n"
             "Error - Could not read camera model from XML\n"
             "Error - Expected Frame4d as pose type: Frame3d\n"
+            "Error - Could not read camera model from XML\n"
+            "Error - The pose's axes do not span a rotation.\n"
             "Error - Could not read camera model from XML\n");
-  ASSERT_EQ(setup.cameras.size(), 3u);
+  ASSERT_EQ(setup.cameras.size(), 4u);
   EXPECT_EQ(setup.cameras[0].imageRotation, 0);  // "left" is not "Left"
   auto tsai = std::dynamic_pointer_cast<cam::CameraModelTsai>(setup.cameras[0].cameraModel);
   ASSERT_TRUE(tsai);
@@ -166,6 +170,7 @@ TEST(HardwareSetupIO, ModelTypesModesAndMissingValues) {
   EXPECT_EQ(setup.cameras[0].whiteBalanceFactors, (std::array<float, 3>{0.0f, 0.0f, 0.0f}));
   EXPECT_FALSE(setup.cameras[1].cameraModel);
   EXPECT_FALSE(setup.cameras[2].cameraModel);
+  EXPECT_FALSE(setup.cameras[3].cameraModel);  // zero n and o axes: no rotation
   EXPECT_FALSE(setup.projector.projectorModel);
 }
 

@@ -4,6 +4,12 @@
 #include <string>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json_fwd.hpp>
+
+namespace sim {
+class VirtualRig;
+struct RigScanOptions;
+}  // namespace sim
 
 namespace tarvelin {
 
@@ -13,6 +19,13 @@ namespace tarvelin {
 // OUT/scan.ply, OUT/depth_preview.png, OUT/quality_preview.png and
 // OUT/report.json.
 //
+// With --views N (N > 1) the turntable turns by --step-deg after each scan,
+// starting at --turntable: OUT/scan_000.ply … scan_<N-1>.ply (world
+// coordinates, mm; --format tarvelinmesh, obj or stl writes files that the
+// mesh readers take back, PLY being export only), OUT/poses.json with each scan's true object pose and
+// its motion onto the first scan, and OUT/report.json with the scores of
+// every view.
+//
 // --rig is "default", "stereo" (folders under the shipped share/rigs) or a
 // rig folder; --object replaces the rig scene's objects by one procedural
 // object or a mesh file (STL, OBJ or own mesh format, mm). --scale shrinks
@@ -21,6 +34,9 @@ struct ScanCommand {
   std::string rig = "default";
   std::string object;  // empty: the rig scene's objects
   double turntableDeg = 0.0;
+  int views = 1;
+  double stepDeg = 45.0;
+  std::string format = "ply";
   std::string mode = "coded";
   bool texture = false;
   double scale = 1.0;
@@ -29,6 +45,10 @@ struct ScanCommand {
 
   CLI::App* Register(CLI::App& app);
   int Run();
+
+ private:
+  int RunTurntable(sim::VirtualRig& rig, const sim::RigScanOptions& options, nlohmann::json& report,
+                   nlohmann::json& seconds, double setupSeconds);
 };
 
 // The folder of the shipped data ("share"): $TARVELIN_SHARE when set, else

@@ -1,0 +1,168 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scan/HardwareSetupIO.h"
+#include "scan/StructuredLightScanner.h"
+#include "shell/DataRoot.h"
+#include "shell/Language.h"
+#include "shell/Log.h"
+#include "shell/PatternWindow.h"
+#include "shell/ProgressReporter.h"
+#include "shell/ScanWorkflow.h"
+#include "shell/Settings.h"
+#include "surf/ShapeFusion.h"
+
+namespace shell {
+
+// The shell's command line: "-language NAME", "-screenshot ARG", any
+// argument containing ".zentoproj" or ".tarvelinproj" (the project to
+// open), "--root DIR" (the data root) and "--rig-scale S" (image scale of
+// the virtual rig's cameras and projector, 0 < S ≤ 1, for quick runs).
+// Other arguments are kept in `ignored` and logged.
+struct CommandLine {
+  std::string language;
+  std::string screenshot;
+  std::filesystem::path project;
+  std::string root;
+  double rigImageScale = 1.0;
+  std::vector<std::string> ignored;
+
+  // False with a reason for an option without its value or a bad scale.
+  static bool Parse(const std::vector<std::string>& arguments, CommandLine& commandLine, std::string& error);
+};
+
+// What a product's scanner comes with: the scanner, the pattern window its
+// patterns go through, the system-calibration update of the dual-camera
+// line (may be empty) and the device behind it (kept alive with the
+// scanner; deviceKind names what it is, e.g. "VirtualRig").
+struct ScannerBundle {
+  std::shared_ptr<scan::StructuredLightScanner> scanner;
+  std::shared_ptr<PatternWindow> patternWindow;
+  ScanWorkflow::SystemCalibrationUpdate updateSystemCalibration;
+  std::shared_ptr<void> device;
+  std::string deviceKind;
+};
+
+// What a scanner factory gets: the data root, the hardware setup and the
+// file it came from (empty when none was found), the scanner's init
+// parameters and the command line.
+struct ScannerContext {
+  const DataRoot& root;
+  const scan::HardwareSetupIO& setup;
+  std::filesystem::path setupFile;
+  scan::StructuredLightScanner::InitParams initParams;
+  const CommandLine& commandLine;
+  LogSink log;
+};
+
+// Builds a product's scanner; throws (std::exception) when it cannot, and
+// the application then falls back to the plain scanner.
+using ScannerFactory = std::function<ScannerBundle(const ScannerContext& context)>;
+
+// The plain structured-light scanner of a hardware setup: its cameras (no
+// captures: there is no live camera backend for them) with their models and
+// white balance, the projector's name and model, and a pattern window of
+// the projector's display size (1920 × 1080 when the setup gives none) that
+// shows nothing.
+ScannerBundle CreatePlainScanner(const ScannerContext& context);
+
+// The application without windows. Start() runs the start-up: logs the
+// version and the operating system, resolves the data root and installs
+// the shipped defaults, loads the language (-language, else the saved
+// choice; English when that fails) and the settings, loads the hardware
+// setup of HardwareSetup/CurrentProfile (its entry under
+// HardwareSetupProfiles, else the profile itself, is a file or a folder
+// holding "rig.tarvelinsetup", relative to the data root), creates the
+// scanner for HardwareSetup/Product, the scan list and the scan workflow,
+// and opens the project argument. Products come from Options::products
+// (by name; "Virtual" is registered by the virtual-rig library); the empty
+// name gives the plain scanner, and a name without an implementation logs
+// one line and gives the plain scanner too.
+//
+// The main loop (RunUntil) pumps the workflow's completions every
+// millisecond and calls the timer handlers every 5 ms. Exit() (also run by
+// the destructor after a successful Start) cancels a running scan, saves
+// the settings and the language choice and destroys the scanner.
+//
+// Single-threaded: use from one thread, the user-interface thread.
+class Application {
+ public:
+  struct Options {
+    std::map<std::string, ScannerFactory> products;
+    LogSink log;            // empty: standard output
+    NotifyFunction notify;  // empty: logged as "title: text"
+    ErrorSink error;        // the settings' message box; empty: standard error
+    std::string computerName;  // empty: the host's (for the settings file name)
+    std::string userName;      // empty: the account's
+    // Empty: DataRoot::FindShippedShare() and FindShippedPlugins().
+    std::filesystem::path shippedShare;
+    std::filesystem::path shippedPlugins;
+  };
+
+  static constexpr const char* kProfileSetupFile = "rig.tarvelinsetup";
+
+  Application(CommandLine commandLine, Options options);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // False with a reason when the data root cannot be set up or the
+  // settings schema cannot be read; the application is then unusable.
+  bool Start(std::string& error);
+  void Exit();
+
+  // Destroys the scanner and creates the one of HardwareSetup/Product for
+  // the hardware setup (idle only; std::logic_error while a scan runs).
+  void CreateScanner();
+
+  // Runs the main loop until predicate is true (true) or timeout has passed
+  // or Quit was called (false).
+  bool RunUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
+  // Handlers called every 5 ms by the main loop, in the order added.
+  void AddTimerHandler(std::function<void()> handler) { m_timerHandlers.push_back(std::move(handler)); }
+  void Quit() { m_quit = true; }
+
+  const CommandLine& GetCommandLine() const { return m_commandLine; }
+  const DataRoot& GetDataRoot() const { return *m_root; }
+  Settings& GetSettings() { return *m_settings; }
+  const Language& GetLanguage() const { return m_language; }
+  const scan::HardwareSetupIO& GetHardwareSetup() const { return m_setup; }
+  const std::filesystem::path& GetHardwareSetupFile() const { return m_setupFile; }
+  const std::shared_ptr<scan::StructuredLightScanner>& GetScanner() const { return m_bundle.scanner; }
+  const ScannerBundle& GetScannerBundle() const { return m_bundle; }
+  surf::ShapeFusion& GetShapeFusion() { return *m_fusion; }
+  ProgressReporter& GetProgressReporter() { return m_progress; }
+  ScanWorkflow& GetScanWorkflow() { return *m_workflow; }
+  bool IsStarted() const { return m_started; }
+
+ private:
+  void LogVersions() const;
+  void LoadLanguage();
+  void LoadHardwareSetup();
+  void OpenProject();
+
+  CommandLine m_commandLine;
+  Options m_options;
+  LogSink m_log;
+  std::unique_ptr<DataRoot> m_root;
+  Language m_language;
+  std::unique_ptr<Settings> m_settings;
+  scan::HardwareSetupIO m_setup;
+  std::filesystem::path m_setupFile;
+  ScannerBundle m_bundle;
+  std::unique_ptr<surf::ShapeFusion> m_fusion;
+  ProgressReporter m_progress;
+  std::unique_ptr<ScanWorkflow> m_workflow;
+  std::vector<std::function<void()>> m_timerHandlers;
+  bool m_started = false;
+  bool m_quit = false;
+};
+
+}  // namespace shell

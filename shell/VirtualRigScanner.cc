@@ -1,0 +1,60 @@
+#include "shell/VirtualRigScanner.h"
+
+#include <stdexcept>
+
+#include "sim/VirtualRig.h"
+#include "surf/GeoItem.h"
+#include "surf/MeshFormats.h"
+
+namespace shell {
+namespace {
+
+sim::TriMesh LoadObjectMesh(const std::filesystem::path& path) {
+  surf::GeoItem item;
+  if (!surf::LoadMesh(path, item) || !item.geo || item.geo->GetNumMeshes() == 0)
+    throw std::runtime_error(path.string() + ": cannot read a triangle mesh");
+  return sim::FromV3dMesh(*item.geo->GetMesh(0));
+}
+
+}  // namespace
+
+ScannerBundle CreateVirtualRigScanner(const ScannerContext& context) {
+  if (context.setupFile.empty()) throw std::runtime_error("the virtual rig needs a rig folder as hardware setup");
+  const std::filesystem::path folder = context.setupFile.parent_path();
+  scan::HardwareSetupIO setup;
+  sim::SceneDescription description;
+  std::string error;
+  if (!sim::LoadRigFolder(folder, setup, description, error)) throw std::runtime_error(error);
+  sim::Scene scene = sim::BuildScene(description, LoadObjectMesh, (folder / sim::kRigSceneFile).string());
+  sim::VirtualRig::Options options;
+  options.imageScale = context.commandLine.rigImageScale;
+  auto rig = std::make_shared<sim::VirtualRig>(setup, description, std::move(scene), options);
+
+  ScannerBundle bundle;
+  bundle.device = rig;
+  bundle.deviceKind = kVirtualRigDevice;
+  const auto& projector = rig->GetProjector();
+  bundle.patternWindow = std::make_shared<MaskedPatternWindow>(projector, projector->GetOptions().width,
+                                                               projector->GetOptions().height);
+  bundle.scanner = std::make_shared<scan::StructuredLightScanner>(context.initParams);
+  auto& scanner = *bundle.scanner;
+  for (std::size_t c = 0; c < rig->GetCameraCount(); ++c) {
+    const std::size_t index = scanner.AddCamera(rig->GetCamera(c)->GetName(), false);
+    scanner.SetImageCapture(rig->GetCamera(c), index);
+    scanner.SetCameraModel(rig->GetCameraModel(c), index);
+  }
+  scanner.SetProjector("VirtualProjector", bundle.patternWindow->GetPatternDisplay());
+  scanner.SetProjectorModel(rig->GetProjectorModel());
+  context.log("Virtual rig: " + folder.string() + ", " + std::to_string(rig->GetCameraCount()) + " cameras, projector " +
+              std::to_string(projector->GetOptions().width) + " x " + std::to_string(projector->GetOptions().height));
+  return bundle;
+}
+
+void RegisterVirtualRig(Application::Options& options) { options.products[kVirtualProduct] = CreateVirtualRigScanner; }
+
+sim::VirtualRig* GetVirtualRig(const ScannerBundle& bundle) {
+  if (bundle.deviceKind != kVirtualRigDevice) return nullptr;
+  return static_cast<sim::VirtualRig*>(bundle.device.get());
+}
+
+}  // namespace shell

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "shell/Application.h"
+
+namespace sim {
+class VirtualRig;
+}
+
+namespace shell {
+
+// The product "Virtual": the simulated rig of a rig folder (the hardware
+// setup's folder, holding "rig.tarvelinsetup" and "scene.json") with its
+// cameras as the scanner's cameras and its projector, through a pattern
+// window of the projector's size, as the scanner's pattern display. The
+// command line's --rig-scale shrinks cameras and projector.
+inline constexpr const char* kVirtualProduct = "Virtual";
+inline constexpr const char* kVirtualRigDevice = "VirtualRig";
+
+// Throws std::runtime_error when there is no setup file or the rig folder
+// cannot be read or built.
+ScannerBundle CreateVirtualRigScanner(const ScannerContext& context);
+
+// Registers CreateVirtualRigScanner as the product "Virtual".
+void RegisterVirtualRig(Application::Options& options);
+
+// The virtual rig behind a bundle; null when the scanner is not the virtual one.
+sim::VirtualRig* GetVirtualRig(const ScannerBundle& bundle);
+
+}  // namespace shell
