@@ -1,0 +1,227 @@
+// The alignment page's jobs on synthetic turntable scans of a lumpy blob
+// with known poses (surf/testing/SyntheticScans.h).
+#include "shell/AlignmentJobs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numbers>
+#include <random>
+
+#include "shell/testing/ShellFixture.h"
+#include "surf/testing/SyntheticScans.h"
+
+namespace shell {
+namespace {
+
+using math::Frame4d;
+using math::Vec3d;
+using testing::SettingPath;
+
+constexpr double kDeg = std::numbers::pi / 180.0;
+const Vec3d kAxis(0.0, 0.0, 1.0);
+const Vec3d kAxisPoint(4.0, -3.0, 0.0);
+
+// Bounds from surf's registration tests at this density (~1.6 mm vertex
+// spacing, 0.02 mm noise): a pair lands within 0.05 mm RMS; a refined ring
+// of views within 0.1 mm of the truth.
+constexpr double kPairRms = 0.05;
+constexpr double kRingRms = 0.1;
+
+class Alignment : public ::testing::Test {
+ protected:
+  Alignment()
+      : m_root("AlignmentJobs_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        m_settings(testing::MakeSettings(m_root)) {
+    Set("ShapeFusion/Registration", "UseSurfaceFeatures", "false");
+    surf::ShapeFusionParams params;
+    params.seed = 5;
+    m_fusion.SetShapeFusionParams(params);
+    AlignmentJobs::Options options;
+    options.seed = 11;
+    options.effort = 0.1;
+    m_jobs = std::make_unique<AlignmentJobs>(m_fusion, *m_settings, m_progress, [this](const std::string& line) {
+      m_log.push_back(line);
+    }, options);
+  }
+
+  void Set(const std::string& group, const std::string& key, const std::string& value) {
+    m_settings->SetValue(m_settings->FindSettingElement(SettingPath(group, key)), value);
+  }
+  // n views of the blob, step degrees apart, added to the list at the
+  // scanner's pose (identity frames).
+  void AddViews(int n, double step) {
+    surf::testing::ScanSpec spec;
+    spec.samplesAround = 160;
+    spec.noiseSigma = 0.02;
+    spec.noiseSeed = 70;
+    m_views = surf::testing::MakeTurntableScans(m_blob, spec, n, step * kDeg, kAxis, kAxisPoint);
+    for (auto& scan : m_views.scans) {
+      m_geos.push_back(scan.get());
+      m_fusion.AddGeo(surf::GeoItem{std::shared_ptr<v3d::Geo>(std::move(scan)), {}});
+    }
+  }
+  // View k's true frame: its coordinates into view 0's.
+  Frame4d Truth(int k) const { return m_views.truth[0] * m_views.truth[std::size_t(k)].GetInverse(); }
+  // RMS distance of view k from where the truth puts it relative to view 0.
+  double Error(int k) const {
+    const Frame4d relative = m_fusion.GetGeo(0)->GetFrame().GetInverse() * m_fusion.GetGeo(k)->GetFrame();
+    return surf::testing::RmsDisplacement(*m_fusion.GetGeo(k), relative, Truth(k));
+  }
+  AlignmentSettings PairSettings(double angle) {
+    AlignmentSettings settings = AlignmentSettings::FromSettings(*m_settings);
+    settings.angleKnown = true;
+    settings.rotationAngle = angle;
+    return settings;
+  }
+  bool Logged(const std::string& part) const {
+    return std::any_of(m_log.begin(), m_log.end(), [&](const std::string& l) { return l.find(part) != l.npos; });
+  }
+
+  testing::TemporaryRoot m_root;
+  std::unique_ptr<Settings> m_settings;
+  ProgressReporter m_progress;
+  surf::ShapeFusion m_fusion;
+  const surf::testing::LumpyBlob m_blob{40.0, 14, 7};
+  surf::testing::TurntableScans m_views;
+  std::vector<v3d::Geo*> m_geos;
+  std::vector<std::string> m_log;
+  std::unique_ptr<AlignmentJobs> m_jobs;
+};
+
+TEST_F(Alignment, SettingsComeFromTheRegistrationGroup) {
+  Set("ShapeFusion/Registration", "RotationAxisZ", "0,5");
+  Set("ShapeFusion/Registration", "AlignmentMode", "coarse");
+  const AlignmentSettings s = AlignmentSettings::FromSettings(*m_settings);
+  EXPECT_EQ(s.mode, "coarse");
+  EXPECT_EQ(s.axis, Vec3d(0.0, 1.0, 0.5));
+  EXPECT_EQ(s.rotationAngleTolerance, 5.0);
+  EXPECT_EQ(s.useTexturePercentage, 50);
+  EXPECT_FALSE(s.useSurfaceFeatures);
+  EXPECT_EQ(s.retryLinearToleranceFactor, 2.0);
+}
+
+TEST_F(Alignment, PairWithTheKnownStepFindsTheTruePose) {
+  AddViews(2, 45.0);
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, PairSettings(45.0)));
+  EXPECT_TRUE(m_jobs->IsBusy());
+  EXPECT_FALSE(m_jobs->StartPairAlignment_Async(1, 0, PairSettings(45.0)));  // one job at a time
+  EXPECT_TRUE(Logged("another alignment is running"));
+  m_jobs->Wait();
+  EXPECT_FALSE(m_jobs->IsBusy());
+  EXPECT_FALSE(m_progress.IsBusy());
+  const AlignmentJobs::PairResult result = m_jobs->GetLastPairResult();
+  EXPECT_TRUE(result.accepted);
+  EXPECT_FALSE(result.retried);
+  EXPECT_GT(result.coarseScore, 0.4);
+  EXPECT_GT(result.inlierFraction, 0.5);
+  EXPECT_NEAR(result.turn, 45.0, 0.05);
+  EXPECT_LT(Error(1), kPairRms);
+  EXPECT_EQ(m_fusion.GetGeo(0)->GetFrame(), Frame4d());  // B stays
+  EXPECT_TRUE(Logged("Alignment of scan 1 to scan 0: coarse score"));
+  // The alignment can be undone.
+  EXPECT_TRUE(m_fusion.Undo());
+  EXPECT_EQ(m_fusion.GetGeo(1)->GetFrame(), Frame4d());
+}
+
+TEST_F(Alignment, AWrongKnownAngleIsRejectedAndTheScanStays) {
+  AddViews(2, 45.0);
+  AlignmentSettings settings = PairSettings(120.0);
+  settings.rotationAngleTolerance = 2.0;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  const AlignmentJobs::PairResult result = m_jobs->GetLastPairResult();
+  EXPECT_FALSE(result.accepted);
+  EXPECT_FALSE(result.cancelled);
+  EXPECT_EQ(m_fusion.GetGeo(1)->GetFrame(), Frame4d());
+  EXPECT_TRUE(Logged("Alignment of scan 1 to scan 0: rejected; the scan stays where it was."));
+}
+
+TEST_F(Alignment, ACancelledPairStaysWhereItWas) {
+  AddViews(2, 45.0);
+  m_progress.RequestCancel();
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, PairSettings(45.0)));
+  m_jobs->Wait();
+  EXPECT_TRUE(m_jobs->GetLastPairResult().cancelled);
+  EXPECT_EQ(m_fusion.GetGeo(1)->GetFrame(), Frame4d());
+  EXPECT_TRUE(Logged("cancelled; the scan stays where it was."));
+}
+
+TEST_F(Alignment, BadRequestsStartNothing) {
+  AddViews(2, 45.0);
+  EXPECT_FALSE(m_jobs->StartPairAlignment_Async(1, 1, PairSettings(45.0)));
+  EXPECT_FALSE(m_jobs->StartPairAlignment_Async(1, 5, PairSettings(45.0)));
+  EXPECT_FALSE(m_jobs->StartPairAlignment_Async(-1, 0, PairSettings(45.0)));
+  EXPECT_FALSE(m_jobs->StartAlignSequence_Async({0}, "turntable_const_angle"));
+  EXPECT_FALSE(m_jobs->StartAlignSequence_Async({0, 1}, "spiral"));
+  EXPECT_FALSE(m_jobs->StartAlignSequence_Async({0, 0}, "global"));
+  EXPECT_FALSE(m_jobs->StartAlignSequence_Async({0, 2}, "global"));
+  EXPECT_FALSE(m_jobs->IsBusy());
+  EXPECT_TRUE(Logged("unknown mode \"spiral\""));
+}
+
+// Eight views around the blob whose pairwise alignments left errors of 0.5°
+// and about 0.3 mm, and view 4 not aligned at all (at the scanner's pose): the
+// sequence alignment puts view 4 on the common step and refines the ring.
+TEST_F(Alignment, TurntableSequenceReplacesAFailedStepAndClosesTheRing) {
+  AddViews(8, 45.0);
+  // A scan of another run, which must take no part.
+  surf::testing::ScanSpec other;
+  other.samplesAround = 60;
+  m_fusion.AddGeo(surf::GeoItem{surf::testing::MakeScan(m_blob, other), {}});
+  std::mt19937 rng(5);
+  std::normal_distribution<double> g(0.0, 1.0);
+  for (int k = 1; k < 8; ++k) {
+    if (k == 4) continue;
+    const Frame4d error = surf::testing::TurntablePose(Vec3d(g(rng), g(rng), g(rng)), Vec3d(), 0.5 * kDeg) *
+                          math::FTrans(0.2 * g(rng), 0.2 * g(rng), 0.2 * g(rng));
+    m_fusion.SetGeoFrame(k, error * Truth(k));
+  }
+  EXPECT_GT(Error(4), 10.0);
+  Set("ShapeFusion/GlobalFineRegistration", "Iterations", "20");
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3, 4, 5, 6, 7}, "turntable_const_angle"));
+  m_jobs->Wait();
+  const AlignmentJobs::SequenceResult result = m_jobs->GetLastSequenceResult();
+  EXPECT_EQ(result.replacedLinks, (std::vector<bool>{false, false, false, false, true, true, false, false}));
+  EXPECT_NEAR(result.stepTurn, 45.0, 1.0);
+  EXPECT_TRUE(result.refined);
+  double worst = 0.0;
+  for (int k = 1; k < 8; ++k) worst = std::max(worst, Error(k));
+  EXPECT_LT(worst, kRingRms);
+  EXPECT_EQ(m_fusion.GetGeo(8)->GetFrame(), Frame4d());
+  EXPECT_EQ(m_fusion.GetGeo(8)->GetVisibility(), v3d::Node::kDefaultVisibility);
+  EXPECT_FALSE(m_progress.IsBusy());
+  EXPECT_FALSE(m_progress.IsSessionActive());
+  EXPECT_TRUE(Logged("common step"));
+}
+
+TEST_F(Alignment, AStepThatIsNotTheTurntablesIsNotImposed) {
+  AddViews(4, 45.0);
+  for (int k = 1; k < 4; ++k) m_fusion.SetGeoFrame(k, Truth(k));
+  m_fusion.SetGeoFrame(3, Frame4d());  // a failed pair
+  Set("Turntable", "NumberOfScans", "6");  // the table would turn by 60°
+  Set("ShapeFusion/GlobalFineRegistration", "Iterations", "0");
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3}, "turntable_const_angle"));
+  m_jobs->Wait();
+  const AlignmentJobs::SequenceResult result = m_jobs->GetLastSequenceResult();
+  EXPECT_NEAR(result.stepTurn, 45.0, 0.01);
+  EXPECT_EQ(result.replacedLinks, (std::vector<bool>(4, false)));
+  EXPECT_FALSE(result.refined);
+  EXPECT_EQ(m_fusion.GetGeo(3)->GetFrame(), Frame4d());
+  EXPECT_TRUE(Logged("not by the turntable's 60.00"));
+}
+
+TEST_F(Alignment, ACancelledSequencePutsTheScansBack) {
+  AddViews(3, 45.0);
+  for (int k = 1; k < 3; ++k) m_fusion.SetGeoFrame(k, math::FTrans(0.5, 0.0, 0.0) * Truth(k));
+  const Frame4d before = m_fusion.GetGeo(2)->GetFrame();
+  m_progress.StartSession(1);
+  m_progress.RequestCancel();
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2}, "global"));
+  m_jobs->Wait();
+  EXPECT_TRUE(m_jobs->GetLastSequenceResult().cancelled);
+  EXPECT_EQ(m_fusion.GetGeo(2)->GetFrame(), before);
+}
+
+}  // namespace
+}  // namespace shell
