@@ -22,11 +22,13 @@ endfunction()
 
 # tarvelin_add_test(NAME ChunkNode_test SRCS ChunkNode_test.cc LINK_LIBS tarvelin_utils)
 # The CTest entry is named after the folder and the file: foundation/utils/ChunkNode_test.
+# SERIAL: the test runs alone (scans of the virtual rig run its cameras in
+# real time, and a machine busy with other tests makes them drop frames).
 function(tarvelin_add_test)
   if(NOT TARVELIN_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "SRCS;LINK_LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "NAME;TIMEOUT" "SRCS;LINK_LIBS;LABELS" ${ARGN})
   file(RELATIVE_PATH _folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   string(REPLACE "/" "_" _prefix "${_folder}")
   set(_target ${_prefix}_${ARG_NAME})
@@ -40,6 +42,9 @@ function(tarvelin_add_test)
                        ENVIRONMENT "TARVELIN_TEST_DATA=${PROJECT_SOURCE_DIR}/testdata;OMP_WAIT_POLICY=passive")
   if(ARG_LABELS)
     set_tests_properties(${_folder}/${ARG_NAME} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_SERIAL)
+    set_tests_properties(${_folder}/${ARG_NAME} PROPERTIES RUN_SERIAL TRUE)
   endif()
 endfunction()
 
