@@ -82,11 +82,19 @@ void RigPairCoarseFine(benchmark::State& state) {
   const auto a = sim::testing::GeoOf(scans[0]), b = sim::testing::GeoOf(scans[1]);
   const math::Frame4d truth = sim::TrueRelativePose(scans[0], scans[1]);
   sim::testing::PairResult result;
+  double prepare = 0.0, coarse = 0.0, fine = 0.0;
   for (auto _ : state) {
     sim::testing::PairOptions options;
     options.seed = 3;
     result = sim::testing::AlignPair(*a, *b, truth, options);
+    prepare += result.prepareSeconds;
+    coarse += result.coarseSeconds;
+    fine += result.fineSeconds;
   }
+  const double runs = double(state.iterations());
+  state.counters["prepare_s"] = prepare / runs;
+  state.counters["coarse_s"] = coarse / runs;
+  state.counters["fine_s"] = fine / runs;
   const double vertices = double(scans[0].mesh.positions.size() + scans[1].mesh.positions.size());
   state.counters["vertices"] = vertices;
   state.counters["rms_mm"] = result.rms;

@@ -248,8 +248,9 @@ BlobShape::BlobShape(const BlobSpec& spec) : m_radius(spec.radius) {
     const double z = 2 * Uniform(rng) - 1, phi = 2 * kPi * Uniform(rng);
     const double rxy = std::sqrt(std::max(0.0, 1 - z * z));
     bump.centre = math::Vec3d(rxy * std::cos(phi), rxy * std::sin(phi), z);
-    bump.height = (2 * Uniform(rng) - 1) * spec.bumpHeight;
-    bump.width = 0.25 + 0.35 * Uniform(rng);
+    const double h = 2 * Uniform(rng) - 1;
+    bump.height = std::copysign(spec.bumpHeight * (1.0 + 2.0 * std::abs(h)) / 3.0, h);
+    bump.width = spec.minBumpWidth + (spec.maxBumpWidth - spec.minBumpWidth) * Uniform(rng);
   }
 }
 
@@ -267,6 +268,8 @@ ProceduralMesh MakeBlob(const BlobSpec& spec, double resolution) {
   Require(spec.bumps >= 0 && spec.bumps <= 1000, "MakeBlob", "The bump count must be in 0…1000.");
   Require(spec.bumpHeight >= 0 && spec.bumpHeight <= 0.5, "MakeBlob",
           "The bump height must be in [0, 0.5].");
+  Require(Positive(spec.minBumpWidth) && spec.minBumpWidth <= spec.maxBumpWidth && spec.maxBumpWidth <= kPi,
+          "MakeBlob", "The bump widths must satisfy 0 < min ≤ max ≤ π.");
   ParametricSurface s;
   auto shape = std::make_shared<const BlobShape>(spec);
   s.point = [shape](double u, double v) {

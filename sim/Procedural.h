@@ -47,16 +47,25 @@ struct BoxSpec {
 // A sphere displaced along its radius by seeded Gaussian bumps:
 // r(d) = radius·exp(Σ_k a_k·exp(−θ_k² / (2·w_k²))) with θ_k the angle
 // between the direction d and the bump centre c_k. Centres are uniform on
-// the sphere, heights a_k uniform in ±bumpHeight (relative to the radius),
-// widths w_k uniform in [0.25, 0.6] rad, all drawn from a 64-bit Mersenne
-// twister seeded with seed through its raw output only, so that a seed
-// gives the same blob on every platform. The surface is star-shaped about
-// the centre and smooth.
+// the sphere; heights a_k have a random sign and a magnitude uniform in
+// [bumpHeight/3, bumpHeight] (relative to the radius); widths w_k are
+// uniform in [minBumpWidth, maxBumpWidth] (rad). All are drawn from a 64-bit
+// Mersenne twister seeded with seed through its raw output only, so that a
+// seed gives the same blob on every platform. The surface is star-shaped
+// about the centre and smooth.
+//
+// The defaults make a test object for alignment: bumps narrow and high
+// enough that any patch a view sees (a third of the sphere or more) holds
+// several of them and is clearly no sphere, so that no turn of a patch
+// about the centre fits as well as the true pose. Its largest radius stays
+// below 1.5·radius (60 mm), inside the default rig's view.
 struct BlobSpec {
-  double radius = 45;
-  int bumps = 12;
-  double bumpHeight = 0.12;
+  double radius = 40;
+  int bumps = 24;
+  double bumpHeight = 0.16;
   std::uint64_t seed = 1;
+  double minBumpWidth = 0.15;
+  double maxBumpWidth = 0.3;
 };
 
 // A flat rectangle in its x-y plane, centred, normal +z.

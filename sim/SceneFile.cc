@@ -242,10 +242,16 @@ ObjectDescription ReadObject(const json& value, const Context& context) {
       o.box.chamfer = GetLength(value, context, "chamfer", o.box.chamfer);
       break;
     case ObjectKind::kBlob:
-      keys({"radius", "bumps", "bump_height", "seed"});
+      keys({"radius", "bumps", "bump_height", "bump_widths", "seed"});
       o.blob.radius = GetLength(value, context, "radius", o.blob.radius);
       o.blob.bumps = static_cast<int>(GetInteger(value, context, "bumps", o.blob.bumps, 0, 1000));
       o.blob.bumpHeight = GetNumber(value, context, "bump_height", o.blob.bumpHeight, 0, 0.5);
+      if (value.contains("bump_widths")) {
+        const std::vector<double> w = GetNumbers(value, context, "bump_widths", 2, 0, 3.14159, true);
+        if (w[0] > w[1]) context.Fail("bump_widths", "the first width must not exceed the second");
+        o.blob.minBumpWidth = w[0];
+        o.blob.maxBumpWidth = w[1];
+      }
       o.blob.seed = GetSeed(value, context, "seed", o.blob.seed);
       break;
     case ObjectKind::kMesh:
@@ -437,6 +443,7 @@ std::string WriteSceneDescription(const SceneDescription& d) {
         j["radius"] = o.blob.radius;
         j["bumps"] = o.blob.bumps;
         j["bump_height"] = o.blob.bumpHeight;
+        j["bump_widths"] = {o.blob.minBumpWidth, o.blob.maxBumpWidth};
         j["seed"] = o.blob.seed;
         break;
       case ObjectKind::kMesh:

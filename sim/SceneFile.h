@@ -27,7 +27,8 @@ namespace sim {
 //       {"type": "sphere", "radius": 50},
 //       {"type": "torus", "major_radius": 40, "minor_radius": 15},
 //       {"type": "box", "size": [80, 60, 40], "chamfer": 5},
-//       {"type": "blob", "radius": 45, "bumps": 12, "bump_height": 0.12, "seed": 1},
+//       {"type": "blob", "radius": 40, "bumps": 16, "bump_height": 0.16, "bump_widths": [0.15, 0.3],
+//        "seed": 1},
 //       {"type": "mesh", "file": "part.ply", "scale": 1}
 //     ],
 //     "panels": [{"size": [400, 300], "position": [0, 150, 0], "rotation_deg": [90, 0, 0],

@@ -25,7 +25,8 @@ const char* const kExample = R"({
     {"type": "torus", "major_radius": 40, "minor_radius": 15, "resolution": 2,
      "rotation_deg": [90, 0, 0], "position": [0, 200, 0]},
     {"type": "box", "size": [80, 60, 40], "chamfer": 5, "resolution": 5, "albedo": [0.9, 0.5, 0.1]},
-    {"type": "blob", "radius": 45, "bumps": 12, "bump_height": 0.12, "seed": 1, "resolution": 2},
+    {"type": "blob", "radius": 45, "bumps": 12, "bump_height": 0.12, "bump_widths": [0.2, 0.4], "seed": 1,
+     "resolution": 2},
     {"type": "mesh", "file": "part.ply", "scale": 2, "name": "part"}
   ],
   "panels": [{"size": [400, 300], "position": [0, 150, 0], "rotation_deg": [90, 0, 0],
@@ -70,6 +71,8 @@ TEST(SceneFile, ExampleParsesAndBuilds) {
   EXPECT_EQ(d.objects[0].texture.cellsS, 16);
   EXPECT_EQ(d.objects[3].albedo, Albedo(0.9f, 0.5f, 0.1f));
   EXPECT_EQ(d.objects[4].blob.seed, 1u);
+  EXPECT_EQ(d.objects[4].blob.minBumpWidth, 0.2);
+  EXPECT_EQ(d.objects[4].blob.maxBumpWidth, 0.4);
   EXPECT_EQ(d.objects[5].file, "part.ply");
   EXPECT_EQ(d.objects[5].name, "part");
   EXPECT_EQ(d.objects[1].name, "sphere");
@@ -127,6 +130,7 @@ TEST(SceneFile, WriteThenParseGivesTheSameDescription) {
   const SceneDescription back = ParseSceneDescription(text, "written");
   EXPECT_EQ(WriteSceneDescription(back), text);
   EXPECT_EQ(back.objects[4].blob.seed, 18446744073709551615ull);
+  EXPECT_EQ(back.objects[4].blob.maxBumpWidth, 0.4);
   EXPECT_EQ(back.objects[1].albedo, d.objects[1].albedo);
   EXPECT_EQ(back.objects[2].texture.file, "textures/wood.png");
   EXPECT_EQ(back.objects[2].torus.minorRadius, 15);
@@ -161,6 +165,8 @@ TEST(SceneFile, BadValuesNameTheirPlace) {
        "t.json: objects[0].position[1]: expected a number, got \"a\""},
       {R"({"objects": [{"type": "blob", "seed": -1}]})",
        "t.json: objects[0].seed: expected an integer >= 0, got -1"},
+      {R"({"objects": [{"type": "blob", "bump_widths": [0.4, 0.2]}]})",
+       "t.json: objects[0].bump_widths: the first width must not exceed the second"},
       {R"({"objects": [{"type": "mesh"}]})", "t.json: objects[0]: a mesh needs a \"file\""},
       {R"({"objects": [{"type": "mesh", "file": "a.ply", "resolution": 1}]})",
        "t.json: objects[0]: unknown key \"resolution\" for a mesh"},

@@ -114,8 +114,12 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
     surf::AlignScan csa{coarseA.get(), &ca, sa.prepare}, csb{coarseB.get(), &cb, sb.prepare};
     result.score = registration.CoarseRegistration(csa, csb, false, options.params);
     geoA.SetFrame(coarseA->GetFrame());
+    result.coarseSeconds = SecondsSince(start);
   } else {
-    result.score = registration.CoarseRegistration(sa, sb, false, options.params);
+    registration.Prepare(sa, sb);
+    result.prepareSeconds = SecondsSince(start);
+    result.score = registration.CoarseRegistration(sa, sb, true, options.params);
+    result.coarseSeconds = SecondsSince(start) - result.prepareSeconds;
   }
   result.coarseRms = surf::testing::RmsDisplacement(geoA, geoA.GetFrame(), truth);
   result.coarseAngle = surf::testing::AngleDegrees(geoA.GetFrame(), truth);
@@ -131,6 +135,7 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
   }
   const surf::PairAlignmentInfo info = registration.FineRegistration(sa, sb, prepared, fine);
   result.seconds = SecondsSince(start);
+  result.fineSeconds = result.seconds - result.prepareSeconds - result.coarseSeconds;
   result.rms = surf::testing::RmsDisplacement(geoA, geoA.GetFrame(), truth);
   result.angle = surf::testing::AngleDegrees(geoA.GetFrame(), truth);
   result.inliers = info.inlierFraction;
