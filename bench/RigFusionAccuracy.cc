@@ -166,9 +166,10 @@ int main(int argc, char** argv) {
   } else {
     std::printf("  no texture\n");
   }
-  std::printf("  seconds: fusion %.1f (%.1f CPU), texture fusion %.1f (%.1f CPU); peak memory %.0f MB; "
-              "truth sampling %.1f s\n",
-              r.fusion.wall, r.fusion.cpu, r.textureFusion.wall, r.textureFusion.cpu, r.peakMemoryMB, truthSeconds);
+  std::printf("  seconds: fusion %.1f (%.1f CPU), texture fusion %.1f (%.1f CPU); truth sampling %.1f s\n",
+              r.fusion.wall, r.fusion.cpu, r.textureFusion.wall, r.textureFusion.cpu, truthSeconds);
+  std::printf("  memory: the fusion's estimate %.0f MB, the process's peak %.0f MB\n", r.estimatedMemoryMB,
+              r.peakMemoryMB);
   std::printf("  targets: rms <= 0.1 mm %s, p99 <= 0.3 mm %s, fusion < 60 s %s, texture fusion < 30 s %s\n",
               r.supported.rms <= 0.1 ? "met" : "MISSED", r.supported.p99 <= 0.3 ? "met" : "MISSED",
               r.fusion.wall < 60.0 ? "met" : "MISSED", r.textureFusion.wall < 30.0 ? "met" : "MISSED");

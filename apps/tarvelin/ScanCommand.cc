@@ -103,7 +103,7 @@ CLI::App* ScanCommand::Register(CLI::App& app) {
       ->check(CLI::Range(1, 360))
       ->capture_default_str();
   sub->add_option("--step-deg", stepDeg, "Turntable step between the views, degrees")->capture_default_str();
-  sub->add_option("--format", format, "File format of the scans of a turntable run")
+  sub->add_option("--format", format, "File format of the scans of a turntable run (tarvelinmesh keeps the texture)")
       ->check(CLI::IsMember({"ply", "tarvelinmesh", "obj", "stl"}))
       ->capture_default_str();
   sub->add_option("--mode", mode, "Pattern mode")->check(CLI::IsMember({"coded", "psk"}))->capture_default_str();

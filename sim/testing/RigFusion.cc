@@ -8,6 +8,7 @@
 #include <map>
 #include <numbers>
 
+#include "surf/Fusion.h"
 #include "surf/GeoItem.h"
 #include "surf/ShapeFusion.h"
 
@@ -193,6 +194,18 @@ RigFusionResult FuseAndScore(const std::vector<RigScan>& scans, const VaseTruth&
     list.SetGeoFrame(index, scan.world_T_object.GetInverse());
   }
   result.voxelSize = list.CalculateFusionVoxelSize(options.resolution);
+  {
+    surf::Fusion estimate([](const std::string&) {});
+    for (const RigScan& scan : scans) {
+      const math::Frame4d objectTworld = scan.world_T_object.GetInverse();
+      std::vector<Vec3f> positions, normals;
+      for (const Vec3f& p : scan.mesh.positions) positions.push_back(Vec3f(objectTworld.MultP(Vec3d(p))));
+      for (const Vec3f& n : scan.mesh.normals) normals.push_back(Vec3f(objectTworld.MultV(Vec3d(n))));
+      estimate.AddPointCloud(positions, normals);
+    }
+    result.estimatedMemoryMB =
+        double(estimate.EstimateMemory(surf::ComputeFusionDepth(options.resolution))) / (1 << 20);
+  }
 
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();

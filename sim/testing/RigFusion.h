@@ -90,6 +90,7 @@ struct RigFusionResult {
   StageTime fusion;           // gathering, reconstruction, post-processing
   StageTime textureFusion;    // texture fusion, hole filtering, scene insertion
   double peakMemoryMB = 0.0;  // of the process, after the run
+  double estimatedMemoryMB = 0.0;  // surf::Fusion::EstimateMemory for the samples
 };
 
 // Adds the scans to a fresh scan list, each with node frame
