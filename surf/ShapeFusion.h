@@ -47,6 +47,10 @@ struct ShapeFusionParams {
   int useTexturePercentage = 80;
   // Global fine registration (iterations from the shell's setting).
   GlobalFineParams globalFine;
+  // Memory the fusion may use (bytes); 0: what the system has available.
+  // A resolution whose reconstruction would need more is refused with a
+  // message instead of running out of memory.
+  std::uint64_t fusionMemoryLimit = 0;
 };
 
 // How scans are prepared for a pairwise alignment.

@@ -105,6 +105,7 @@ bool ShapeFusion::StartFusionPoisson(const utils::ProgressCallback& progress, in
   options.resolution = resolution;
   options.linearFit = reconstructionOption;
   options.sharpnessWeight = sharpness;
+  options.memoryLimit = m_params.fusionMemoryLimit;
   bool ok = false;
   try {
     ok = fusion.Reconstruct(options, utils::SubProgress(progress, 0.05, 0.7).AsCallback());

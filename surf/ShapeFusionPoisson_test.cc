@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@ namespace {
 
 using math::Frame4d;
 using math::Vec3d;
+using ::testing::HasSubstr;
 
 constexpr int kResolution = 64;
 
@@ -193,6 +195,63 @@ TEST(ShapeFusionPoisson, MeshToolsOnTheResult) {
   EXPECT_LT(scans.MaxDeviation(), deviation + 0.5 * scans.list.CalculateFusionVoxelSize(kResolution));
   EXPECT_THROW(scans.list.SimplifyMesh(-1, 0.0), std::invalid_argument);
   EXPECT_THROW(scans.list.Smoothing(17, true), std::out_of_range);
+}
+
+// Bad input through the scan list: resolutions outside 4…8192, a depth the
+// allowed memory cannot hold and scans without normals are refused with a
+// message, and the previous result stays.
+TEST(ShapeFusionPoisson, BadInputFailsWithAMessageAndKeepsThePreviousResult) {
+  BlobList scans;
+  ASSERT_FALSE(Fuse(scans.list));
+  const v3d::Geo* previous = scans.list.GetGeo(-1);
+  const std::size_t triangles = previous->GetMesh(0)->GetNumPrims();
+  const auto expectRefused = [&](int resolution, const std::string& message) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(scans.list.StartFusionPoisson({}, resolution, 1.0f, false, false, 0.0f, 0, "Fused"));
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(out, HasSubstr(message)) << resolution;
+    EXPECT_THAT(out, HasSubstr("Fusion failed.\n"));
+    EXPECT_EQ(scans.list.GetGeo(-1), previous);
+    EXPECT_EQ(previous->GetMesh(0)->GetNumPrims(), triangles);
+  };
+  expectRefused(0, "Error: the fusion resolution 0 is outside");
+  expectRefused(100000, "Error: the fusion resolution 100000 is outside");
+
+  ShapeFusionParams params;
+  params.fusionMemoryLimit = 16u << 20;
+  scans.list.SetShapeFusionParams(params);
+  expectRefused(kResolution, "needs about");
+  params.fusionMemoryLimit = 0;
+  scans.list.SetShapeFusionParams(params);
+
+  for (int i = 0; i < scans.list.GetNumGeos(); ++i) scans.list.GetGeo(i)->GetMesh(0)->mGetVertexNormals().clear();
+  expectRefused(kResolution, "Error in Fusion::AddPointCloud: #vertices != #normals.\n");
+  expectRefused(kResolution, "No triangles! Can't generate fused surface.");
+}
+
+// Vertices with a NaN coordinate are left out of the fusion; the rest fuse
+// as before.
+TEST(ShapeFusionPoisson, NaNVerticesAreLeftOut) {
+  BlobList scans;
+  const float nan = std::nanf("");
+  for (int i = 0; i < scans.list.GetNumGeos(); ++i) {
+    auto& positions = scans.list.GetGeo(i)->GetMesh(0)->mGetVertexCoords();
+    for (std::size_t k = 0; k < positions.size(); k += 7) positions[k][k % 3] = nan;
+  }
+  const double voxel = scans.list.CalculateFusionVoxelSize(kResolution);
+  EXPECT_GT(voxel, 0.0);
+  ASSERT_FALSE(Fuse(scans.list));
+  const v3d::Mesh& mesh = *scans.list.GetGeo(-1)->GetMesh(0);
+  EXPECT_TRUE(IsClosed(mesh.GetPrims()));
+  double worst = 0.0;
+  for (std::size_t i = 0; i < mesh.GetNumVertices(); ++i) {
+    const Vec3d q(mesh.GetVertexCoords()[i]);
+    ASSERT_TRUE(std::isfinite(q[0]) && std::isfinite(q[1]) && std::isfinite(q[2]));
+    if (mesh.GetVertexQualities()[i] >= 1.0f) {
+      worst = std::max(worst, std::abs(q.Length() - scans.blob.PointInDirection(q).Length()));
+    }
+  }
+  EXPECT_LT(worst, 1.5 * voxel);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "apps/tarvelin/Console.h"
+#include "foundation/math/Vec.h"
 #include "foundation/utils/Timer.h"
 #include "surf/Fusion.h"
 #include "surf/MeshFormats.h"
@@ -21,13 +22,19 @@ bool IsProject(const std::filesystem::path& path) {
   return extension == ".tarvelinproj" || extension == ".zentoproj";
 }
 
-// Every edge used by exactly two triangles.
-bool IsClosed(const std::vector<std::uint32_t>& triangles) {
+// Every edge used by exactly two triangles, vertices at the same position
+// counted as one (texture fusion splits vertices along its chart seams).
+bool IsClosed(const std::vector<math::Vec3f>& positions, const std::vector<std::uint32_t>& triangles) {
   if (triangles.empty()) return false;
+  std::map<math::Vec3f, std::uint32_t, math::LexicalLess<3, float>> ids;
+  std::vector<std::uint32_t> welded(positions.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    welded[i] = ids.emplace(positions[i], std::uint32_t(ids.size())).first->second;
+  }
   std::map<std::pair<std::uint32_t, std::uint32_t>, int> uses;
   for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
     for (int e = 0; e < 3; ++e) {
-      const std::uint32_t a = triangles[t + e], b = triangles[t + (e + 1) % 3];
+      const std::uint32_t a = welded[triangles[t + e]], b = welded[triangles[t + (e + 1) % 3]];
       ++uses[{std::min(a, b), std::max(a, b)}];
     }
   }
@@ -117,7 +124,7 @@ int FuseCommand::Run() const {
   report["voxel_size_mm"] = list.CalculateFusionVoxelSize(resolution);
   report["vertices"] = mesh.GetNumVertices();
   report["triangles"] = mesh.GetNumPrims();
-  report["closed"] = IsClosed(mesh.GetPrims());
+  report["closed"] = IsClosed(mesh.GetVertexCoords(), mesh.GetPrims());
   report["textured"] = list.HasTexture(-1);
   report["seconds"] = {{"load", loadSeconds}, {"fuse", fuseSeconds}, {"save", saveSeconds},
                        {"total", total.ElapsedSeconds()}};

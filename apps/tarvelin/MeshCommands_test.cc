@@ -209,4 +209,32 @@ TEST(FuseCommand, BadInputIsAFailureAndBadOptionsAUsageError) {
   EXPECT_FALSE(std::filesystem::exists(folder / "f.ply"));
 }
 
+// A turntable run saved by `tarvelin scan` fuses with `tarvelin fuse`: two
+// views of the vase half a turn apart need no placing (its 16 ribs make it
+// look the same after half a turn), and tarvelinmesh scan files keep their
+// texture, so the result is textured; its texture seams split vertices but
+// leave the surface closed.
+TEST(FuseCommand, FusesASavedRigRunWithItsTexture) {
+  TempFolder folder;
+  const Result scan = RunTarvelin(
+      "scan --object vase --views 2 --step-deg 180 --scale 0.25 --texture --format tarvelinmesh --out " +
+      Quoted(folder / "run"));
+  ASSERT_EQ(scan.exitCode, 0) << scan.output;
+  const Result fuse = RunTarvelin("fuse " + Quoted(folder / "run" / "scan_000.tarvelinmesh") + " " +
+                                  Quoted(folder / "run" / "scan_001.tarvelinmesh") +
+                                  " --texture --resolution 64 --close-holes-percent 100 --out " +
+                                  Quoted(folder / "fused.tarvelinmesh"));
+  ASSERT_EQ(fuse.exitCode, 0) << fuse.output;
+  std::ifstream reportFile(folder / "report.json");
+  const auto report = nlohmann::json::parse(reportFile);
+  EXPECT_EQ(report["scans"].get<int>(), 2);
+  EXPECT_TRUE(report["closed"].get<bool>());
+  EXPECT_TRUE(report["textured"].get<bool>());
+  // 1.2 × the seen height (about 118 of the vase's 120 mm) over 64 cells.
+  EXPECT_NEAR(report["voxel_size_mm"].get<double>(), 1.2 * 118.0 / 64, 0.1);
+  surf::GeoItem fused;
+  ASSERT_TRUE(surf::LoadMesh(folder / "fused.tarvelinmesh", fused));
+  EXPECT_FALSE(fused.textures.empty());
+}
+
 }  // namespace

@@ -74,8 +74,10 @@ bool CreateFolder(const fs::path& folder) {
   return false;
 }
 
-// The mesh as the scan file holds it: vertex colours, no texture image.
-surf::MeshArrays WithoutTextureImage(surf::MeshArrays mesh) {
+// The mesh as a scan file of the format holds it: a tarvelinmesh file keeps
+// the texture image and coordinates, the others vertex colours only.
+surf::MeshArrays AsStored(surf::MeshArrays mesh, const std::string& format) {
+  if (format == "tarvelinmesh") return mesh;
   mesh.texCoords.clear();
   mesh.texture = img::RGBImage();
   return mesh;
@@ -101,7 +103,7 @@ CLI::App* ScanCommand::Register(CLI::App& app) {
       ->check(CLI::Range(1, 360))
       ->capture_default_str();
   sub->add_option("--step-deg", stepDeg, "Turntable step between the views, degrees")->capture_default_str();
-  sub->add_option("--format", format, "File format of the scans of a turntable run")
+  sub->add_option("--format", format, "File format of the scans of a turntable run (tarvelinmesh keeps the texture)")
       ->check(CLI::IsMember({"ply", "tarvelinmesh", "obj", "stl"}))
       ->capture_default_str();
   sub->add_option("--mode", mode, "Pattern mode")->check(CLI::IsMember({"coded", "psk"}))->capture_default_str();
@@ -182,7 +184,7 @@ int ScanCommand::Run() {
 
   utils::Timer writeTimer;
   if (!CreateFolder(out)) return kExitFailure;
-  if (!surf::SavePly(out / "scan.ply", WithoutTextureImage(scan.mesh), surf::PlyEncoding::kBinary))
+  if (!surf::SavePly(out / "scan.ply", AsStored(scan.mesh, "ply"), surf::PlyEncoding::kBinary))
     return kExitFailure;
   float lo = 0.0f, hi = 0.0f;
   bool any = false;
@@ -245,7 +247,7 @@ int ScanCommand::RunTurntable(sim::VirtualRig& virtualRig, const sim::RigScanOpt
     char number[24];
     std::snprintf(number, sizeof number, "%03zu", k);
     const std::string name = "scan_" + std::string(number) + "." + format;
-    const surf::MeshArrays mesh = WithoutTextureImage(scan.mesh);
+    const surf::MeshArrays mesh = AsStored(scan.mesh, format);
     if (!(format == "ply" ? surf::SavePly(out / name, mesh, surf::PlyEncoding::kBinary)
                           : surf::SaveMesh(out / name, surf::MakeGeoItem(mesh))))
       return kExitFailure;
