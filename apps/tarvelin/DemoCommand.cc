@@ -1,13 +1,17 @@
 #include "apps/tarvelin/DemoCommand.h"
 
+#include <fcntl.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
@@ -40,14 +44,21 @@ constexpr double kSupportRadius = 2.0;
 constexpr std::size_t kMaxScoredPoints = 20000;
 constexpr auto kRunTimeout = std::chrono::hours(2);
 
-// Every edge used by exactly two triangles.
-bool IsClosed(const std::vector<std::uint32_t>& triangles) {
+// Every edge used by exactly two triangles, vertices at the same position
+// taken as one (a textured mesh splits its vertices along texture seams).
+bool IsClosed(const v3d::Mesh& mesh) {
+  const auto& triangles = mesh.GetPrims();
   if (triangles.empty()) return false;
+  std::map<std::array<float, 3>, std::uint32_t> welded;
+  std::vector<std::uint32_t> canonical;
+  for (const auto& p : mesh.GetVertexCoords())
+    canonical.push_back(welded.emplace(std::array<float, 3>{p[0], p[1], p[2]}, std::uint32_t(welded.size()))
+                            .first->second);
   std::map<std::pair<std::uint32_t, std::uint32_t>, int> uses;
   for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
     for (int e = 0; e < 3; ++e) {
-      const std::uint32_t a = triangles[t + e], b = triangles[t + (e + 1) % 3];
-      ++uses[{std::min(a, b), std::max(a, b)}];
+      const std::uint32_t a = canonical[triangles[t + e]], b = canonical[triangles[t + (e + 1) % 3]];
+      if (a != b) ++uses[{std::min(a, b), std::max(a, b)}];
     }
   }
   return std::all_of(uses.begin(), uses.end(), [](const auto& use) { return use.second == 2; });
@@ -96,7 +107,7 @@ Deviation Score(const std::vector<double>& distances) {
 // The log file of the run; the alignment and fusion workers write too.
 class LogFile {
  public:
-  explicit LogFile(const fs::path& path) : m_file(path) {}
+  explicit LogFile(const fs::path& path) : m_file(path, std::ios::app) {}
   void Write(const std::string& line) {
     std::lock_guard lock(m_mutex);
     m_file << line << '\n';
@@ -106,6 +117,34 @@ class LogFile {
  private:
   std::mutex m_mutex;
   std::ofstream m_file;
+};
+
+// Sends standard output (the libraries' own progress prints) to the log
+// file while it lives; the command's own lines go to standard error or
+// are printed after it.
+class StdoutToFile {
+ public:
+  explicit StdoutToFile(const fs::path& path) {
+    std::fflush(stdout);
+    std::cout.flush();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return;
+    m_saved = ::dup(STDOUT_FILENO);
+    if (m_saved >= 0) ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+  }
+  ~StdoutToFile() {
+    if (m_saved < 0) return;
+    std::fflush(stdout);
+    std::cout.flush();
+    ::dup2(m_saved, STDOUT_FILENO);
+    ::close(m_saved);
+  }
+  StdoutToFile(const StdoutToFile&) = delete;
+  StdoutToFile& operator=(const StdoutToFile&) = delete;
+
+ private:
+  int m_saved = -1;
 };
 
 // Prints the status line of the progress reporter when it changes.
@@ -148,6 +187,9 @@ CLI::App* DemoCommand::Register(CLI::App& app) {
   CLI::App* command =
       app.add_subcommand("demo", "A headless turntable run of the shell on the virtual rig, scored against its truth");
   command->add_option("--views", views, "Scans over the full circle")->check(CLI::Range(2, 72))->capture_default_str();
+  command->add_option("--total-angle", totalAngle, "Degrees the table covers (360: a full circle)")
+      ->check(CLI::Range(1, 360))
+      ->capture_default_str();
   command->add_option("--object", object, "vase, sphere, torus, box, blob or a mesh file")->capture_default_str();
   command->add_option("--scale", scale, "Image scale of the rig's cameras and projector")
       ->check(CLI::Range(0.05, 1.0))
@@ -157,6 +199,10 @@ CLI::App* DemoCommand::Register(CLI::App& app) {
   command->add_option("--resolution", resolution, "Fusion resolution (default: the settings')")
       ->check(CLI::Range(0, 4096));
   command->add_option("--seed", seed, "Seed of the alignment searches")->capture_default_str();
+  command->add_option("--effort", effort, "Scales the coarse alignment's hypotheses")
+      ->check(CLI::Range(0.01, 10.0))
+      ->capture_default_str();
+  command->add_flag("--surface-features", surfaceFeatures, "Weigh rare surface features in the coarse alignment");
   return command;
 }
 
@@ -179,7 +225,9 @@ int DemoCommand::Run() {
   }
 
   // The session, its log in DIR/demo.log.
+  fs::remove(out / "demo.log", ec);
   auto logFile = std::make_shared<LogFile>(out / "demo.log");
+  std::optional<StdoutToFile> quiet(std::in_place, out / "demo.log");
   std::vector<std::string> notes;
   shell::HeadlessSession::Options options;
   options.arguments = {"--root", rootFolder.string(), "--rig-scale", std::to_string(scale)};
@@ -189,7 +237,7 @@ int DemoCommand::Run() {
     notes.push_back(title + ": " + text);
   };
   options.alignment.seed = seed;
-  options.alignment.effort = 0.3;
+  options.alignment.effort = effort;
   options.alignment.icp.samplesPerFragment = 10000;
   options.turntableParameters = "speed=720";
   shell::HeadlessSession session(std::move(options));
@@ -206,14 +254,14 @@ int DemoCommand::Run() {
   }
   seconds["start"] = stage.ElapsedSeconds();
 
-  // A user's turntable run: full circle, texture on, the table's axis known
+  // A user's turntable run: by default a full circle, texture on, the table's axis known
   // (the rig's world z, which is the scans' coordinate frame).
   shell::Settings& settings = session.GetSettings();
   settings.GetSetting<std::string>(shell::SettingPath("Scan/ScanMode")).SetValue("turntable");
   settings.GetSetting<int>(shell::SettingPath("Turntable/NumberOfScans")).SetValue(views);
-  settings.GetSetting<int>(shell::SettingPath("Turntable/TotalScanAngle")).SetValue(360);
+  settings.GetSetting<int>(shell::SettingPath("Turntable/TotalScanAngle")).SetValue(totalAngle);
   settings.GetSetting<bool>(shell::SettingPath("Scan/AutoGrabTexture")).SetValue(true);
-  settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/UseSurfaceFeatures")).SetValue(false);
+  settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/UseSurfaceFeatures")).SetValue(surfaceFeatures);
   settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/AxisKnown")).SetValue(true);
   settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisX")).SetValue(0.0);
   settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisY")).SetValue(0.0);
@@ -328,7 +376,7 @@ int DemoCommand::Run() {
     const Deviation scanScore = Score(distances);
     Json view;
     view["view"] = k;
-    view["turntable_deg"] = double(k) * 360.0 / views;
+    view["turntable_deg"] = double(k) * shell::ComputeTurntableStepAngle(views, totalAngle);
     view["scan_points_scored"] = count;
     view["scan_rms_mm"] = scanScore.rms;
     view["scan_p99_mm"] = scanScore.p99;
@@ -353,14 +401,16 @@ int DemoCommand::Run() {
   for (const auto& mesh : *fused) {
     vertices += mesh->GetNumVertices();
     triangles += mesh->GetNumPrims();
-    closed = closed && IsClosed(mesh->GetPrims());
+    closed = closed && IsClosed(*mesh);
   }
   seconds["evaluation"] = stage.ElapsedSeconds();
+  quiet.reset();
   seconds["total"] = total.ElapsedSeconds();
 
   Json report;
   report["object"] = object;
   report["views"] = views;
+  report["total_angle_deg"] = totalAngle;
   report["scale"] = scale;
   report["resolution"] = settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value();
   report["voxel_size_mm"] =

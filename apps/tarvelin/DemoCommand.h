@@ -25,12 +25,15 @@ class DemoCommand {
   int Run();
 
   int views = 8;
+  int totalAngle = 360;  // Turntable/TotalScanAngle, degrees
   std::string object = "blob";
   double scale = 0.5;
   std::string root;  // empty: DIR/root
   std::filesystem::path out;
   int resolution = 0;  // 0: the settings' ShapeFusion/Fusion/Resolution
   std::uint64_t seed = 21;
+  double effort = 0.3;          // scales the coarse alignment's hypotheses
+  bool surfaceFeatures = false;  // ShapeFusion/Registration/UseSurfaceFeatures
 };
 
 }  // namespace tarvelin
