@@ -44,11 +44,11 @@ constexpr double kSupportRadius = 2.0;
 constexpr std::size_t kMaxScoredPoints = 20000;
 constexpr auto kRunTimeout = std::chrono::hours(2);
 
-// Every edge used by exactly two triangles, vertices at the same position
-// taken as one (a textured mesh splits its vertices along texture seams).
-bool IsClosed(const v3d::Mesh& mesh) {
+// The edges used by one triangle only (the border of a hole), vertices at
+// the same position taken as one (a textured mesh splits its vertices along
+// texture seams). Edges used by more than two triangles are no border.
+std::size_t CountBorderEdges(const v3d::Mesh& mesh) {
   const auto& triangles = mesh.GetPrims();
-  if (triangles.empty()) return false;
   std::map<std::array<float, 3>, std::uint32_t> welded;
   std::vector<std::uint32_t> canonical;
   for (const auto& p : mesh.GetVertexCoords())
@@ -61,7 +61,7 @@ bool IsClosed(const v3d::Mesh& mesh) {
       if (a != b) ++uses[{std::min(a, b), std::max(a, b)}];
     }
   }
-  return std::all_of(uses.begin(), uses.end(), [](const auto& use) { return use.second == 2; });
+  return std::size_t(std::count_if(uses.begin(), uses.end(), [](const auto& use) { return use.second == 1; }));
 }
 
 // The geo's vertices in its parent's coordinates (every step-th one).
@@ -397,12 +397,13 @@ int DemoCommand::Run() {
   }
   const Deviation fusedSupported = Score(supported), fusedAll = Score(all);
   std::size_t vertices = 0, triangles = 0;
-  bool closed = true;
+  std::size_t borderEdges = 0;
   for (const auto& mesh : *fused) {
     vertices += mesh->GetNumVertices();
     triangles += mesh->GetNumPrims();
-    closed = closed && IsClosed(*mesh);
+    borderEdges += CountBorderEdges(*mesh);
   }
+  const bool closed = triangles > 0 && borderEdges == 0;
   seconds["evaluation"] = stage.ElapsedSeconds();
   quiet.reset();
   seconds["total"] = total.ElapsedSeconds();
@@ -420,6 +421,7 @@ int DemoCommand::Run() {
   report["fused"] = {{"vertices", vertices},
                      {"triangles", triangles},
                      {"closed", closed},
+                     {"border_edges", borderEdges},
                      {"textured", list.HasTexture(surf::ShapeFusion::kFusionResultIndex)},
                      {"supported_vertices", fusedSupported.count},
                      {"rms_mm", fusedSupported.rms},
