@@ -45,15 +45,15 @@ test-tsan: deps
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest -L threaded --output-on-failure -j $(JOBS)
 
-# The main job on its embedded default: a structured-light scan of the
-# default object on the default virtual rig, through the real capture,
-# decoding, triangulation and meshing, scored against ground truth
-# (scan.ply, previews and report.json in build/demo).
+# The main job: a turntable run of the headless shell on the virtual rig
+# (8 views of the blob, turntable plug-in, alignment, fusion with texture
+# and closed holes), exported and scored against the rig's truth (fused.ply,
+# fused.obj, fused.3mf, demo.tarvelinproj, demo.log and report.json in
+# build/demo).
 DEMO_DIR = build/demo
 demo: build
-	$(TARVELIN) --version
-	rm -rf $(DEMO_DIR)
-	$(TARVELIN) scan --rig default --out $(DEMO_DIR)
+	@rm -rf $(DEMO_DIR)
+	$(TARVELIN) demo --views 8 --out $(DEMO_DIR)
 
 bench: build
 	@for b in $(RELEASE_DIR)/bench/*Benchmark; do echo "== $$b"; $$b || exit 1; done

@@ -1,19 +1,15 @@
-// A turntable run from end to end: the application on the virtual rig at a
-// quarter of its image size, the real scan workflow, the scan machine, the
-// virtual turntable plug-in (the rig follows its channel) and the alignment
-// jobs. The scans must come out where the table's true poses put them.
+// A turntable run from end to end through the headless session: the
+// application on the virtual rig at a quarter of its image size, the real
+// scan workflow, the scan machine, the virtual turntable plug-in (the rig
+// follows its channel) and the alignment jobs. The scans must come out where the table's true poses put them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "shell/AlignmentJobs.h"
-#include "shell/Application.h"
-#include "shell/ScanSequenceController.h"
+#include "shell/HeadlessSession.h"
 #include "shell/SettingPath.h"
-#include "shell/TurntableLoader.h"
-#include "shell/VirtualRigScanner.h"
 #include "sim/VirtualRig.h"
 #include "sim/turntable/TurntableFollower.h"
 #include "surf/testing/SyntheticScans.h"
@@ -56,87 +52,68 @@ class TurntableEndToEnd : public ::testing::Test {
     std::ofstream(m_root / "rigs" / "default" / "scene.json") << kFastScene;
   }
   void TearDown() override {
-    m_controller.reset();
-    m_jobs.reset();
-    m_app.reset();
+    m_session.reset();
     fs::remove_all(m_root);
   }
 
   fs::path m_root;
-  std::unique_ptr<Application> m_app;
-  std::unique_ptr<AlignmentJobs> m_jobs;
-  std::unique_ptr<ScanSequenceController> m_controller;
+  std::unique_ptr<HeadlessSession> m_session;
   std::vector<std::string> m_notes;
   std::mutex m_logMutex;
   std::vector<std::string> m_log;
 };
 
 TEST_F(TurntableEndToEnd, ThreeViewsOfTheVirtualRigTurnAndAlign) {
-  CommandLine commandLine;
-  std::string error;
-  ASSERT_TRUE(CommandLine::Parse({"--root", m_root.string(), "--rig-scale", "0.25"}, commandLine, error)) << error;
-  Application::Options options;
-  RegisterVirtualRig(options);
-  const LogSink log = [this](const std::string& line) {
+  HeadlessSession::Options options;
+  options.arguments = {"--root", m_root.string(), "--rig-scale", "0.25"};
+  options.application.log = [this](const std::string& line) {
     std::lock_guard lock(m_logMutex);
     m_log.push_back(line);
   };
-  options.log = log;
-  options.notify = [this](const std::string& text, const std::string& title) { m_notes.push_back(title + ": " + text); };
-  options.computerName = "host";
-  options.userName = "user";
-  options.shippedShare = TARVELIN_SHARE_DIR;
-  options.shippedPlugins = TARVELIN_PLUGIN_DIR;
-  m_app = std::make_unique<Application>(commandLine, options);
-  ASSERT_TRUE(m_app->Start(error)) << error;
-  sim::VirtualRig* rig = GetVirtualRig(m_app->GetScannerBundle());
+  options.application.notify = [this](const std::string& text, const std::string& title) {
+    m_notes.push_back(title + ": " + text);
+  };
+  options.application.computerName = "host";
+  options.application.userName = "user";
+  options.application.shippedShare = TARVELIN_SHARE_DIR;
+  options.application.shippedPlugins = TARVELIN_PLUGIN_DIR;
+  options.alignment.seed = 21;
+  options.alignment.effort = 0.3;
+  options.alignment.icp.samplesPerFragment = 10000;  // the last iteration's samples set the spread
+  options.turntableParameters = "speed=720";
+  m_session = std::make_unique<HeadlessSession>(std::move(options));
+  std::string error;
+  ASSERT_TRUE(m_session->Start(error)) << error;
+  ASSERT_EQ(m_session->GetTurntableResult(), 0);
+  sim::VirtualRig* rig = m_session->GetVirtualRig();
   ASSERT_NE(rig, nullptr);
+  ASSERT_NE(m_session->GetFollower(), nullptr);
 
-  Settings& settings = m_app->GetSettings();
+  Settings& settings = m_session->GetSettings();
   settings.GetSetting<std::string>(SettingPath("Scan/ScanMode")).SetValue("turntable");
   settings.GetSetting<int>(SettingPath("Turntable/NumberOfScans")).SetValue(3);
   settings.GetSetting<int>(SettingPath("Turntable/TotalScanAngle")).SetValue(80);  // 40° steps
   settings.GetSetting<bool>(SettingPath("Scan/AutoGrabTexture")).SetValue(false);
   settings.GetSetting<bool>(SettingPath("ShapeFusion/Registration/UseSurfaceFeatures")).SetValue(false);
 
-  AlignmentJobs::Options alignment;
-  alignment.seed = 21;
-  alignment.effort = 0.3;
-  alignment.icp.samplesPerFragment = 10000;  // the last iteration's samples set the spread
-  m_jobs = std::make_unique<AlignmentJobs>(m_app->GetShapeFusion(), settings, m_app->GetProgressReporter(), log,
-                                           alignment);
-  m_controller = std::make_unique<ScanSequenceController>(
-      settings, m_app->GetLanguage(), m_app->GetProgressReporter(), m_app->GetScanWorkflow(), m_app->GetShapeFusion(),
-      *m_jobs, [this](const std::string& text, const std::string& title) { m_notes.push_back(title + ": " + text); },
-      log);
-
-  // The plug-in from the data root's Plugins folder, its channel followed by
-  // the rig on every tick before the machine's step.
-  const std::string channel = (m_root / "table.state").string();
-  LoadedTurntable table = LoadTurntablePlugin(m_app->GetDataRoot().GetPluginFolder(),
-                                              m_app->GetDataRoot().GetLogFolder(),
-                                              "channel=" + channel + " speed=720", m_app->GetLanguage(), log);
-  ASSERT_EQ(table.result, 0);
-  m_controller->SetTurntable(std::move(table.motor));
-  sim::TurntableFollower follower(*rig, channel);
+  // The rig follows the plug-in's channel on every tick before the
+  // machine's step; the observer sees each capture start.
+  ScanSequenceController& controller = m_session->GetController();
   std::vector<math::Frame4d> poses;  // world_T_object of each scan
   ScanStatus last = ScanStatus::Idle;
-  m_app->AddTimerHandler([&] {
-    follower.Update();
-    m_controller->Tick();
-    const ScanStatus now = m_controller->GetScanStatus();
+  m_session->AddTickObserver([&] {
+    const ScanStatus now = controller.GetScanStatus();
     if (now == ScanStatus::Scanning && last != ScanStatus::Scanning) poses.push_back(rig->GetScene().GetObjectPose(0));
     last = now;
   });
 
-  ASSERT_TRUE(m_controller->StartScan());
-  ASSERT_TRUE(m_app->RunUntil([&] { return m_controller->GetScanStatus() == ScanStatus::Idle; }, 300s));
-  m_jobs->Wait();
+  ASSERT_TRUE(controller.StartScan());
+  ASSERT_TRUE(m_session->GetApplication().RunUntil([&] { return m_session->IsIdle(); }, 300s));
   for (const auto& note : m_notes) ADD_FAILURE() << note;
-  surf::ShapeFusion& fusion = m_app->GetShapeFusion();
+  surf::ShapeFusion& fusion = m_session->GetApplication().GetShapeFusion();
   ASSERT_EQ(fusion.GetNumGeos(), 3);
   ASSERT_EQ(poses.size(), 3u);
-  EXPECT_NEAR(follower.GetAngleDeg(), 120.0, 1e-9);  // a part circle also turns after the last scan
+  EXPECT_NEAR(m_session->GetFollower()->GetAngleDeg(), 120.0, 1e-9);  // a part circle also turns after the last scan
 
   // Scan k's points (world coordinates) belong on scan 0's by
   // P0 · Pk⁻¹; the list's frames give the same relative to scan 0.
@@ -149,7 +126,7 @@ TEST_F(TurntableEndToEnd, ThreeViewsOfTheVirtualRigTurnAndAlign) {
                 surf::testing::AngleDegrees(found, truth));
     EXPECT_LT(rms, kStepBound * k) << k;
   }
-  EXPECT_TRUE(m_jobs->GetLastSequenceResult().refined);
+  EXPECT_TRUE(m_session->GetAlignmentJobs().GetLastSequenceResult().refined);
   if (HasFailure()) {
     for (const auto& line : m_log) std::printf("%s\n", line.c_str());
   }

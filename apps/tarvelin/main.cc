@@ -13,6 +13,7 @@
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
+#include "apps/tarvelin/DemoCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
 #include "foundation/utils/ChunkNode.h"
@@ -84,6 +85,8 @@ int main(int argc, char** argv) {
   CLI::App* fuseApp = fuse.Register(app);
   tarvelin::ScanCommand scan;
   CLI::App* scanApp = scan.Register(app);
+  tarvelin::DemoCommand demo;
+  CLI::App* demoApp = demo.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -101,6 +104,7 @@ int main(int argc, char** argv) {
     if (*alignApp) return align.Run();
     if (*fuseApp) return fuse.Run();
     if (*scanApp) return scan.Run();
+    if (*demoApp) return demo.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/AlignmentJobs.h"
+#include "shell/Application.h"
+#include "shell/FusionCommands.h"
+#include "shell/ScanSequenceController.h"
+
+namespace sim {
+class TurntableFollower;
+class VirtualRig;
+}  // namespace sim
+
+namespace shell {
+
+// The shell of a user's turntable run without windows: the application
+// (with the "Virtual" product registered), the alignment jobs, the fusion
+// commands and the scan machine on the main loop's timer, and the first
+// turntable plug-in of the data root's Plugins folder handed to the
+// machine. When the scanner is the virtual rig, the plug-in is given the
+// channel "turntable.state" in the data root and the rig follows that
+// channel on every tick, before the machine's step.
+//
+// Each timer tick: the rig follows the table, the machine steps, finished
+// fusion jobs are polled, then the tick observers run (in the order added).
+//
+// Single-threaded like the application: use from one thread.
+class HeadlessSession {
+ public:
+  struct Options {
+    std::vector<std::string> arguments;  // the application's command line
+    Application::Options application;   // the log and notify sinks are shared with the parts
+    AlignmentJobs::Options alignment;
+    // Appended to the turntable plug-in's parameters (e.g. "speed=720").
+    std::string turntableParameters;
+  };
+
+  explicit HeadlessSession(Options options);
+  ~HeadlessSession();
+  HeadlessSession(const HeadlessSession&) = delete;
+  HeadlessSession& operator=(const HeadlessSession&) = delete;
+
+  // False with a reason when the command line or the application's start-up
+  // fails. A turntable plug-in that cannot be loaded is logged (see
+  // GetTurntableResult) and the session runs without one.
+  bool Start(std::string& error);
+
+  Application& GetApplication() { return *m_app; }
+  Settings& GetSettings() { return m_app->GetSettings(); }
+  AlignmentJobs& GetAlignmentJobs() { return *m_jobs; }
+  FusionCommands& GetFusionCommands() { return *m_fusion; }
+  ScanSequenceController& GetController() { return *m_controller; }
+  // Null when the scanner is not the virtual rig.
+  sim::VirtualRig* GetVirtualRig() const { return m_rig; }
+  const sim::TurntableFollower* GetFollower() const { return m_follower.get(); }
+  // LoadTurntablePlugin's code (0: a turntable is connected).
+  int GetTurntableResult() const { return m_turntableResult; }
+  // Fusion jobs that have ended (polled on the timer) since the start.
+  int GetFinishedFusions() const { return m_finishedFusions; }
+
+  void AddTickObserver(std::function<void()> observer) { m_observers.push_back(std::move(observer)); }
+  // No scan step, alignment or fusion is running.
+  bool IsIdle() const;
+
+ private:
+  void Tick();
+
+  Options m_options;
+  std::unique_ptr<Application> m_app;
+  std::unique_ptr<AlignmentJobs> m_jobs;
+  std::unique_ptr<FusionCommands> m_fusion;
+  std::unique_ptr<ScanSequenceController> m_controller;
+  std::unique_ptr<sim::TurntableFollower> m_follower;
+  sim::VirtualRig* m_rig = nullptr;
+  int m_turntableResult = -1;
+  int m_finishedFusions = 0;
+  std::vector<std::function<void()>> m_observers;
+};
+
+}  // namespace shell
