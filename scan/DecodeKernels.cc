@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "scan/FastAtan2.h"
 
@@ -89,6 +90,15 @@ TARVELIN_FORCE_INLINE void PhaseShiftBlocks(const img::uint8* const* frames, std
 }
 
 }  // namespace
+
+void ShiftTables(std::size_t n, std::vector<double>& cosines, std::vector<double>& sines) {
+  cosines.resize(n);
+  sines.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    sines[i] = std::sin(-2.0 * std::numbers::pi * double(i) / double(n));
+    cosines[i] = std::cos(-2.0 * std::numbers::pi * double(i) / double(n));
+  }
+}
 
 TARVELIN_KERNEL_CLONES
 void PhaseShift(const img::uint8* const* frames, std::size_t n, const double* cosines, const double* sines,

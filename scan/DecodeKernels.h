@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "foundation/img/UniImage.h"
 
@@ -16,8 +17,12 @@
 // rounds alike and gives bit-identical results.
 namespace scan::kernels {
 
+// The shift tables of n phase-shift frames: cosines[i] = cos(−2πi/n),
+// sines[i] = sin(−2πi/n) (double precision).
+void ShiftTables(std::size_t n, std::vector<double>& cosines, std::vector<double>& sines);
+
 // Phase-shift analysis of the n ≥ 3 frames I(0 … n−1) of a pixel with the
-// shift tables cosines[i] = cos(−2πi/n), sines[i] = sin(−2πi/n): the double
+// shift tables of ShiftTables: the double
 // sums x = Σ I·cos, y = Σ I·sin give phase = atan2(y, x)/2π in [0, 1)
 // periods, amplitude = 2·√(x² + y²)/n and mean = ΣI/n (float); a null
 // output is not written.

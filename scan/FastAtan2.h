@@ -10,7 +10,7 @@ namespace scan {
 // smaller and larger of |x|, |y|); t above tan(π/8) is replaced by
 // (lo − hi)/(lo + hi) = (t − 1)/(t + 1) with π/4 added (one division either
 // way), so the series u − u³/3 + u⁵/5 − … runs on |u| ≤ 0.4143 and its
-// remainder after u¹⁹ is below 0.4143²¹/21 ≈ 4e-10 rad. Exact for the axes
+// remainder after u¹⁹ is below tan(π/8)²¹/21 ≈ 4.4e-10 rad. Exact for the axes
 // and diagonals (0, ±π/2, ±π/4 …). Branch-free: every path is computed and
 // selected. Forced inline so that a caller built for a wider instruction set
 // compiles it for that set.

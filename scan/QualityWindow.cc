@@ -1,6 +1,7 @@
 #include "scan/QualityWindow.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "scan/DecodeKernels.h"
 
@@ -27,6 +28,8 @@ float* QualityWindow::RingLo(std::size_t s, std::uint32_t y) {
 float* QualityWindow::RingHi(std::size_t s, std::uint32_t y) {
   return m_ring.data() + (s * 2 * kWindow + kWindow + y % kWindow) * std::size_t(m_width);
 }
+
+void QualityWindow::Clear() { std::fill(m_ring.begin(), m_ring.end(), std::numeric_limits<float>::quiet_NaN()); }
 
 void QualityWindow::AddRow(std::size_t s, std::uint32_t y, const float* row) {
   kernels::WindowRowMinMax(row, m_width, RingLo(s, y), RingHi(s, y));

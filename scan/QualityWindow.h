@@ -15,6 +15,8 @@ class QualityWindow {
  public:
   QualityWindow(std::size_t sourceCount, std::uint32_t width, std::uint32_t height);
 
+  // Forgets every row (they read as NaN until added again).
+  void Clear();
   // Row y of source s; rows of a source come in increasing order, and at
   // most the last 5 are kept.
   void AddRow(std::size_t s, std::uint32_t y, const float* row);

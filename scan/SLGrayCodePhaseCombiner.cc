@@ -6,6 +6,7 @@
 #include "scan/WorkerRanges.h"
 
 namespace scan {
+
 SLGrayCodePhaseCombiner::SLGrayCodePhaseCombiner(SLGrayCodeScanEvaluationPtr codeEvaluation,
                                                  SLPhaseShiftScanEvaluationPtr phaseEvaluation)
     : m_codeEvaluation(std::move(codeEvaluation)), m_phaseEvaluation(std::move(phaseEvaluation)) {

@@ -1,7 +1,5 @@
 #include "scan/SLPhaseShiftScanEvaluation.h"
 
-#include <cmath>
-#include <numbers>
 #include <stdexcept>
 #include <vector>
 
@@ -9,6 +7,7 @@
 #include "scan/WorkerRanges.h"
 
 namespace scan {
+
 SLPhaseShiftScanEvaluation::SLPhaseShiftScanEvaluation(std::shared_ptr<SLPhaseShiftPatternSequence> sequence)
     : m_sequence(std::move(sequence)) {
   if (!m_sequence) {
@@ -34,12 +33,9 @@ void SLPhaseShiftScanEvaluation::Evaluate(const SLScannedImagesStore& store) {
   auto amplitude = std::make_shared<img::UniImage<float>>(w, h);
   auto mean = std::make_shared<img::UniImage<float>>(w, h);
 
-  std::vector<double> sines(n);
-  std::vector<double> cosines(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    sines[i] = std::sin(-2.0 * std::numbers::pi * double(i) / double(n));
-    cosines[i] = std::cos(-2.0 * std::numbers::pi * double(i) / double(n));
-  }
+  std::vector<double> sines;
+  std::vector<double> cosines;
+  kernels::ShiftTables(n, cosines, sines);
   RunOnWorkers(std::size_t(w) * h, m_workerCount == 0 ? HardwareWorkerCount() : m_workerCount,
                [&](std::size_t begin, std::size_t end) {
                  kernels::PhaseShift(pixels.data(), n, cosines.data(), sines.data(), begin, end - begin,

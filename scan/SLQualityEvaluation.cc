@@ -6,6 +6,7 @@
 #include "scan/QualityWindow.h"
 
 namespace scan {
+
 SLQualityEvaluation::SLQualityEvaluation(std::vector<img::UniImagePtr<float>> sources, float minContrast)
     : m_sources(std::move(sources)), m_minContrast(minContrast) {
   for (const auto& source : m_sources) {
