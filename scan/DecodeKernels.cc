@@ -208,36 +208,44 @@ void WindowRowMinMax(const float* in, std::uint32_t w, float* minOut, float* max
   for (std::uint32_t x = w - kRadius; x < w; ++x) clipped(x);
 }
 
-TARVELIN_KERNEL_CLONES
-void ColumnMinMax(const float* const* rowLo, const float* const* rowHi, std::size_t rows, std::uint32_t w, float* lo,
-                  float* hi) {
-  float* __restrict l = lo;
-  float* __restrict h = hi;
-  std::copy(rowLo[0], rowLo[0] + w, l);
-  std::copy(rowHi[0], rowHi[0] + w, h);
-  for (std::size_t r = 1; r < rows; ++r) {
-    const float* __restrict a = rowLo[r];
-    const float* __restrict b = rowHi[r];
-    for (std::uint32_t x = 0; x < w; ++x) {
-      l[x] = Lower(a[x], l[x]);
-      h[x] = Upper(b[x], h[x]);
+namespace {
+
+// The window of R rows (R > 0 fixed at compile time so that the row loop
+// unrolls; R = 0 reads rows).
+template <std::size_t R>
+TARVELIN_FORCE_INLINE void ScoreWindow(const float* const* rowLo, const float* const* rowHi, std::size_t rows,
+                                       const float* value, std::uint32_t w, float minContrast, float* q) {
+  const std::size_t n = R == 0 ? rows : R;
+  const float* __restrict v = value;
+  float* __restrict out = q;
+  // The rows, value and q never overlap (more streams than the compiler's
+  // run-time overlap checks cover).
+#pragma GCC ivdep
+  for (std::uint32_t x = 0; x < w; ++x) {
+    float lo = rowLo[0][x];
+    float hi = rowHi[0][x];
+    for (std::size_t r = 1; r < n; ++r) {
+      lo = Lower(rowLo[r][x], lo);
+      hi = Upper(rowHi[r][x], hi);
     }
+    const float ratio = 1.2f * lo / hi;
+    float score = ratio > 0.0f ? ratio : 0.0f;
+    score = hi > 0.0f ? score : 0.0f;
+    score = v[x] >= minContrast ? score : 0.0f;
+    out[x] = score < out[x] ? score : out[x];
   }
 }
 
+}  // namespace
+
 TARVELIN_KERNEL_CLONES
-void ScoreQualityRow(const float* value, const float* lo, const float* hi, std::uint32_t w, float minContrast,
-                     float* q) {
-  const float* __restrict v = value;
-  const float* __restrict l = lo;
-  const float* __restrict h = hi;
-  float* __restrict out = q;
-  for (std::uint32_t x = 0; x < w; ++x) {
-    const float ratio = 1.2f * l[x] / h[x];
-    float score = ratio > 0.0f ? ratio : 0.0f;
-    score = h[x] > 0.0f ? score : 0.0f;
-    score = v[x] >= minContrast ? score : 0.0f;
-    out[x] = score < out[x] ? score : out[x];
+void ScoreQualityWindow(const float* const* rowLo, const float* const* rowHi, std::size_t rows, const float* value,
+                        std::uint32_t w, float minContrast, float* q) {
+  switch (rows) {
+    case 3: return ScoreWindow<3>(rowLo, rowHi, rows, value, w, minContrast, q);
+    case 4: return ScoreWindow<4>(rowLo, rowHi, rows, value, w, minContrast, q);
+    case 5: return ScoreWindow<5>(rowLo, rowHi, rows, value, w, minContrast, q);
+    default: return ScoreWindow<0>(rowLo, rowHi, rows, value, w, minContrast, q);
   }
 }
 

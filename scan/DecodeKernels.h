@@ -44,14 +44,12 @@ void CombineCodeAndPhase(const img::int32* code, const float* phase, double scal
 
 // Quality map pieces over rows of width w. WindowRowMinMax: the minimum and
 // maximum of each pixel's 5-pixel window of one row, clipped to the row.
-// ColumnMinMax: lo/hi = the element-wise minimum/maximum of `rows` such row
-// results (rows ≥ 1). ScoreQualityRow: q = min(q, score) with score 0 where
+// ScoreQualityWindow: lo/hi = the element-wise minimum/maximum of `rows`
+// such row results (1 ≤ rows ≤ 5), and q = min(q, score) with score 0 where
 // value < minContrast (or NaN) or hi ≤ 0, else max(0, 1.2·lo/hi). NaN never
 // wins a minimum or maximum.
 void WindowRowMinMax(const float* in, std::uint32_t w, float* lo, float* hi);
-void ColumnMinMax(const float* const* rowLo, const float* const* rowHi, std::size_t rows, std::uint32_t w, float* lo,
-                  float* hi);
-void ScoreQualityRow(const float* value, const float* lo, const float* hi, std::uint32_t w, float minContrast,
-                     float* q);
+void ScoreQualityWindow(const float* const* rowLo, const float* const* rowHi, std::size_t rows, const float* value,
+                        std::uint32_t w, float minContrast, float* q);
 
 }  // namespace scan::kernels

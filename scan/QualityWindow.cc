@@ -17,9 +17,7 @@ QualityWindow::QualityWindow(std::size_t sourceCount, std::uint32_t width, std::
     : m_sourceCount(sourceCount),
       m_width(width),
       m_height(height),
-      m_ring(sourceCount * 2 * kWindow * std::size_t(width)),
-      m_lo(width),
-      m_hi(width) {}
+      m_ring(sourceCount * 2 * kWindow * std::size_t(width)) {}
 
 float* QualityWindow::RingLo(std::size_t s, std::uint32_t y) {
   return m_ring.data() + (s * 2 * kWindow + y % kWindow) * std::size_t(m_width);
@@ -46,8 +44,7 @@ void QualityWindow::ScoreRow(std::uint32_t y, const float* const* values, float 
       rowLo[r - y0] = RingLo(s, r);
       rowHi[r - y0] = RingHi(s, r);
     }
-    kernels::ColumnMinMax(rowLo, rowHi, y1 - y0 + 1, m_width, m_lo.data(), m_hi.data());
-    kernels::ScoreQualityRow(values[s], m_lo.data(), m_hi.data(), m_width, minContrast, q);
+    kernels::ScoreQualityWindow(rowLo, rowHi, y1 - y0 + 1, values[s], m_width, minContrast, q);
   }
 }
 

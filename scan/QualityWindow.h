@@ -32,8 +32,6 @@ class QualityWindow {
   std::uint32_t m_width;
   std::uint32_t m_height;
   std::vector<float> m_ring;  // per source: 5 minimum rows, then 5 maximum rows
-  std::vector<float> m_lo;
-  std::vector<float> m_hi;
 };
 
 }  // namespace scan
