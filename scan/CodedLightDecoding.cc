@@ -127,8 +127,10 @@ void CodedLightDecoding::DecodeRow(Worker& worker, std::uint32_t y, bool corresp
   for (std::size_t o = 0; o < m_orientations.size(); ++o) {
     const bool againstMean = m_inverse[o].empty();
     float* amplitude = worker.Amplitude(o, y);
+    // Rows outside the band only need their amplitudes.
     kernels::PhaseShift(m_phase[o].data(), m_phase[o].size(), m_cosines[o].data(), m_sines[o].data(), offset,
-                        m_width, worker.phase.data(), amplitude, againstMean ? worker.mean.data() : nullptr);
+                        m_width, correspondences ? worker.phase.data() : nullptr, amplitude,
+                        correspondences && againstMean ? worker.mean.data() : nullptr);
     worker.window.AddRow(o, y, amplitude);
     if (!correspondences) continue;
     if (againstMean) {

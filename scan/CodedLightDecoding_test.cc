@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <stdexcept>
 #include <vector>
 
 #include "scan/CodedLightDecoding.h"
-#include "scan/FastAtan2.h"
+#include "scan/PhaseInPeriods.h"
 #include "scan/SLCodedLightScan.h"
 #include "scan/SLCodedLightScanEvaluation.h"
 #include "scan/SLGrayCodePhaseCombiner.h"
@@ -194,26 +196,51 @@ TEST(CodedLightDecoding, OrientationsOfDifferentSizesTakeTheSteps) {
   EXPECT_EQ(result->Quality()->height, options.height + 1);  // the sources of the first size
 }
 
-TEST(FastAtan2, WithinTheSeriesRemainderOfTheLibraryEverywhere) {
-  constexpr double kPi = std::numbers::pi;
-  // Exact on the axes and diagonals.
-  EXPECT_EQ(FastAtan2(0.0, 0.0), 0.0);
-  EXPECT_EQ(FastAtan2(0.0, 3.0), 0.0);
-  EXPECT_EQ(FastAtan2(3.0, 0.0), kPi / 2);
-  EXPECT_EQ(FastAtan2(-3.0, 0.0), -kPi / 2);
-  EXPECT_EQ(FastAtan2(0.0, -3.0), kPi);
-  EXPECT_EQ(FastAtan2(2.0, 2.0), kPi / 4);
-  EXPECT_EQ(FastAtan2(-2.0, -2.0), -3 * kPi / 4);
-  // Integer sums as the decoders make them, and both sides of tan(π/8).
+// The library's angle in periods, in double precision.
+double ReferencePhase(double y, double x) {
+  const double a = std::atan2(y, x) / (2.0 * std::numbers::pi);
+  return a < 0.0 ? a + 1.0 : a;
+}
+
+TEST(PhaseInPeriods, WithinThreeFloatStepsOfTheLibraryEverywhere) {
+  // Exact on the axes and diagonals; -0 counts as 0.
+  EXPECT_EQ(PhaseInPeriods(0.0f, 0.0f), 0.0f);
+  EXPECT_EQ(PhaseInPeriods(0.0f, 3.0f), 0.0f);
+  EXPECT_EQ(PhaseInPeriods(-0.0f, 3.0f), 0.0f);
+  EXPECT_EQ(PhaseInPeriods(2.0f, 2.0f), 0.125f);
+  EXPECT_EQ(PhaseInPeriods(3.0f, 0.0f), 0.25f);
+  EXPECT_EQ(PhaseInPeriods(0.0f, -3.0f), 0.5f);
+  EXPECT_EQ(PhaseInPeriods(-2.0f, -2.0f), 0.625f);
+  EXPECT_EQ(PhaseInPeriods(-3.0f, 0.0f), 0.75f);
+  // Just below the positive x axis: one period minus a tiny angle rounds to
+  // 1 and becomes 0.
+  EXPECT_EQ(PhaseInPeriods(-1e-12f, 200.0f), 0.0f);
+
+  // Sums as the decoders make them, and both sides of tan(π/8) in every
+  // octant. Error in float steps of the reference, at least 1/16: below
+  // 1/8 the result is 1/8 − 0.066 at worst, so the rounding of the series
+  // term (2 steps of 0.066) counts against the smaller result.
   double worst = 0.0;
+  auto check = [&](float y, float x) {
+    const double reference = ReferencePhase(y, x);
+    const double step = std::max(std::abs(reference), 1.0 / 16) * std::numeric_limits<float>::epsilon();
+    const double phase = PhaseInPeriods(y, x);
+    const double error = std::min(std::abs(phase - reference), std::abs(phase + 1.0 - reference));
+    worst = std::max(worst, error / step);
+  };
   for (int y = -300; y <= 300; y += 7) {
-    for (int x = -300; x <= 300; x += 3) worst = std::max(worst, std::abs(FastAtan2(y, x) - std::atan2(y, x)));
+    for (int x = -300; x <= 300; x += 3) check(float(y), float(x));
   }
   for (double t = 0.40; t < 0.43; t += 1e-5) {
-    worst = std::max(worst, std::abs(FastAtan2(t, 1.0) - std::atan2(t, 1.0)));
-    worst = std::max(worst, std::abs(FastAtan2(-1.0, -t) - std::atan2(-1.0, -t)));
+    for (float sx : {1.0f, -1.0f}) {
+      for (float sy : {1.0f, -1.0f}) {
+        check(sy * float(t), sx * 1.0f);
+        check(sy * 1.0f, sx * float(t));
+      }
+    }
   }
-  EXPECT_LT(worst, 4.4e-10);  // tan(π/8)²¹/21, the remainder bound of the series
+  EXPECT_LT(worst, 3.0);
+  EXPECT_GT(worst, 0.5);  // the check sees float rounding at all
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <limits>
 #include <numbers>
 
-#include "scan/FastAtan2.h"
+#include "scan/PhaseInPeriods.h"
 
 // One clone per instruction-set level; the helpers below are forced inline so
 // that each clone compiles them for its own level.
@@ -21,8 +21,9 @@ namespace {
 
 constexpr std::size_t kBlock = 256;  // pixels per block of the two-pass phase loop
 
-// Sums of a block of pixels, then amplitude and phase: each pass is a loop of
-// one data type that the compiler vectorises. N > 0 fixes the frame count at
+// Sums of a block of pixels (double, then rounded to float), then amplitude
+// and phase: each pass is a loop of one data type that the compiler
+// vectorises. N > 0 fixes the frame count at
 // compile time so that the frame loop unrolls; N = 0 reads n.
 template <std::size_t N>
 TARVELIN_FORCE_INLINE void PhaseShiftBlocks(const img::uint8* const* frames, std::size_t n, const double* cosines,
@@ -40,11 +41,10 @@ TARVELIN_FORCE_INLINE void PhaseShiftBlocks(const img::uint8* const* frames, std
       s[i] = sines[i];
     }
   }
-  double xs[kBlock];
-  double ys[kBlock];
+  float xs[kBlock];
+  float ys[kBlock];
   float scratchMean[kBlock];
-  float scratchAmplitude[kBlock];
-  const double amplitudeScale = 2.0 / double(frameCount);
+  const float amplitudeScale = 2.0f / float(frameCount);
   const float frameCountF = float(frameCount);
   for (std::size_t b = 0; b < count; b += kBlock) {
     const std::size_t m = std::min(kBlock, count - b);
@@ -60,8 +60,8 @@ TARVELIN_FORCE_INLINE void PhaseShiftBlocks(const img::uint8* const* frames, std
           x += double(v) * c[i];
           y += double(v) * s[i];
         }
-        xs[k] = x;
-        ys[k] = y;
+        xs[k] = static_cast<float>(x);
+        ys[k] = static_cast<float>(y);
         meanOut[k] = static_cast<float>(sum) / frameCountF;
       }
     } else {
@@ -75,16 +75,18 @@ TARVELIN_FORCE_INLINE void PhaseShiftBlocks(const img::uint8* const* frames, std
           x += double(v) * cosines[i];
           y += double(v) * sines[i];
         }
-        xs[k] = x;
-        ys[k] = y;
+        xs[k] = static_cast<float>(x);
+        ys[k] = static_cast<float>(y);
         meanOut[k] = static_cast<float>(sum) / frameCountF;
       }
     }
-    float* __restrict phaseOut = phase + b;
-    float* __restrict amplitudeOut = amplitude ? amplitude + b : scratchAmplitude;
-    for (std::size_t k = 0; k < m; ++k) {
-      amplitudeOut[k] = static_cast<float>(amplitudeScale * std::sqrt(xs[k] * xs[k] + ys[k] * ys[k]));
-      phaseOut[k] = PhaseInPeriods(ys[k], xs[k]);
+    if (amplitude) {
+      float* __restrict amplitudeOut = amplitude + b;
+      for (std::size_t k = 0; k < m; ++k) amplitudeOut[k] = amplitudeScale * std::sqrt(xs[k] * xs[k] + ys[k] * ys[k]);
+    }
+    if (phase) {
+      float* __restrict phaseOut = phase + b;
+      for (std::size_t k = 0; k < m; ++k) phaseOut[k] = PhaseInPeriods(ys[k], xs[k]);
     }
   }
 }

@@ -22,10 +22,10 @@ namespace scan::kernels {
 void ShiftTables(std::size_t n, std::vector<double>& cosines, std::vector<double>& sines);
 
 // Phase-shift analysis of the n ≥ 3 frames I(0 … n−1) of a pixel with the
-// shift tables of ShiftTables: the double
-// sums x = Σ I·cos, y = Σ I·sin give phase = atan2(y, x)/2π in [0, 1)
-// periods, amplitude = 2·√(x² + y²)/n and mean = ΣI/n (float); a null
-// output is not written.
+// shift tables of ShiftTables: the double sums x = Σ I·cos, y = Σ I·sin,
+// rounded to float, give phase = atan2(y, x)/2π in [0, 1) periods (see
+// PhaseInPeriods) and amplitude = 2·√(x² + y²)/n; mean = ΣI/n (float). A
+// null output is not computed.
 void PhaseShift(const img::uint8* const* frames, std::size_t n, const double* cosines, const double* sines,
                 std::size_t offset, std::size_t count, float* phase, float* amplitude, float* mean);
 
