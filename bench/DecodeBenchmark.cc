@@ -2,9 +2,12 @@
 // looks at a 1920 × 1080 projector: coded light (both orientations, period
 // 16, 4 shifts, inverse patterns: 40 frames) and PSK. The counter
 // "per_pixel" is wall time per camera pixel for one full evaluation; the CPU
-// column is the process's CPU time (all worker threads). The Stage_*
-// benchmarks time the steps of one x-varying coded-light orientation (and the
-// quality map of both) on the same frames.
+// column is the process's CPU time (all worker threads), steadier than the
+// wall time on a machine shared with other work. A complete coded-light
+// capture is decoded in one pass (CodedLightDecoding); the Stage_*
+// benchmarks time the evaluation classes that a capture with missing frames
+// goes through step by step: one x-varying orientation, and the quality map
+// of both, on the same frames.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
