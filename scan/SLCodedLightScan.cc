@@ -127,7 +127,7 @@ std::optional<std::vector<CodedLightOrientationFrames>> SLCodedLightScan::Comple
       if (f.inverse.size() < levels) return std::nullopt;
       f.inverse.resize(levels);
     }
-    if (f.phase.size() < 3 || f.gray.size() < levels) return std::nullopt;
+    if (f.phase.size() < 3 || levels == 0 || f.gray.size() < levels) return std::nullopt;
     f.gray.resize(levels);
     if (!complete(f.phase) || !complete(f.gray) || !complete(f.inverse)) return std::nullopt;
     f.scale = sequences.phaseSequence->Period() / double(sequences.phaseSequence->Extent());

@@ -11,12 +11,12 @@
 
 namespace scan {
 
+class EvaluationSteps;
+
 // Gray code plus phase shift. Orientation 1: x-varying stripes (vertical
 // lines, giving correspondencesX); orientation 0: y-varying. Per orientation
 // the display order is the Gray-code levels (alternating between 3 slices),
 // the sine shifts, then (grayThreshold 0) the inverse Gray-code levels.
-class EvaluationSteps;
-
 class SLCodedLightScan : public SLScan {
  public:
   struct OrientationSequences {
