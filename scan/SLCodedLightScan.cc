@@ -1,7 +1,9 @@
 #include "scan/SLCodedLightScan.h"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "scan/CodedLightDecoding.h"
 #include "scan/EvaluationSteps.h"
 #include "scan/SLCodedLightScanEvaluation.h"
 #include "scan/SLSingleColorPattern.h"
@@ -63,6 +65,9 @@ SLScanEvaluationResultPtr SLCodedLightScan::Evaluate(const SLScannedImagesStore&
   if (m_textureSequence) ++stepCount;
   if (anyOrientation) ++stepCount;
   EvaluationSteps steps(progress, stepCount);
+  if (anyOrientation) {
+    if (auto frames = CompleteFrames(store)) return EvaluateInOnePass(store, std::move(*frames), steps);
+  }
 
   std::vector<img::UniImagePtr<float>> qualitySources;
   for (std::uint32_t o = 0; o < 2; ++o) {
@@ -95,6 +100,66 @@ SLScanEvaluationResultPtr SLCodedLightScan::Evaluate(const SLScannedImagesStore&
     return nullptr;
   }
   if (anyOrientation) steps.Finish();
+  return result;
+}
+
+std::optional<std::vector<CodedLightOrientationFrames>> SLCodedLightScan::CompleteFrames(
+    const SLScannedImagesStore& store) const {
+  std::vector<CodedLightOrientationFrames> frames;
+  const img::UniImage<img::uint8>* first = nullptr;
+  auto complete = [&first](const std::vector<SLScannedImagesStore::GrayPtr>& list) {
+    for (const auto& frame : list) {
+      if (!first) first = frame.get();
+      if (!frame->SameSize(*first) || frame->IsEmpty()) return false;
+    }
+    return true;
+  };
+  for (std::uint32_t o = 0; o < 2; ++o) {
+    if (!HasOrientation(o)) continue;
+    const OrientationSequences& sequences = m_orientations[o];
+    CodedLightOrientationFrames f;
+    f.phase = store.GrayImagesOf(*sequences.phaseSequence);
+    f.gray = store.GrayImagesOf(*sequences.graySequence);
+    std::size_t levels = sequences.graySequence->PatternCount();  // levelCount of the Gray decoder
+    if (m_grayThreshold == 0) {
+      f.inverse = store.GrayImagesOf(*sequences.inverseGraySequence);
+      levels = std::min<std::size_t>(levels, sequences.inverseGraySequence->PatternCount());
+      if (f.inverse.size() < levels) return std::nullopt;
+      f.inverse.resize(levels);
+    }
+    if (f.phase.size() < 3 || levels == 0 || f.gray.size() < levels) return std::nullopt;
+    f.gray.resize(levels);
+    if (!complete(f.phase) || !complete(f.gray) || !complete(f.inverse)) return std::nullopt;
+    f.scale = sequences.phaseSequence->Period() / double(sequences.phaseSequence->Extent());
+    frames.push_back(std::move(f));
+  }
+  if (frames.empty()) return std::nullopt;
+  return frames;
+}
+
+SLScanEvaluationResultPtr SLCodedLightScan::EvaluateInOnePass(const SLScannedImagesStore& store,
+                                                              std::vector<CodedLightOrientationFrames> frames,
+                                                              EvaluationSteps& steps) const {
+  CodedLightDecoding decoding(std::move(frames), m_minContrast);
+  decoding.Evaluate();
+  auto result = std::make_shared<SLScanEvaluationResult>();
+  std::size_t index = 0;
+  for (std::uint32_t o = 0; o < 2; ++o) {
+    if (!HasOrientation(o)) continue;
+    if (o == 1) {
+      result->SetCorrespondencesX(decoding.Correspondences(index));
+    } else {
+      result->SetCorrespondencesY(decoding.Correspondences(index));
+    }
+    ++index;
+    const std::uint32_t orientationSteps = m_grayThreshold == 0 ? 3 : 4;
+    for (std::uint32_t step = 0; step < orientationSteps; ++step) {
+      if (steps.StepDone()) return nullptr;
+    }
+  }
+  if (!EvaluateTextureAndQuality(store, m_textureSequence, {}, m_minContrast, steps, *result)) return nullptr;
+  result->SetQuality(decoding.Quality());
+  steps.Finish();
   return result;
 }
 

@@ -3,10 +3,15 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
+#include "scan/CodedLightDecoding.h"
 #include "scan/SLScan.h"
 
 namespace scan {
+
+class EvaluationSteps;
 
 // Gray code plus phase shift. Orientation 1: x-varying stripes (vertical
 // lines, giving correspondencesX); orientation 0: y-varying. Per orientation
@@ -34,6 +39,10 @@ class SLCodedLightScan : public SLScan {
 
   // Steps: per prepared orientation phase, (average brightness,) Gray
   // decoding and combination; the texture; then quality and a final 1.0.
+  // When every prepared orientation has all its frames, of one size, the
+  // decoding runs in one pass over the frames (CodedLightDecoding, the same
+  // results) before the steps of the orientations are reported; a cancel
+  // then discards its result. Otherwise the steps run one by one.
   SLScanEvaluationResultPtr Evaluate(const SLScannedImagesStore& store,
                                      const utils::ProgressCallback& progress) override;
 
@@ -48,6 +57,12 @@ class SLCodedLightScan : public SLScan {
 
  private:
   bool HasOrientation(std::uint32_t orientation) const;
+  // The frames of every prepared orientation when all are complete and of
+  // one size, else nothing.
+  std::optional<std::vector<CodedLightOrientationFrames>> CompleteFrames(const SLScannedImagesStore& store) const;
+  SLScanEvaluationResultPtr EvaluateInOnePass(const SLScannedImagesStore& store,
+                                              std::vector<CodedLightOrientationFrames> frames,
+                                              EvaluationSteps& steps) const;
 
   std::uint32_t m_projectorWidth;
   std::uint32_t m_projectorHeight;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "scan/DecodeKernels.h"
+
 namespace scan {
 
 SLAverageBrightnessEvaluation::SLAverageBrightnessEvaluation(SLPatternSequencePtr sequence)
@@ -97,26 +99,19 @@ void SLCodedLightScanEvaluation::DecodeColumns(std::uint32_t x0, std::uint32_t x
                                                img::UniImage<img::int32>& code) const {
   const std::uint32_t n = x1 - x0;
   if (n == 0) return;
+  std::vector<const img::uint8*> gray;
+  std::vector<const img::uint8*> inverse;
+  for (std::uint32_t level = 0; level < m_levelCount; ++level) {
+    gray.push_back(m_grayImages[level]->data);
+    if (m_inverseSequence) inverse.push_back(m_inverseImages[level]->data);
+  }
   for (std::uint32_t y = 0; y < code.height; ++y) {
-    img::int32* out = code.Row(y) + x0;
-    std::fill(out, out + n, 0);
-    for (std::uint32_t level = 0; level < m_levelCount; ++level) {
-      const img::uint8* gray = m_grayImages[level]->Row(y) + x0;
-      if (m_inverseSequence) {
-        const img::uint8* inverse = m_inverseImages[level]->Row(y) + x0;
-        for (std::uint32_t i = 0; i < n; ++i) {
-          const std::uint32_t c = static_cast<std::uint32_t>(out[i]);
-          const std::uint32_t bit = gray[i] > inverse[i] ? 1u : 0u;
-          out[i] = static_cast<img::int32>((c << 1) | ((bit ^ c) & 1u));
-        }
-      } else {
-        const float* mean = m_meanImage->Row(y) + x0;
-        for (std::uint32_t i = 0; i < n; ++i) {
-          const std::uint32_t c = static_cast<std::uint32_t>(out[i]);
-          const std::uint32_t bit = static_cast<float>(gray[i]) > mean[i] ? 1u : 0u;
-          out[i] = static_cast<img::int32>((c << 1) | ((bit ^ c) & 1u));
-        }
-      }
+    const std::size_t offset = std::size_t(y) * code.width + x0;
+    if (m_inverseSequence) {
+      kernels::GrayCodeAgainstInverse(gray.data(), inverse.data(), m_levelCount, offset, n, code.data + offset);
+    } else {
+      kernels::GrayCodeAgainstThreshold(gray.data(), m_levelCount, offset, m_meanImage->data + offset, n,
+                                        code.data + offset);
     }
   }
 }

@@ -1,21 +1,11 @@
 #include "scan/SLGrayCodePhaseCombiner.h"
 
-#include <cstdint>
 #include <stdexcept>
 
+#include "scan/DecodeKernels.h"
 #include "scan/WorkerRanges.h"
 
 namespace scan {
-namespace {
-
-// ⌊v⌋ for |v| < 2³¹ through a truncating conversion, which vectorises where
-// the floor instruction needs a newer instruction set.
-inline double Floor(double v) {
-  const double t = static_cast<double>(static_cast<std::int32_t>(v));
-  return t > v ? t - 1.0 : t;
-}
-
-}  // namespace
 
 SLGrayCodePhaseCombiner::SLGrayCodePhaseCombiner(SLGrayCodeScanEvaluationPtr codeEvaluation,
                                                  SLPhaseShiftScanEvaluationPtr phaseEvaluation)
@@ -38,14 +28,7 @@ void SLGrayCodePhaseCombiner::Evaluate() {
   float* out = result->data;
   RunOnWorkers(std::size_t(code->size), m_workerCount == 0 ? HardwareWorkerCount() : m_workerCount,
                [codes, phases, out, scale](std::size_t begin, std::size_t end) {
-                 const img::int32* __restrict c = codes;
-                 const float* __restrict p = phases;
-                 float* __restrict r = out;
-                 for (std::size_t j = begin; j < end; ++j) {
-                   const double phi = p[j];
-                   const double k = Floor(c[j] * 0.5 + 0.75 - phi);
-                   r[j] = static_cast<float>((k + phi) * scale);
-                 }
+                 kernels::CombineCodeAndPhase(codes + begin, phases + begin, scale, end - begin, out + begin);
                });
   m_result = std::move(result);
 }
