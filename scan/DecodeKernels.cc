@@ -9,7 +9,7 @@
 
 // One clone per instruction-set level; the helpers below are forced inline so
 // that each clone compiles them for its own level.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(TARVELIN_NO_KERNEL_CLONES)
 #define TARVELIN_KERNEL_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define TARVELIN_KERNEL_CLONES
