@@ -61,6 +61,7 @@ struct Options {
   int smooth = 0;
   int wideIterations = 0;
   double wideDistance = 0.0;
+  int normalPasses = surf::Fragment::kAlignmentNormalSmoothingPasses;
 };
 
 sim::TurntableSet ScanObject(const Options& o, const std::string& object, int views, const std::string& folder) {
@@ -130,6 +131,7 @@ int Pairs(const char* title, const sim::TurntableSet& set, const Options& o, sur
     pair.surfaceFeatures = o.surfaceFeatures;
     pair.wideIterations = o.wideIterations;
     pair.wideDistanceFactor = o.wideDistance;
+    pair.normalSmoothingPasses = o.normalPasses;
     const auto run = sim::testing::AlignPair(*geoA, *geoB, sim::TrueRelativePose(a, b), pair);
     const bool good = run.rms <= 0.05 && run.angle <= 0.05;
     ok += good;
@@ -181,6 +183,7 @@ int main(int argc, char** argv) {
     else if (key == "--smooth") o.smooth = std::atoi(value.c_str());
     else if (key == "--wide-iterations") o.wideIterations = std::atoi(value.c_str());
     else if (key == "--wide-distance") o.wideDistance = std::atof(value.c_str());
+    else if (key == "--normal-passes") o.normalPasses = std::atoi(value.c_str());
     else if (key == "--distance") o.icp.distanceFactor = std::atof(value.c_str());
     else {
       std::fprintf(stderr, "Error: unknown option %s\n", key.c_str());

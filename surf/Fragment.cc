@@ -88,15 +88,18 @@ bool Fragment::Init(const v3d::Geo& geo, const InitOptions& options) {
   double resolution = 0.0;
   std::int64_t edges = 0;
   std::uint64_t source = 0;
+  std::vector<std::vector<std::int32_t>> meshVertices;
   for (const auto& mesh : geo) {
     const auto& p = mesh->GetVertexCoords();
     const auto& n = mesh->GetVertexNormals();
     std::vector<bool> valid(p.size(), false);
+    auto& fragmentIndex = meshVertices.emplace_back(p.size(), -1);
     for (std::size_t i = 0; i < p.size(); ++i, ++source) {
       math::Vec3f normal = n[i];
       const float length = normal.Length();
       if (!IsFinite(p[i]) || !std::isfinite(length) || !(length > 0.f)) continue;
       valid[i] = true;
+      fragmentIndex[i] = static_cast<std::int32_t>(positions.size());
       positions.push_back(p[i]);
       m_normals.push_back(normal * (sign / length));
       sourceIndex.push_back(source);
@@ -112,6 +115,7 @@ bool Fragment::Init(const v3d::Geo& geo, const InitOptions& options) {
   }
   if (positions.size() != total) m_sourceIndex = std::move(sourceIndex);
   m_numVertices = static_cast<std::int32_t>(positions.size());
+  if (options.normalSmoothingPasses > 0) SmoothNormals(geo, meshVertices, options.normalSmoothingPasses);
   m_edgeCount = static_cast<std::int32_t>(std::min<std::int64_t>(edges, 0x7FFFFFFF));
 
   if (m_numVertices > 0) {
@@ -139,6 +143,39 @@ bool Fragment::Init(const v3d::Geo& geo, const InitOptions& options) {
     m_useWeights = true;
   }
   return true;
+}
+
+void Fragment::SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<std::int32_t>>& meshVertices,
+                             int passes) {
+  // The edges once per triangle side (an inner edge then counts twice, and
+  // each side adds half of the neighbour's normal).
+  std::vector<std::pair<std::int32_t, std::int32_t>> edges;
+  std::size_t m = 0;
+  for (const auto& mesh : geo) {
+    const auto& index = meshVertices[m++];
+    if (mesh->GetPrimSize() != 3) continue;
+    const auto& prims = mesh->GetPrims();
+    for (std::size_t t = 0; t + 2 < prims.size(); t += 3) {
+      std::int32_t v[3];
+      for (int k = 0; k < 3; ++k) v[k] = prims[t + k] < index.size() ? index[prims[t + k]] : -1;
+      if (v[0] < 0 || v[1] < 0 || v[2] < 0) continue;
+      for (int k = 0; k < 3; ++k) edges.emplace_back(v[k], v[(k + 1) % 3]);
+    }
+  }
+  if (edges.empty()) return;
+  std::vector<math::Vec3f> sum(m_normals.size());
+  for (int pass = 0; pass < passes; ++pass) {
+    sum = m_normals;
+    for (const auto& [a, b] : edges) {
+      sum[a] += m_normals[b] * 0.5f;
+      sum[b] += m_normals[a] * 0.5f;
+    }
+    for (std::size_t i = 0; i < sum.size(); ++i) {
+      const float length = sum[i].Length();
+      // Opposed neighbours may cancel: the normal then stays.
+      if (length > 1e-6f && std::isfinite(length)) m_normals[i] = sum[i] / length;
+    }
+  }
 }
 
 void Fragment::Shuffle(std::uint64_t seed) {

@@ -43,7 +43,19 @@ class Fragment {
     SimilarityRating::Options surfaceFeatures;
     // Seed of the random vertex order; 0 takes the current time.
     std::uint64_t shuffleSeed = 0;
+    // Passes of normal smoothing over the triangles' edges, each replacing
+    // every normal by the unit sum of itself and its edge neighbours'
+    // normals; 0 keeps the scan's vertex normals as they are. The one-ring
+    // normals of a finely sampled scan carry the depth noise (on the
+    // virtual rig at 0.25 mm spacing: 3.1° median error, against 0.3°
+    // after 8 passes, a kernel about 2 spacings wide), and coarse alignment
+    // bins pairs by their normals: noisy normals scatter corresponding
+    // pairs over different bins and tilt the frames derived from them.
+    int normalSmoothingPasses = 0;
   };
+
+  // The smoothing that the scan list and the align command use.
+  static constexpr int kAlignmentNormalSmoothingPasses = 8;
 
   Fragment() = default;
   virtual ~Fragment() = default;
@@ -102,6 +114,8 @@ class Fragment {
 
  private:
   void Reset();
+  // meshVertices[m][i]: fragment index of vertex i of mesh m, −1 when skipped.
+  void SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<std::int32_t>>& meshVertices, int passes);
   void SelectTextureFeatures(const v3d::Geo& geo, const img::RGBImage& texture, int percentage);
 
   std::vector<math::Vec3f> m_normals;

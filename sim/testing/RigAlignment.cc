@@ -103,6 +103,7 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
   sa.prepare.shuffleSeed = options.seed;
   sb.prepare.shuffleSeed = options.seed + 1000;
   sa.prepare.useSurfaceFeatures = sb.prepare.useSurfaceFeatures = options.surfaceFeatures;
+  sa.prepare.normalSmoothingPasses = sb.prepare.normalSmoothingPasses = options.normalSmoothingPasses;
   const auto start = std::chrono::steady_clock::now();
   surf::PairRegistration registration(options.seed);
   PairResult result;

@@ -52,6 +52,8 @@ struct PairOptions {
   // Rate the coarse hypotheses with surface-feature weights (rare pair
   // features weigh more).
   bool surfaceFeatures = false;
+  // Normal smoothing of both fragments (Fragment::InitOptions).
+  int normalSmoothingPasses = surf::Fragment::kAlignmentNormalSmoothingPasses;
   // > 0: before icp, this many ICP iterations with this distance factor
   // (a wide capture range first).
   int wideIterations = 0;
