@@ -27,8 +27,10 @@
 // effort of the pair runs. Diagnostics of the blob: --from-truth 1 starts
 // ICP at the true pose (no coarse search), --coarse-cell MM runs the coarse
 // search on scans decimated by vertex clustering, --surface-features 1
-// rates with surface-feature weights, --wide-iterations N --wide-distance F
-// runs a wide ICP first, --smooth N smooths the depth maps, --bump-height H
+// rates with surface-feature weights, --capture-iterations N
+// --capture-distance F set the ICP's capture stage (0 iterations: none),
+// --normal-passes N the fragments' normal smoothing (0: the mesh normals),
+// --smooth N smooths the depth maps, --bump-height H
 // and --bumps N change the blob, --blob-only 1 stops after the blob pairs.
 
 #include <cstdio>
@@ -50,7 +52,7 @@ struct Options {
   double scale = 1.0;
   std::string rig = "default";
   std::string blobFolder, vaseFolder;
-  surf::IcpParams icp;
+  surf::IcpParams icp = surf::PairwiseIcpParams();
   double effort = 1.0;
   double coarseCell = 0.0;
   bool fromTruth = false;
@@ -59,8 +61,6 @@ struct Options {
   double bumpHeight = 0.0;  // 0: the blob's default
   int bumps = 0;
   int smooth = 0;
-  int wideIterations = 0;
-  double wideDistance = 0.0;
   int normalPasses = surf::Fragment::kAlignmentNormalSmoothingPasses;
 };
 
@@ -129,8 +129,6 @@ int Pairs(const char* title, const sim::TurntableSet& set, const Options& o, sur
     pair.coarseCellSize = o.coarseCell;
     pair.startAtTruth = o.fromTruth;
     pair.surfaceFeatures = o.surfaceFeatures;
-    pair.wideIterations = o.wideIterations;
-    pair.wideDistanceFactor = o.wideDistance;
     pair.normalSmoothingPasses = o.normalPasses;
     const auto run = sim::testing::AlignPair(*geoA, *geoB, sim::TrueRelativePose(a, b), pair);
     const bool good = run.rms <= 0.05 && run.angle <= 0.05;
@@ -181,8 +179,8 @@ int main(int argc, char** argv) {
     else if (key == "--bump-height") o.bumpHeight = std::atof(value.c_str());
     else if (key == "--bumps") o.bumps = std::atoi(value.c_str());
     else if (key == "--smooth") o.smooth = std::atoi(value.c_str());
-    else if (key == "--wide-iterations") o.wideIterations = std::atoi(value.c_str());
-    else if (key == "--wide-distance") o.wideDistance = std::atof(value.c_str());
+    else if (key == "--capture-iterations") o.icp.captureIterations = std::atoi(value.c_str());
+    else if (key == "--capture-distance") o.icp.captureDistanceFactor = std::atof(value.c_str());
     else if (key == "--normal-passes") o.normalPasses = std::atoi(value.c_str());
     else if (key == "--distance") o.icp.distanceFactor = std::atof(value.c_str());
     else {

@@ -15,7 +15,11 @@
 //     about random axes through A's centroid);
 //  5. where ICP ends from a start k° off the truth, k = 1…8.
 //
-//   build/release/bench/RigAlignDiagnostics --blob DIR [--pairs 3] [--sections 12345]
+//   build/release/bench/RigAlignDiagnostics --blob DIR [--first 0] [--pairs 3] [--sections 12345]
+//       [--normals mesh|ringN|planeR] [--samples 1000] [--iterations 20] [--distance 4]
+//       [--capture-iterations 0] [--capture-distance 8]
+// --normals chooses the fragments' normals of sections 4 and 5: the mesh's,
+// N ring passes, or plane fits within R mm; the others set section 5's ICP.
 
 #include <algorithm>
 #include <cmath>
@@ -49,8 +53,6 @@ struct Options {
   // Normals of the fragments of sections 4 and 5: "mesh", "ring N" passes
   // or "plane R" (radius, mm).
   std::string normals = "mesh";
-  int wideIterations = 0;
-  double wideDistance = 0.0;
 };
 
 // The blob's outward unit normal at p (object coordinates): the gradient of
@@ -403,11 +405,11 @@ void Section5(const sim::RigScan& a, const sim::RigScan& b, const Options& o) {
   init.shuffleSeed = 6;
   fb.Init(*gb, init);
   const Vec3d c(fa.GetCentroid());
-  std::printf("5. ICP (%d iterations, %d samples, distance x%.1f, %s normals; first %d iterations at x%.1f)\n"
+  std::printf("5. ICP (%d iterations, %d samples, distance x%.1f, %s normals; %d capture iterations at x%.1f)\n"
               "   from the truth turned by k deg (6 axes): converged = within 0.05 mm RMS and 0.05 deg\n"
               "   %4s %10s %12s %12s %12s\n",
-              o.icp.iterations, o.icp.samplesPerFragment, o.icp.distanceFactor, o.normals.c_str(), o.wideIterations,
-              o.wideDistance, "k", "converged", "median mm", "worst mm", "worst deg");
+              o.icp.iterations, o.icp.samplesPerFragment, o.icp.distanceFactor, o.normals.c_str(),
+              o.icp.captureIterations, o.icp.captureDistanceFactor, "k", "converged", "median mm", "worst mm", "worst deg");
   std::mt19937 rng(5);
   for (int k = 1; k <= 8; ++k) {
     std::vector<double> rms;
@@ -418,12 +420,6 @@ void Section5(const sim::RigScan& a, const sim::RigScan& b, const Options& o) {
       std::vector<Frame4d> poses{Perturbed(truth, c, k * kDeg, rng)};
       surf::IcpParams icp = o.icp;
       icp.seed = std::uint64_t(axis + 1);
-      if (o.wideIterations > 0) {
-        surf::IcpParams wide = icp;
-        wide.iterations = o.wideIterations;
-        wide.distanceFactor = o.wideDistance;
-        surf::RunIcp(fa, {&fb}, poses, wide);
-      }
       surf::RunIcp(fa, {&fb}, poses, icp);
       const double r = surf::testing::RmsDisplacement(*ga, poses[0], truth);
       const double angle = surf::testing::AngleDegrees(poses[0], truth);
@@ -451,8 +447,8 @@ int main(int argc, char** argv) {
     else if (key == "--iterations") o.icp.iterations = std::atoi(value.c_str());
     else if (key == "--distance") o.icp.distanceFactor = std::atof(value.c_str());
     else if (key == "--normals") o.normals = value;
-    else if (key == "--wide-iterations") o.wideIterations = std::atoi(value.c_str());
-    else if (key == "--wide-distance") o.wideDistance = std::atof(value.c_str());
+    else if (key == "--capture-iterations") o.icp.captureIterations = std::atoi(value.c_str());
+    else if (key == "--capture-distance") o.icp.captureDistanceFactor = std::atof(value.c_str());
     else {
       std::fprintf(stderr, "Error: unknown option %s\n", key.c_str());
       return 2;

@@ -128,7 +128,8 @@ class AlignmentJobs : public IAlignmentJobs {
     // Seed of the searches, the fragments' vertex order and ICP sampling
     // (each job step adds its own offset); 0 takes the current time.
     std::uint64_t seed = 0;
-    surf::IcpParams icp;
+    // Pairwise fine alignment, with its capture stage.
+    surf::IcpParams icp = surf::PairwiseIcpParams();
     AlignmentChecks checks;
     SequenceChecks sequence;
   };

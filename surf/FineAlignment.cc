@@ -131,6 +131,13 @@ bool PointToPlaneAccumulator::Solve(Frame4d& motion) const {
   return true;
 }
 
+IcpParams PairwiseIcpParams() {
+  IcpParams params;
+  params.captureIterations = 10;
+  params.captureDistanceFactor = 2.0 * params.distanceFactor;
+  return params;
+}
+
 bool RunIcp(const Fragment& f, const std::vector<const Fragment*>& sampled, std::vector<Frame4d>& poses,
             const IcpParams& params, IcpStats* stats) {
   IcpStats local;
@@ -146,10 +153,13 @@ bool RunIcp(const Fragment& f, const std::vector<const Fragment*>& sampled, std:
     total += static_cast<std::uint64_t>(s->GetNumVertices());
     resolution = std::max(resolution, s->GetResolution());
   }
-  const float r = static_cast<float>(resolution * params.distanceFactor);
+  const float plainR = static_cast<float>(resolution * params.distanceFactor);
+  const int capture = std::max(0, params.captureIterations);
+  const float captureR = static_cast<float>(resolution * params.captureDistanceFactor);
   const double footLimit = params.footPointFactor > 0.0 ? resolution * params.footPointFactor : -1.0;
-  st.distance = r;
-  if (total == 0 || total > 0xFFFFFFFFu || !(r > 0.f) || !std::isfinite(r)) return false;
+  st.distance = plainR;
+  if (total == 0 || total > 0xFFFFFFFFu || !(plainR > 0.f) || !std::isfinite(plainR)) return false;
+  if (capture > 0 && (!(captureR > 0.f) || !std::isfinite(captureR))) return false;
   if (params.iterations < 0 || params.samplesPerFragment < 0) return false;
 
   const std::vector<Frame4d> original = poses;
@@ -161,7 +171,9 @@ bool RunIcp(const Fragment& f, const std::vector<const Fragment*>& sampled, std:
   const auto& pf = f.GetPositions();
   const auto& nf = f.GetNormals();
 
-  for (int iteration = 0; iteration < params.iterations; ++iteration) {
+  const int iterations = capture + params.iterations;
+  for (int iteration = 0; iteration < iterations; ++iteration) {
+    const float r = iteration < capture ? captureR : plainR;
     RigidFitAccumulator fit;
     PointToPlaneAccumulator planeFit;
     const bool plane = params.fit == IcpFit::kPointToPlane;

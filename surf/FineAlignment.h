@@ -75,13 +75,26 @@ struct IcpParams {
   double footPointFactor = 1.0;
   // Seed of the sample generator; 0 takes the current time.
   std::uint64_t seed = 0;
+  // A capture stage before the iterations above: captureIterations
+  // iterations with the search distance (largest resolution) ×
+  // captureDistanceFactor; 0 iterations: none, the plain run. A start a
+  // few degrees off moves the far side of a scan by millimetres, beyond the
+  // plain distance: the wide stage pulls it in, and the plain iterations
+  // then fit with the tight distance.
+  int captureIterations = 0;
+  double captureDistanceFactor = 8.0;
 };
+
+// The ICP of pairwise alignment after a coarse search (the scan list, the
+// align command): the plain run with a capture stage of 10 iterations at
+// twice the distance.
+IcpParams PairwiseIcpParams();
 
 struct IcpStats {
   int iterations = 0;
   std::int64_t acceptedLastIteration = 0;
   std::int64_t acceptedTotal = 0;
-  float distance = 0.f;  // r
+  float distance = 0.f;  // r of the last iteration
 };
 
 // The iterative-closest-point core. F answers nearest-point queries; each
@@ -96,7 +109,8 @@ struct IcpStats {
 // two samples the rigid fit moves every S_i (in F's coordinates) onto the
 // targets. All iterations run. False (poses restored) when the fit fails,
 // the inputs are empty or r is not positive; poses unchanged in an
-// iteration with fewer than three samples.
+// iteration with fewer than three samples. The capture iterations run
+// first, with their wider r.
 bool RunIcp(const Fragment& f, const std::vector<const Fragment*>& sampled, std::vector<math::Frame4d>& poses,
             const IcpParams& params, IcpStats* stats = nullptr);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <random>
 
@@ -123,6 +124,37 @@ TEST_F(IcpOnBlob, IdenticalScansWithAnOffsetConvergeToIdentity) {
     const double bound = fit == IcpFit::kPointToPlane ? 0.01 : 0.2;
     EXPECT_LT(testing::RmsDisplacement(*geo, poses[0], Frame4d()), bound);
   }
+}
+
+TEST_F(IcpOnBlob, CaptureStageReachesAStartBeyondThePlainDistance) {
+  // The sampled scan turned by 15° about the blob's centre moves its far
+  // side by up to 10 mm, several times the distance of one resolution
+  // (1.8 mm): the plain run loses its way (4 mm off after 20 iterations),
+  // while 5 capture iterations at eight resolutions first pull the scan in
+  // and the plain ones then land within the noise (0.02 mm; 0.026 mm seen).
+  const Frame4d start = math::FRotX(15.0 * kDeg);
+  IcpParams params;
+  params.seed = 8;
+  params.distanceFactor = 1.0;
+  std::vector<Frame4d> plain{start};
+  ASSERT_TRUE(RunIcp(f, {&s}, plain, params));
+  params.captureIterations = 5;
+  params.captureDistanceFactor = 8.0;
+  std::vector<Frame4d> captured{start};
+  IcpStats stats;
+  ASSERT_TRUE(RunIcp(f, {&s}, captured, params, &stats));
+  EXPECT_EQ(stats.iterations, 25);
+  EXPECT_FLOAT_EQ(stats.distance, std::max(f.GetResolution(), s.GetResolution()));
+  const double plainRms = testing::RmsDisplacement(*geo, plain[0], Frame4d());
+  const double capturedRms = testing::RmsDisplacement(*geo, captured[0], Frame4d());
+  std::printf("15 deg start: %.4f mm after the plain run, %.4f mm with the capture stage\n", plainRms, capturedRms);
+  EXPECT_GT(plainRms, 1.0);
+  EXPECT_LT(capturedRms, 0.05);
+  // A capture distance that is not positive is refused.
+  params.captureDistanceFactor = 0.0;
+  std::vector<Frame4d> refused{start};
+  EXPECT_FALSE(RunIcp(f, {&s}, refused, params));
+  EXPECT_EQ(refused[0], start);
 }
 
 TEST_F(IcpOnBlob, SeparatedOrTiltedScansLeaveThePoseAlone) {

@@ -620,6 +620,7 @@ AlignScan ShapeFusion::MakeAlignScan(int index, const FragmentOptions& options, 
   align.prepare.texture = align.prepare.useTexture ? &texture : nullptr;
   align.prepare.useTexturePercentage = m_params.useTexturePercentage;
   align.prepare.useSurfaceFeatures = options.useSurfaceFeatures;
+  align.prepare.normalSmoothingPasses = options.normalSmoothingPasses;
   align.prepare.shuffleSeed = m_params.seed == 0 ? 0 : m_params.seed + static_cast<std::uint64_t>(index);
   return align;
 }

@@ -59,6 +59,9 @@ struct FragmentOptions {
   bool useTexture = false;
   // Weight rare surface features.
   bool useSurfaceFeatures = false;
+  // Smooth the fragments' normals (Fragment::InitOptions); 0: the scans'
+  // vertex normals as they are.
+  int normalSmoothingPasses = Fragment::kAlignmentNormalSmoothingPasses;
 };
 
 // The scan list behind the shell: the scans, each a v3d::Geo placed as a

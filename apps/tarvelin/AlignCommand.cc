@@ -103,6 +103,8 @@ int AlignCommand::Run() const {
   surf::AlignScan scanB{itemB.geo.get(), &fragmentB, {}};
   scanA.prepare.shuffleSeed = seed;
   scanB.prepare.shuffleSeed = seed == 0 ? 0 : seed + 100;
+  scanA.prepare.normalSmoothingPasses = scanB.prepare.normalSmoothingPasses =
+      surf::Fragment::kAlignmentNormalSmoothingPasses;
   surf::PairRegistration registration(seed);
 
   utils::Timer stage;
@@ -125,7 +127,7 @@ int AlignCommand::Run() const {
   }
   const double coarseSeconds = stage.ElapsedSeconds();
   stage.Restart();
-  surf::IcpParams icp;
+  surf::IcpParams icp = surf::PairwiseIcpParams();
   icp.seed = seed;
   const surf::PairAlignmentInfo info = registration.FineRegistration(scanA, scanB, true, icp);
   const double fineSeconds = stage.ElapsedSeconds();

@@ -126,14 +126,7 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
   result.coarseAngle = surf::testing::AngleDegrees(geoA.GetFrame(), truth);
   surf::IcpParams fine = options.icp;
   fine.seed = options.seed;
-  bool prepared = !options.startAtTruth && options.coarseCellSize <= 0.0;
-  if (options.wideIterations > 0) {
-    surf::IcpParams wide = fine;
-    wide.iterations = options.wideIterations;
-    wide.distanceFactor = options.wideDistanceFactor;
-    registration.FineRegistration(sa, sb, prepared, wide);
-    prepared = true;
-  }
+  const bool prepared = !options.startAtTruth && options.coarseCellSize <= 0.0;
   const surf::PairAlignmentInfo info = registration.FineRegistration(sa, sb, prepared, fine);
   result.seconds = SecondsSince(start);
   result.fineSeconds = result.seconds - result.prepareSeconds - result.coarseSeconds;
@@ -155,13 +148,14 @@ RingResult AlignRing(const std::vector<const RigScan*>& views, const surf::Coars
     geos.push_back(GeoOf(*views[k]));
     scans.push_back({geos.back().get(), &fragments[k], {}});
     scans.back().prepare.shuffleSeed = seed + 17 * k;
+    scans.back().prepare.normalSmoothingPasses = surf::Fragment::kAlignmentNormalSmoothingPasses;
   }
   for (std::size_t k = 1; k < views.size(); ++k) {
     // View k starts on view k − 1's frame, as the turntable run places it.
     geos[k]->SetFrame(geos[k - 1]->GetFrame());
     surf::PairRegistration registration(seed + k);
     if (registration.CoarseRegistration(scans[k], scans[k - 1], false, params) <= 0.0) return result;
-    surf::IcpParams icp;
+    surf::IcpParams icp = surf::PairwiseIcpParams();
     icp.seed = seed + k;
     if (!registration.FineRegistration(scans[k], scans[k - 1], true, icp).valid) return result;
   }

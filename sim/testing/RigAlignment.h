@@ -43,7 +43,7 @@ struct PairResult {
 // params has no axis), then ICP, both scans starting at the identity.
 struct PairOptions {
   surf::CoarseRegistrationParams params;
-  surf::IcpParams icp;
+  surf::IcpParams icp = surf::PairwiseIcpParams();
   // The search and ICP get seed, the fragments' shuffles seed and seed + 1000.
   std::uint64_t seed = 1;
   // > 0: the coarse search runs on copies of both scans decimated by vertex
@@ -54,10 +54,6 @@ struct PairOptions {
   bool surfaceFeatures = false;
   // Normal smoothing of both fragments (Fragment::InitOptions).
   int normalSmoothingPasses = surf::Fragment::kAlignmentNormalSmoothingPasses;
-  // > 0: before icp, this many ICP iterations with this distance factor
-  // (a wide capture range first).
-  int wideIterations = 0;
-  double wideDistanceFactor = 0.0;
   // Skip the coarse search and start ICP at the true pose (the noise
   // floor of the fine alignment).
   bool startAtTruth = false;
