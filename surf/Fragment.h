@@ -43,19 +43,31 @@ class Fragment {
     SimilarityRating::Options surfaceFeatures;
     // Seed of the random vertex order; 0 takes the current time.
     std::uint64_t shuffleSeed = 0;
-    // Passes of normal smoothing over the triangles' edges, each replacing
-    // every normal by the unit sum of itself and its edge neighbours'
-    // normals; 0 keeps the scan's vertex normals as they are. The one-ring
-    // normals of a finely sampled scan carry the depth noise (on the
-    // virtual rig at 0.25 mm spacing: 3.1° median error, against 0.3°
-    // after 8 passes, a kernel about 2 spacings wide), and coarse alignment
-    // bins pairs by their normals: noisy normals scatter corresponding
-    // pairs over different bins and tilt the frames derived from them.
+    // At most this many passes of normal smoothing over the triangles'
+    // edges, each replacing every normal by the unit sum of itself and its
+    // edge neighbours' normals; 0 keeps the scan's vertex normals as they
+    // are. The passes taken follow the noise of the normals:
+    // ceil(m / kNormalNoisePerPass), m the median angle between a normal and
+    // the mean of its edge neighbours' normals, which on a smooth surface
+    // sampled finely is mostly noise.
+    //
+    // Why: the one-ring normals of a finely sampled scan carry the depth
+    // noise (virtual rig, 0.25 mm spacing: m = 2.9°, 3.1° median error
+    // against the true normals, 0.3° after 8 passes, a kernel about two
+    // spacings wide), and alignment leans on normals: coarse alignment bins
+    // pairs by them (noise scatters corresponding pairs over different bins
+    // and tilts the frames derived from them) and the point-to-plane fit
+    // converges slowly on them. On coarse, smooth scans (1.6 mm spacing,
+    // m = 0.55°) smoothing has little noise to remove, and wide kernels
+    // bend the normals near the borders, where neighbouring views overlap:
+    // they take 2 passes.
     int normalSmoothingPasses = 0;
   };
 
-  // The smoothing that the scan list and the align command use.
+  // The smoothing that the scan list and the align command allow.
   static constexpr int kAlignmentNormalSmoothingPasses = 8;
+  // Normal noise (median neighbour angle, radians) that one pass is taken for.
+  static constexpr float kNormalNoisePerPass = 0.35f * 3.14159265f / 180.f;
 
   Fragment() = default;
   virtual ~Fragment() = default;
@@ -82,6 +94,10 @@ class Fragment {
   float GetResolution() const { return m_resolution; }
   std::int32_t GetEdgeCount() const { return m_edgeCount; }
   bool GetNormalsInverted() const { return m_normalsInverted; }
+  // With smoothing asked for: the median angle between a scan normal and
+  // the mean of its edge neighbours' (radians), and the passes taken.
+  float GetNormalNoise() const { return m_normalNoise; }
+  int GetNormalSmoothingPasses() const { return m_normalSmoothingPasses; }
 
   // The next position in the shuffled order for the rating of coarse
   // alignment.
@@ -115,7 +131,8 @@ class Fragment {
  private:
   void Reset();
   // meshVertices[m][i]: fragment index of vertex i of mesh m, −1 when skipped.
-  void SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<std::int32_t>>& meshVertices, int passes);
+  void SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<std::int32_t>>& meshVertices,
+                     int maxPasses);
   void SelectTextureFeatures(const v3d::Geo& geo, const img::RGBImage& texture, int percentage);
 
   std::vector<math::Vec3f> m_normals;
@@ -134,6 +151,8 @@ class Fragment {
   std::shared_ptr<SimilarityRating> m_vertexWeights;
   bool m_useWeights = false;
   bool m_normalsInverted = false;
+  float m_normalNoise = 0.f;
+  int m_normalSmoothingPasses = 0;
   RelationTableOPP m_pairTable;
   // Source index of each fragment vertex; empty when none was skipped.
   std::vector<std::uint64_t> m_sourceIndex;

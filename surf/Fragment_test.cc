@@ -171,12 +171,18 @@ TEST(Fragment, NormalSmoothingByHand) {
   // edges 0–1 and 1–2 once each, so n1 = unit((1,0,0) + ½(0,0,1) + ½(0,0,1));
   // vertex 0 has 0–1 and 0–3 once and the diagonal 0–2 twice, so
   // n0 = unit((0,0,1) + ½(1,0,0) + (0,0,1) + ½(0,0,1)) = unit(0.5, 0, 2.5).
+  // The noise: the neighbour means (edges counted per triangle side) are
+  // off by atan(1/3) at vertices 0 and 2, 90° at 1 and 0° at 3; the median
+  // (the upper middle) is atan(1/3), far above one pass's worth, so the
+  // limit of 1 pass holds.
   auto geo = Square();
   geo->GetMesh(0)->mGetVertexNormals()[1] = Vec3f(1.f, 0.f, 0.f);
   Fragment f;
   Fragment::InitOptions options;
   options.normalSmoothingPasses = 1;
   ASSERT_TRUE(f.Init(*geo, options));
+  EXPECT_NEAR(f.GetNormalNoise(), std::atan(1.f / 3.f), 1e-6f);
+  EXPECT_EQ(f.GetNormalSmoothingPasses(), 1);
   const float h = std::sqrt(0.5f);
   EXPECT_NEAR(f.GetNormals()[1][0], h, 1e-6f);
   EXPECT_NEAR(f.GetNormals()[1][2], h, 1e-6f);
@@ -188,13 +194,14 @@ TEST(Fragment, NormalSmoothingByHand) {
   // Without passes the normals stay as the scan has them.
   ASSERT_TRUE(f.Init(*geo, Seeded(1)));
   EXPECT_EQ(f.GetNormals()[1], Vec3f(1.f, 0.f, 0.f));
+  EXPECT_EQ(f.GetNormalSmoothingPasses(), 0);
 }
 
-TEST(Fragment, NormalSmoothingRemovesNoiseOnASphere) {
+TEST(Fragment, NormalSmoothingFollowsTheNoiseOnASphere) {
   // A sphere (a blob without bumps) of radius 40 mm at 0.39 mm spacing with
   // 0.02 mm noise along the normal: the triangles' normals scatter by a few
-  // degrees; 8 passes average over about two spacings, where the sphere
-  // turns by under 0.1°.
+  // degrees, and the passes average over about two spacings, where the
+  // sphere turns by under 0.1°.
   testing::ScanSpec spec;
   spec.samplesAround = 640;
   spec.noiseSigma = 0.02;
@@ -213,12 +220,25 @@ TEST(Fragment, NormalSmoothingRemovesNoiseOnASphere) {
   options.normalSmoothingPasses = 8;
   ASSERT_TRUE(smoothed.Init(*geo, options));
   const double before = meanError(plain), after = meanError(smoothed);
-  std::printf("mean normal error: %.3f deg as scanned, %.3f deg after 8 passes\n", before, after);
+  std::printf("mean normal error: %.3f deg as scanned, %.3f deg after %d passes (noise %.3f deg)\n", before, after,
+              smoothed.GetNormalSmoothingPasses(), smoothed.GetNormalNoise() * 180.0 / 3.14159265358979);
   EXPECT_GT(before, 2.0);
   EXPECT_LT(after, before / 4.0);
+  // 1.9° of noise asks for 6 passes: fewer than allowed.
+  EXPECT_EQ(smoothed.GetNormalSmoothingPasses(),
+            int(std::ceil(smoothed.GetNormalNoise() / Fragment::kNormalNoisePerPass)));
+  EXPECT_GT(smoothed.GetNormalSmoothingPasses(), 2);
+  EXPECT_LT(smoothed.GetNormalSmoothingPasses(), 8);
   // Positions and statistics do not change.
   EXPECT_EQ(plain.GetPositions(), smoothed.GetPositions());
   EXPECT_EQ(plain.GetResolution(), smoothed.GetResolution());
+  // Without noise there is nothing to smooth: the normals stay.
+  spec.noiseSigma = 0.0;
+  auto clean = testing::MakeScan(testing::LumpyBlob(40.0, 0, 1), spec);
+  ASSERT_TRUE(plain.Init(*clean, Seeded(2)));
+  ASSERT_TRUE(smoothed.Init(*clean, options));
+  EXPECT_EQ(smoothed.GetNormalSmoothingPasses(), 0);
+  EXPECT_EQ(plain.GetNormals(), smoothed.GetNormals());
 }
 
 }  // namespace
