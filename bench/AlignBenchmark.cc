@@ -8,8 +8,10 @@
 //    the other scan; items = queries.
 //  - KDTreeInlierTest: the approximate inlier test of the coarse rating;
 //    items = queries.
-//  - RigPairCoarseFine: the same on the first two scans (45° apart) of a
-//    folder of rig scans named by $TARVELIN_RIG_SCANS (written by
+//  - RigPairCoarseFine: the same, as the scan list aligns (smoothed
+//    fragment normals, 10 ICP capture iterations before the 20), on the
+//    first two scans (45° apart) of a folder of rig scans named by
+//    $TARVELIN_RIG_SCANS (written by
 //    `tarvelin scan --object blob --views 2 --step-deg 45 --format
 //    tarvelinmesh --out DIR`); skipped without it.
 //

@@ -12,6 +12,9 @@
 //  - the 8 blob (and vase) views 45° apart round the table: each aligned onto the one
 //    before with the known axis and step, then all refined together by the
 //    global fine registration; error of each view relative to view 0.
+// Pairs and rings are aligned as the scan list aligns them: fragment
+// normals smoothed as far as their noise asks (at most 8 passes) and ICP
+// with its capture stage (surf::PairwiseIcpParams).
 // A run succeeds within 0.05 mm and 0.05°. The cameras deliver frames
 // faster than the rig's scene asks (sim::UseFastCameras), which shortens
 // the captures and leaves the images alone.
@@ -29,7 +32,8 @@
 // search on scans decimated by vertex clustering, --surface-features 1
 // rates with surface-feature weights, --capture-iterations N
 // --capture-distance F set the ICP's capture stage (0 iterations: none),
-// --normal-passes N the fragments' normal smoothing (0: the mesh normals),
+// --normal-passes N the fragments' most normal smoothing passes (0: the
+// mesh normals),
 // --smooth N smooths the depth maps, --bump-height H
 // and --bumps N change the blob, --blob-only 1 stops after the blob pairs.
 
