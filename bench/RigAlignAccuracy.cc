@@ -31,7 +31,7 @@
 // ICP at the true pose (no coarse search), --coarse-cell MM runs the coarse
 // search on scans decimated by vertex clustering, --surface-features 1
 // rates with surface-feature weights, --capture-iterations N
-// --capture-distance F set the ICP's capture stage (0 iterations: none),
+// --capture-angle RAD set the ICP's capture stage (0 iterations: none),
 // --normal-passes N the fragments' most normal smoothing passes (0: the
 // mesh normals),
 // --smooth N smooths the depth maps, --bump-height H
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     else if (key == "--bumps") o.bumps = std::atoi(value.c_str());
     else if (key == "--smooth") o.smooth = std::atoi(value.c_str());
     else if (key == "--capture-iterations") o.icp.captureIterations = std::atoi(value.c_str());
-    else if (key == "--capture-distance") o.icp.captureDistanceFactor = std::atof(value.c_str());
+    else if (key == "--capture-angle") o.icp.captureAngle = std::atof(value.c_str());
     else if (key == "--normal-passes") o.normalPasses = std::atoi(value.c_str());
     else if (key == "--distance") o.icp.distanceFactor = std::atof(value.c_str());
     else {

@@ -17,7 +17,7 @@
 //
 //   build/release/bench/RigAlignDiagnostics --blob DIR [--first 0] [--pairs 3] [--sections 12345]
 //       [--normals mesh|ringN|planeR] [--samples 1000] [--iterations 20] [--distance 4]
-//       [--capture-iterations 0] [--capture-distance 8]
+//       [--capture-iterations 0] [--capture-angle 0.05]
 // --normals chooses the fragments' normals of sections 4 and 5: the mesh's,
 // N ring passes, or plane fits within R mm; the others set section 5's ICP.
 
@@ -405,11 +405,11 @@ void Section5(const sim::RigScan& a, const sim::RigScan& b, const Options& o) {
   init.shuffleSeed = 6;
   fb.Init(*gb, init);
   const Vec3d c(fa.GetCentroid());
-  std::printf("5. ICP (%d iterations, %d samples, distance x%.1f, %s normals; %d capture iterations at x%.1f)\n"
+  std::printf("5. ICP (%d iterations, %d samples, distance x%.1f, %s normals; %d capture iterations, %.3f rad)\n"
               "   from the truth turned by k deg (6 axes): converged = within 0.05 mm RMS and 0.05 deg\n"
               "   %4s %10s %12s %12s %12s\n",
               o.icp.iterations, o.icp.samplesPerFragment, o.icp.distanceFactor, o.normals.c_str(),
-              o.icp.captureIterations, o.icp.captureDistanceFactor, "k", "converged", "median mm", "worst mm", "worst deg");
+              o.icp.captureIterations, o.icp.captureAngle, "k", "converged", "median mm", "worst mm", "worst deg");
   std::mt19937 rng(5);
   for (int k = 1; k <= 8; ++k) {
     std::vector<double> rms;
@@ -448,7 +448,7 @@ int main(int argc, char** argv) {
     else if (key == "--distance") o.icp.distanceFactor = std::atof(value.c_str());
     else if (key == "--normals") o.normals = value;
     else if (key == "--capture-iterations") o.icp.captureIterations = std::atoi(value.c_str());
-    else if (key == "--capture-distance") o.icp.captureDistanceFactor = std::atof(value.c_str());
+    else if (key == "--capture-angle") o.icp.captureAngle = std::atof(value.c_str());
     else {
       std::fprintf(stderr, "Error: unknown option %s\n", key.c_str());
       return 2;

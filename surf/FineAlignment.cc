@@ -134,7 +134,7 @@ bool PointToPlaneAccumulator::Solve(Frame4d& motion) const {
 IcpParams PairwiseIcpParams() {
   IcpParams params;
   params.captureIterations = 10;
-  params.captureDistanceFactor = 2.0 * params.distanceFactor;
+  params.captureAngle = 0.05;
   return params;
 }
 
@@ -155,11 +155,11 @@ bool RunIcp(const Fragment& f, const std::vector<const Fragment*>& sampled, std:
   }
   const float plainR = static_cast<float>(resolution * params.distanceFactor);
   const int capture = std::max(0, params.captureIterations);
-  const float captureR = static_cast<float>(resolution * params.captureDistanceFactor);
+  const float captureR = std::max(plainR, static_cast<float>(f.GetRadius() * params.captureAngle));
   const double footLimit = params.footPointFactor > 0.0 ? resolution * params.footPointFactor : -1.0;
   st.distance = plainR;
   if (total == 0 || total > 0xFFFFFFFFu || !(plainR > 0.f) || !std::isfinite(plainR)) return false;
-  if (capture > 0 && (!(captureR > 0.f) || !std::isfinite(captureR))) return false;
+  if (capture > 0 && (!(params.captureAngle >= 0.0) || !std::isfinite(captureR))) return false;
   if (params.iterations < 0 || params.samplesPerFragment < 0) return false;
 
   const std::vector<Frame4d> original = poses;

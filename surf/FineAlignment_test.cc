@@ -130,8 +130,8 @@ TEST_F(IcpOnBlob, CaptureStageReachesAStartBeyondThePlainDistance) {
   // The sampled scan turned by 15° about the blob's centre moves its far
   // side by up to 10 mm, several times the distance of one resolution
   // (1.8 mm): the plain run loses its way (4 mm off after 20 iterations),
-  // while 5 capture iterations at eight resolutions first pull the scan in
-  // and the plain ones then land within the noise (0.02 mm; 0.026 mm seen).
+  // while 5 capture iterations at F's radius × 0.3 (about 14 mm) first pull
+  // the scan in and the plain ones then land within the noise (0.02 mm).
   const Frame4d start = math::FRotX(15.0 * kDeg);
   IcpParams params;
   params.seed = 8;
@@ -139,7 +139,7 @@ TEST_F(IcpOnBlob, CaptureStageReachesAStartBeyondThePlainDistance) {
   std::vector<Frame4d> plain{start};
   ASSERT_TRUE(RunIcp(f, {&s}, plain, params));
   params.captureIterations = 5;
-  params.captureDistanceFactor = 8.0;
+  params.captureAngle = 0.3;
   std::vector<Frame4d> captured{start};
   IcpStats stats;
   ASSERT_TRUE(RunIcp(f, {&s}, captured, params, &stats));
@@ -147,11 +147,12 @@ TEST_F(IcpOnBlob, CaptureStageReachesAStartBeyondThePlainDistance) {
   EXPECT_FLOAT_EQ(stats.distance, std::max(f.GetResolution(), s.GetResolution()));
   const double plainRms = testing::RmsDisplacement(*geo, plain[0], Frame4d());
   const double capturedRms = testing::RmsDisplacement(*geo, captured[0], Frame4d());
-  std::printf("15 deg start: %.4f mm after the plain run, %.4f mm with the capture stage\n", plainRms, capturedRms);
+  std::printf("15 deg start: %.4f mm after the plain run, %.4f mm with the capture stage (radius %.1f mm)\n",
+              plainRms, capturedRms, f.GetRadius());
   EXPECT_GT(plainRms, 1.0);
   EXPECT_LT(capturedRms, 0.05);
-  // A capture distance that is not positive is refused.
-  params.captureDistanceFactor = 0.0;
+  // A capture angle below 0 is refused; 0 runs the capture iterations at r.
+  params.captureAngle = -0.1;
   std::vector<Frame4d> refused{start};
   EXPECT_FALSE(RunIcp(f, {&s}, refused, params));
   EXPECT_EQ(refused[0], start);
