@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numbers>
 #include <random>
 
 #include "shell/testing/ShellFixture.h"
-#include "surf/testing/SyntheticScans.h"
+#include "shell/testing/TurntableBlob.h"
 
 namespace shell {
 namespace {
@@ -18,20 +17,19 @@ using math::Frame4d;
 using math::Vec3d;
 using testing::SettingPath;
 
-constexpr double kDeg = std::numbers::pi / 180.0;
-const Vec3d kAxis(0.0, 0.0, 1.0);
-const Vec3d kAxisPoint(4.0, -3.0, 0.0);
+using testing::kDeg;
+using testing::kRingRms;
+const Vec3d& kAxis = testing::kTableAxis;
+const Vec3d& kAxisPoint = testing::kTableAxisPoint;
 
-// Bounds from surf's registration tests at this density (~1.6 mm vertex
-// spacing, 0.02 mm noise): a pair lands within 0.05 mm RMS; a refined ring
-// of views within 0.1 mm of the truth.
+// From surf's registration tests at the density of testing::BlobScanSpec:
+// a pair lands within 0.05 mm RMS of the truth.
 constexpr double kPairRms = 0.05;
-constexpr double kRingRms = 0.1;
 
 class Alignment : public ::testing::Test {
  protected:
   Alignment()
-      : m_root("AlignmentJobs_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : m_root("AlignmentJobs_test"),
         m_settings(testing::MakeSettings(m_root)) {
     Set("ShapeFusion/Registration", "UseSurfaceFeatures", "false");
     surf::ShapeFusionParams params;
@@ -51,11 +49,7 @@ class Alignment : public ::testing::Test {
   // n views of the blob, step degrees apart, added to the list at the
   // scanner's pose (identity frames).
   void AddViews(int n, double step) {
-    surf::testing::ScanSpec spec;
-    spec.samplesAround = 160;
-    spec.noiseSigma = 0.02;
-    spec.noiseSeed = 70;
-    m_views = surf::testing::MakeTurntableScans(m_blob, spec, n, step * kDeg, kAxis, kAxisPoint);
+    m_views = surf::testing::MakeTurntableScans(m_blob, testing::BlobScanSpec(70), n, step * kDeg, kAxis, kAxisPoint);
     for (auto& scan : m_views.scans) {
       m_geos.push_back(scan.get());
       m_fusion.AddGeo(surf::GeoItem{std::shared_ptr<v3d::Geo>(std::move(scan)), {}});

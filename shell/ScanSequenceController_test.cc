@@ -24,8 +24,7 @@ using testing::SettingPath;
 class ScanSequence : public ::testing::Test {
  protected:
   ScanSequence()
-      : m_root("ScanSequenceController_test_" +
-               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : m_root("ScanSequenceController_test"),
         m_settings(testing::MakeSettings(m_root)),
         m_language([](const std::string&) {}),
         m_workflow(m_fusion) {}
