@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <numbers>
 
-#include "sim/RigSetup.h"
+#include "sim/testing/RigTurntable.h"
 
 namespace sim::testing {
 namespace {
@@ -22,27 +22,17 @@ namespace {
 constexpr double kDeg = std::numbers::pi / 180.0;
 
 TurntableSet ReducedSet(const std::string& object, int views, double step) {
-  scan::HardwareSetupIO setup;
-  SceneDescription description;
-  std::string error;
-  const auto folder = ResolveRigFolder("default");
-  EXPECT_TRUE(LoadRigFolder(folder, setup, description, error)) << error;
-  EXPECT_TRUE(SetSingleObject(object, description, error)) << error;
-  UseFastCameras(description);
-  VirtualRig::Options options;
-  options.imageScale = 0.25;
-  const auto rig = MakeVirtualRig(setup, description, folder, options, error);
-  if (!rig) {
-    ADD_FAILURE() << error;
-    return {};
-  }
+  RigTurntableRequest request;
+  request.object = object;
+  request.imageScale = 0.25;
+  request.views = views;
+  request.stepAngle = step;
   // Four frames dropped after each pattern change: with the default two, a
   // loaded machine's fast cameras take frames that mix two patterns in some
   // views, and the fine fit then spread from 0.03 to 0.4 mm over repeated
   // runs (0.01 to 0.04 mm with four).
-  RigScanOptions scanOptions;
-  scanOptions.acquisition.imageSkipCount = 4;
-  TurntableSet set = ScanTurntableSet(*rig, views, 0.0, step, scanOptions);
+  request.scanOptions.acquisition.imageSkipCount = 4;
+  TurntableSet set = ScanRigTurntable(request);
   EXPECT_EQ(set.status, RigScanStatus::kSuccess) << set.error;
   return set;
 }
