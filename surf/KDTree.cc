@@ -176,24 +176,17 @@ void KDTree::TestInliers(const math::Vec3f* q, const math::Vec3f* nq, std::size_
           }
           continue;
         }
+        // The side taken is a coin toss for the branch predictor: select
+        // without branching.
         const float x = q[i][node.Axis()];
-        std::uint32_t child;
-        if (x <= node.split) {
-          if (x < node.min - tolerance) {
-            result = InlierResult::kOutside;
-            continue;
-          }
-          child = next[k] + 1;
-        } else {
-          if (x > node.max + tolerance) {
-            result = InlierResult::kOutside;
-            continue;
-          }
-          child = node.Upper();
-        }
+        const bool lower = x <= node.split;
+        const bool outside = (lower & (x < node.min - tolerance)) | (!lower & (x > node.max + tolerance));
+        const std::uint32_t child = lower ? next[k] + 1 : node.Upper();
         __builtin_prefetch(&m_nodes[child]);
         next[k] = child;
-        active[kept++] = static_cast<std::uint8_t>(k);
+        active[kept] = static_cast<std::uint8_t>(k);
+        kept += !outside;
+        if (outside) result = InlierResult::kOutside;
       }
       remaining = kept;
     }
