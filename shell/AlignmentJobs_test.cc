@@ -137,6 +137,38 @@ TEST_F(Alignment, AWrongKnownAngleIsRejectedAndTheScanStays) {
   EXPECT_TRUE(Logged("Alignment of scan 1 to scan 0: rejected; the scan stays where it was."));
 }
 
+TEST_F(Alignment, AboutAKnownAxisTheKnownTurnHasASign) {
+  // View 1 is the blob turned by +45° about +z: the table's step from scan 0
+  // to scan 1, so scan 1 goes onto scan 0 by −45° about +z.
+  AddViews(2, 45.0);
+  AlignmentSettings settings = PairSettings(45.0);
+  settings.axisKnown = true;
+  settings.axis = kAxis;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  EXPECT_TRUE(m_jobs->GetLastPairResult().accepted);
+  EXPECT_NEAR(m_jobs->GetLastPairResult().turn, 45.0, 0.05);
+  EXPECT_LT(Error(1), kPairRms);
+
+  // The same step about the flipped axis is −45°.
+  m_fusion.SetGeoFrame(1, Frame4d());
+  settings.axis = kAxis * -1.0;
+  settings.rotationAngle = -45.0;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  EXPECT_TRUE(m_jobs->GetLastPairResult().accepted);
+  EXPECT_LT(Error(1), kPairRms);
+
+  // The step the wrong way round finds no pose and leaves the scan.
+  m_fusion.SetGeoFrame(1, Frame4d());
+  settings.axis = kAxis;
+  settings.rotationAngle = -45.0;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  EXPECT_FALSE(m_jobs->GetLastPairResult().accepted);
+  EXPECT_EQ(m_fusion.GetGeo(1)->GetFrame(), Frame4d());
+}
+
 TEST_F(Alignment, ACancelledPairStaysWhereItWas) {
   AddViews(2, 45.0);
   m_progress.RequestCancel();
@@ -209,6 +241,32 @@ TEST_F(Alignment, AStepThatIsNotTheTurntablesIsNotImposed) {
   EXPECT_FALSE(result.refined);
   EXPECT_EQ(m_fusion.GetGeo(3)->GetFrame(), Frame4d());
   EXPECT_TRUE(Logged("not by the turntable's 60.00"));
+}
+
+TEST_F(Alignment, AboutAKnownAxisTheStepMustTurnTheTablesWay) {
+  // The views turn by +45° about +z; scan 3 failed its pair.
+  AddViews(4, 45.0);
+  for (int k = 1; k < 4; ++k) m_fusion.SetGeoFrame(k, Truth(k));
+  m_fusion.SetGeoFrame(3, Frame4d());
+  Set("Turntable", "NumberOfScans", "8");
+  Set("ShapeFusion/GlobalFineRegistration", "Iterations", "0");
+  Set("ShapeFusion/Registration", "AxisKnown", "true");
+  Set("ShapeFusion/Registration", "RotationAxisX", "0");
+  Set("ShapeFusion/Registration", "RotationAxisY", "0");
+  // A table whose axis points down turned by −45° about +z: not this run's
+  // step, which stays unimposed.
+  Set("ShapeFusion/Registration", "RotationAxisZ", "-1");
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3}, "turntable_const_angle"));
+  m_jobs->Wait();
+  EXPECT_EQ(m_jobs->GetLastSequenceResult().replacedLinks, (std::vector<bool>(4, false)));
+  EXPECT_EQ(m_fusion.GetGeo(3)->GetFrame(), Frame4d());
+  EXPECT_TRUE(Logged("turns by -45.00 degrees about the axis, not by the turntable's 45.00"));
+  // With the axis up the step is the table's and puts scan 3 in place.
+  Set("ShapeFusion/Registration", "RotationAxisZ", "1");
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3}, "turntable_const_angle"));
+  m_jobs->Wait();
+  EXPECT_EQ(m_jobs->GetLastSequenceResult().replacedLinks, (std::vector<bool>{false, false, false, true}));
+  EXPECT_LT(Error(3), 1e-4);
 }
 
 TEST_F(Alignment, ACancelledSequencePutsTheScansBack) {
