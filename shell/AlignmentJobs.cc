@@ -54,6 +54,20 @@ double ObjectTurnAbout(const math::Frame4d& aToB, const math::Vec3d& axis) {
   return -surf::RotationAngleAbout(aToB, axis) / kDeg;
 }
 
+// The turn by angle (radians, right-handed) about the line along axis that
+// moves the point m where motion does, as far as a turn can: the line
+// passes through c with (I − R)c = v, v the part of motion(m) − R·m normal
+// to the axis, so c = (v + cot(angle/2)·(a × v)) / 2 (a unit).
+math::Frame4d TurnAboutAxisThrough(const math::Frame4d& motion, const math::Vec3d& m, const math::Vec3d& axis,
+                                   double angle) {
+  const math::Vec3d a = axis.GetNormalized();
+  const math::Frame4d r = math::Twist({0.0, 0.0, 0.0}, a * angle).Exp();
+  math::Vec3d v = motion.MultP(m) - r.MultP(m);
+  v = v - a * Dot(a, v);
+  const math::Vec3d c = (v + (a ^ v) * (1.0 / std::tan(0.5 * angle))) * 0.5;
+  return math::FTrans(c) * r * math::FTrans(c * -1.0);
+}
+
 std::optional<math::Vec3d> KnownAxis(const AlignmentSettings& settings) {
   if (!settings.axisKnown || !(std::sqrt(Dot(settings.axis, settings.axis)) > 0.0)) return std::nullopt;
   return settings.axis;
@@ -317,13 +331,14 @@ void AlignmentJobs::RunSequence(std::vector<int> indices, std::string mode, Know
   for (const int index : indices) start.push_back(m_fusion.GetGeo(index)->GetFrame());
 
   if (mode == "turntable_const_angle") PlaceOnConsensus(indices, step, result);
-  if (!Cancelled()) result.refined = RefineGlobally(indices, iterations);
+  if (!Cancelled() && !result.onTableModel) result.refined = RefineGlobally(indices, iterations);
   result.cancelled = Cancelled();
   if (result.cancelled) {
     for (std::size_t i = 0; i < indices.size(); ++i) m_fusion.SetGeoFrame(indices[i], start[i]);
     Log("Sequence alignment cancelled; the scans are back where they were.");
   } else {
-    Log(std::string("Sequence alignment done") + (result.refined ? "." : " without the global refinement."));
+    Log(std::string("Sequence alignment done") +
+        (result.refined || result.onTableModel ? "." : " without the global refinement."));
   }
   if (ownSession) m_progress.StopSession();
   std::lock_guard lock(m_mutex);
@@ -370,7 +385,7 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
     if (!agree(best, j)) continue;
     for (int k = 0; k < 16; ++k) mean.m[k] += links[j].m[k] / bestCount;
   }
-  const math::Frame4d step = surf::NearestRigid(mean);
+  math::Frame4d step = surf::NearestRigid(mean);
   result.stepTurn = TurnDegrees(step);
   if (known.angle > 0.0 && TurnError(step, known.angle, known.axis) > known.tolerance) {
     const double turn = known.axis ? ObjectTurnAbout(step, *known.axis) : result.stepTurn;
@@ -379,11 +394,26 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
         "; the pairwise poses stay.");
     return false;
   }
+  // With the table's step known, the common step takes the table's turn and
+  // every scan goes onto it; else only the links that disagree are replaced.
+  const math::Twist twist = math::Twist::Log(step);
+  result.onTableModel = known.angle > 0.0 && twist.GetAngle() > 0.0;
+  if (result.onTableModel) {
+    if (known.axis) {
+      math::Vec3d centre{0.0, 0.0, 0.0};
+      for (const math::Vec3d& c : centroids) centre = centre + c * (1.0 / double(n));
+      step = TurnAboutAxisThrough(step, centre, *known.axis, -known.angle * kDeg);
+    } else {
+      // The screw axis of the averaged links.
+      const double scale = FoldDegrees(known.angle) * kDeg / twist.GetAngle();
+      step = math::Twist(twist.GetTrans() * scale, twist.GetRot() * scale).Exp();
+    }
+  }
   int replaced = 0;
   math::Frame4d previous = frames[0];
   for (std::size_t i = 1; i < n; ++i) {
     const bool keep = agree(best, i);
-    const math::Frame4d frame = previous * (keep ? links[i] : step);
+    const math::Frame4d frame = previous * (keep && !result.onTableModel ? links[i] : step);
     if (!keep) {
       result.replacedLinks[i] = true;
       ++replaced;
@@ -391,9 +421,14 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
     if (!(frame == frames[i])) m_fusion.SetGeoFrame(indices[i], frame);
     previous = frame;
   }
-  Log("Sequence alignment: common step " + Fixed(result.stepTurn, 3) + " degrees from " +
-      std::to_string(bestCount) + " of " + std::to_string(numLinks) + " steps; " + std::to_string(replaced) +
-      " replaced.");
+  std::string line = "Sequence alignment: common step " + Fixed(result.stepTurn, 3) + " degrees from " +
+                     std::to_string(bestCount) + " of " + std::to_string(numLinks) + " steps; " +
+                     std::to_string(replaced) + " replaced";
+  if (result.onTableModel) {
+    line += "; every scan placed on the table's step of " + Fixed(FoldDegrees(known.angle), 3) +
+            " degrees about the steps' common axis";
+  }
+  Log(line + ".");
   return true;
 }
 
