@@ -54,18 +54,19 @@ double ObjectTurnAbout(const math::Frame4d& aToB, const math::Vec3d& axis) {
   return -surf::RotationAngleAbout(aToB, axis) / kDeg;
 }
 
-// The turn by angle (radians, right-handed) about the line along axis that
-// moves the point m where motion does, as far as a turn can: the line
-// passes through c with (I − R)c = v, v the part of motion(m) − R·m normal
-// to the axis, so c = (v + cot(angle/2)·(a × v)) / 2 (a unit).
-math::Frame4d TurnAboutAxisThrough(const math::Frame4d& motion, const math::Vec3d& m, const math::Vec3d& axis,
-                                   double angle) {
+// The turn by angle (radians, right-handed) about the line along axis
+// about which motion turns: its points c (normal to the axis) satisfy
+// (I − R)c = v with R motion's own turn φ about the axis and v the part of
+// motion's translation normal to the axis, so c = (v + cot(φ/2)·(a × v)) / 2
+// (a unit). A motion that turns a little short about the line still
+// leaves the line in place.
+math::Frame4d TurnAboutAxisOf(const math::Frame4d& motion, const math::Vec3d& axis, double angle) {
   const math::Vec3d a = axis.GetNormalized();
-  const math::Frame4d r = math::Twist({0.0, 0.0, 0.0}, a * angle).Exp();
-  math::Vec3d v = motion.MultP(m) - r.MultP(m);
+  const double phi = surf::RotationAngleAbout(motion, a);
+  math::Vec3d v = motion.GetTrans();
   v = v - a * Dot(a, v);
-  const math::Vec3d c = (v + (a ^ v) * (1.0 / std::tan(0.5 * angle))) * 0.5;
-  return math::FTrans(c) * r * math::FTrans(c * -1.0);
+  const math::Vec3d c = (v + (a ^ v) * (1.0 / std::tan(0.5 * phi))) * 0.5;
+  return math::FTrans(c) * math::Twist({0.0, 0.0, 0.0}, a * angle).Exp() * math::FTrans(c * -1.0);
 }
 
 std::optional<math::Vec3d> KnownAxis(const AlignmentSettings& settings) {
@@ -394,21 +395,11 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
         "; the pairwise poses stay.");
     return false;
   }
-  // With the table's step known, the common step takes the table's turn and
-  // every scan goes onto it; else only the links that disagree are replaced.
-  const math::Twist twist = math::Twist::Log(step);
-  result.onTableModel = known.angle > 0.0 && twist.GetAngle() > 0.0;
-  if (result.onTableModel) {
-    if (known.axis) {
-      math::Vec3d centre{0.0, 0.0, 0.0};
-      for (const math::Vec3d& c : centroids) centre = centre + c * (1.0 / double(n));
-      step = TurnAboutAxisThrough(step, centre, *known.axis, -known.angle * kDeg);
-    } else {
-      // The screw axis of the averaged links.
-      const double scale = FoldDegrees(known.angle) * kDeg / twist.GetAngle();
-      step = math::Twist(twist.GetTrans() * scale, twist.GetRot() * scale).Exp();
-    }
-  }
+  // With the table's step and axis known, the table's turn replaces the
+  // common step and every scan goes onto it; else only the links that
+  // disagree are replaced.
+  result.onTableModel = known.angle > 0.0 && known.axis.has_value();
+  if (result.onTableModel) step = TurnAboutAxisOf(step, *known.axis, -known.angle * kDeg);
   int replaced = 0;
   math::Frame4d previous = frames[0];
   for (std::size_t i = 1; i < n; ++i) {
@@ -425,8 +416,7 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
                      std::to_string(bestCount) + " of " + std::to_string(numLinks) + " steps; " +
                      std::to_string(replaced) + " replaced";
   if (result.onTableModel) {
-    line += "; every scan placed on the table's step of " + Fixed(FoldDegrees(known.angle), 3) +
-            " degrees about the steps' common axis";
+    line += "; every scan placed on the table's step of " + Fixed(known.angle, 3) + " degrees about its axis";
   }
   Log(line + ".");
   return true;
