@@ -311,6 +311,15 @@ double RotationAngle(const math::Frame4d& f) {
   return std::acos(c);
 }
 
+double RotationAngleAbout(const math::Frame4d& f, const math::Vec3d& axis) {
+  const double length = axis.Length();
+  if (!(length > 0.0)) return 0.0;
+  // (R − Rᵀ)/2 is sin φ times the cross-product matrix of u.
+  const Vec3d sinAxis(0.5 * (f(2, 1) - f(1, 2)), 0.5 * (f(0, 2) - f(2, 0)), 0.5 * (f(1, 0) - f(0, 1)));
+  const double cosine = 0.5 * (f(0, 0) + f(1, 1) + f(2, 2) - 1.0);
+  return std::atan2(math::Dot(sinAxis, axis) / length, cosine);
+}
+
 void Ransam3d::Reseed() { m_rng.seed(static_cast<std::mt19937::result_type>(ResolveSeed(m_seed))); }
 
 bool Ransam3d::Search(Fragment& a, Fragment& b, const CoarseSearchParams& params, CoarseSearchState& state,
