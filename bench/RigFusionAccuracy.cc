@@ -33,9 +33,9 @@
 #include <string>
 
 #include "foundation/utils/Timer.h"
-#include "sim/RigSetup.h"
 #include "sim/testing/RigAlignment.h"
 #include "sim/testing/RigFusion.h"
+#include "sim/testing/RigTurntable.h"
 
 namespace {
 
@@ -64,44 +64,29 @@ sim::TurntableSet Scan(const Options& o, const sim::testing::VaseChecker& checke
     std::printf("%zu views read from %s\n", set.scans.size(), o.folder.c_str());
     return set;
   }
-  scan::HardwareSetupIO setup;
-  sim::SceneDescription description;
-  const auto rigFolder = sim::ResolveRigFolder("default");
-  if (!sim::LoadRigFolder(rigFolder, setup, description, error) || !sim::SetSingleObject("vase", description, error)) {
-    std::fprintf(stderr, "Error: %s\n", error.c_str());
-    std::exit(1);
-  }
-  sim::UseFastCameras(description);
-  sim::ObjectDescription& vase = description.objects[0];
-  vase.albedo = sim::Albedo(checker.a, checker.a, checker.a);
-  if (o.checker) {
-    vase.hasTexture = true;
-    vase.texture.cellsS = checker.cellsS;
-    vase.texture.cellsT = checker.cellsT;
-    vase.texture.albedo2 = sim::Albedo(checker.b, checker.b, checker.b);
-  }
-  spec = vase.vase;
-  sim::VirtualRig::Options rigOptions;
-  rigOptions.imageScale = o.scale;
-  const auto rig = sim::MakeVirtualRig(setup, description, rigFolder, rigOptions, error);
-  if (!rig) {
-    std::fprintf(stderr, "Error: %s\n", error.c_str());
-    std::exit(1);
-  }
   utils::Timer timer;
-  sim::RigScanOptions scanOptions;
-  scanOptions.texture = o.texture;
-  scanOptions.maxViewingAngleDeg = o.maxAngleDeg;
-  scanOptions.acquisition.imageSkipCount = o.skip;
-  set = sim::ScanTurntableSet(*rig, o.views, 0.0, o.stepDeg * kDeg, scanOptions);
+  sim::testing::RigTurntableRequest request;
+  request.imageScale = o.scale;
+  request.views = o.views;
+  request.stepAngle = o.stepDeg * kDeg;
+  request.scanOptions.texture = o.texture;
+  request.scanOptions.maxViewingAngleDeg = o.maxAngleDeg;
+  request.scanOptions.acquisition.imageSkipCount = o.skip;
+  request.editScene = [&](sim::SceneDescription& description) {
+    sim::ObjectDescription& vase = description.objects[0];
+    if (o.checker)
+      sim::testing::PaintChecker(vase, checker);
+    else
+      vase.albedo = sim::Albedo(checker.a, checker.a, checker.a);
+    spec = vase.vase;
+  };
+  set = sim::testing::ScanRigTurntable(request);
   if (set.status != sim::RigScanStatus::kSuccess) {
     std::fprintf(stderr, "Error: %s\n", set.error.c_str());
     std::exit(1);
   }
-  double depthRms = 0.0;
-  for (const auto& scan : set.scans) depthRms = std::max(depthRms, scan.depthScore.rms);
   std::printf("%d views %.1f deg apart at image scale %.2f, worst depth error RMS %.4f mm, %.1f s\n", o.views,
-              o.stepDeg, o.scale, depthRms, timer.ElapsedSeconds());
+              o.stepDeg, o.scale, sim::testing::WorstDepthRms(set), timer.ElapsedSeconds());
   return set;
 }
 

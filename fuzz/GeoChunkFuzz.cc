@@ -5,38 +5,13 @@
 // bounds.
 
 #include <cstdint>
-#include <sstream>
-#include <string>
 
-#include "foundation/utils/ChunkNode.h"
+#include "fuzz/ChunkFuzzing.h"
 #include "v3d/GeoChunk.h"
 #include "v3d/GeoTools.h"
 
-namespace {
-
-void CheckInvariants(const v3d::Geo& geo) {
-  for (const auto& mesh : geo) {
-    const std::size_t n = mesh->GetNumVertices();
-    for (std::size_t size : {mesh->GetVertexNormals().size(), mesh->GetVertexColors().size(),
-                             mesh->GetVertexTexCoords().size(), mesh->GetVertexQualities().size()}) {
-      if (size != 0 && size != n) __builtin_trap();
-    }
-    for (std::uint32_t index : mesh->GetPrims()) {
-      if (index >= n) __builtin_trap();
-    }
-  }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  utils::ChunkNode::Ptr root;
-  try {
-    root = utils::ChunkNode::Load(in);
-  } catch (const utils::Exception&) {
-    return 0;
-  }
+  const utils::ChunkNode::Ptr root = fuzzing::LoadChunkTree(data, size);
   if (!root) return 0;
   // The tree itself, or its children, as a geo or a texture.
   std::vector<utils::ChunkNode::Ptr> candidates{root};
@@ -44,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& node : candidates) {
     try {
       if (auto geo = v3d::ReadGeo(node, [](v3d::Mesh&, const utils::Guid&) {})) {
-        CheckInvariants(*geo);
+        fuzzing::CheckMeshInvariants(*geo);
         v3d::CalcVertexNormals(*geo);
         (void)geo->GetBoundingBox();
         (void)v3d::WriteGeo(*geo);

@@ -4,25 +4,18 @@
 // name existing textures; the result must write back as a tree again.
 
 #include <cstdint>
-#include <sstream>
-#include <string>
 
-#include "foundation/utils/ChunkNode.h"
+#include "fuzz/ChunkFuzzing.h"
 #include "surf/MeshFile.h"
 #include "surf/ProjectFile.h"
 
 namespace {
 
+// Traps unless the meshes keep their invariants and every texture ID names
+// one of the item's textures.
 void CheckItem(const surf::GeoItem& item) {
+  fuzzing::CheckMeshInvariants(*item.geo);
   for (const auto& mesh : *item.geo) {
-    const std::size_t n = mesh->GetNumVertices();
-    for (std::size_t size : {mesh->GetVertexNormals().size(), mesh->GetVertexColors().size(),
-                             mesh->GetVertexTexCoords().size(), mesh->GetVertexQualities().size()}) {
-      if (size != 0 && size != n) __builtin_trap();
-    }
-    for (std::uint32_t index : mesh->GetPrims()) {
-      if (index >= n) __builtin_trap();
-    }
     const std::int32_t id = mesh->GetTextureID();
     if (id >= 0 && static_cast<std::size_t>(id) >= item.textures.size()) __builtin_trap();
   }
@@ -31,13 +24,7 @@ void CheckItem(const surf::GeoItem& item) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  utils::ChunkNode::Ptr root;
-  try {
-    root = utils::ChunkNode::Load(in);
-  } catch (const utils::Exception&) {
-    return 0;
-  }
+  const utils::ChunkNode::Ptr root = fuzzing::LoadChunkTree(data, size);
   if (!root) return 0;
   try {
     const surf::GeoItem item = surf::ReadMeshTree(*root);

@@ -3,11 +3,12 @@
 #include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "foundation/utils/testing/TemporaryFolder.h"
+
 
 namespace plugin {
 namespace {
@@ -39,11 +40,14 @@ class FakeHandle {
   void* m_library;
 };
 
-std::string TempLog(const std::string& name) {
-  const auto path = std::filesystem::temp_directory_path() / ("MotorPlugin_test_" + name + "_" + std::to_string(getpid()) + ".txt");
-  std::filesystem::remove(path);
-  return path.string();
-}
+// Each test's log files go to a folder of its own that goes with the test.
+class MotorPluginTest : public ::testing::Test {
+ protected:
+  std::string TempLog(const std::string& name) const { return (m_folder / (name + ".txt")).string(); }
+
+ private:
+  utils::testing::TemporaryFolder m_folder{"MotorPlugin_test"};
+};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);
@@ -75,7 +79,7 @@ TEST(MotorPlugin, AcceptsOnlyItsInterface) {
   EXPECT_FALSE(motor.IsInterface(""));
 }
 
-TEST(MotorPlugin, MissingLibraryReturnsMinusOne) {
+TEST_F(MotorPluginTest, MissingLibraryReturnsMinusOne) {
   MotorPlugin motor;
   testing::internal::CaptureStderr();
   EXPECT_EQ(motor.Load(FakeLibrary("doesnotexist"), "", TempLog("missing")), -1);
@@ -84,7 +88,7 @@ TEST(MotorPlugin, MissingLibraryReturnsMinusOne) {
   EXPECT_FALSE(motor.GetLastLoadError().empty());
 }
 
-TEST(MotorPlugin, CompleteLibraryConnectsWithTheTextsItWasGiven) {
+TEST_F(MotorPluginTest, CompleteLibraryConnectsWithTheTextsItWasGiven) {
   FakeHandle fake("complete");
   ASSERT_NE(fake.Counters(), nullptr);
   const FakeMotorCounters before = *fake.Counters();
@@ -114,7 +118,7 @@ TEST(MotorPlugin, CompleteLibraryConnectsWithTheTextsItWasGiven) {
   EXPECT_EQ(ReadFile(log), "connect parameters=" + std::string("speed=5 a\0b", 11) + "\n");
 }
 
-TEST(MotorPlugin, DisconnectForgetsTheHandleAndCallsReachTheLibraryWithout) {
+TEST_F(MotorPluginTest, DisconnectForgetsTheHandleAndCallsReachTheLibraryWithout) {
   FakeHandle fake("complete");
   MotorPlugin motor;
   ASSERT_EQ(motor.Load(FakeLibrary("complete"), "", TempLog("disconnect")), 0);
@@ -127,7 +131,7 @@ TEST(MotorPlugin, DisconnectForgetsTheHandleAndCallsReachTheLibraryWithout) {
   EXPECT_EQ(motor.Move(1), 0);
 }
 
-TEST(MotorPlugin, LibraryWithoutParameterFunctionsConnects) {
+TEST_F(MotorPluginTest, LibraryWithoutParameterFunctionsConnects) {
   MotorPlugin motor;
   testing::internal::CaptureStderr();
   EXPECT_EQ(motor.Load(FakeLibrary("noparameters"), "", TempLog("noparameters")), 0);
@@ -142,7 +146,7 @@ TEST(MotorPlugin, LibraryWithoutParameterFunctionsConnects) {
   EXPECT_EQ(motor.Move(2), 0);
 }
 
-TEST(MotorPlugin, LibraryWithoutStopDoesNotConnect) {
+TEST_F(MotorPluginTest, LibraryWithoutStopDoesNotConnect) {
   FakeHandle fake("nostop");
   ASSERT_NE(fake.Counters(), nullptr);
   const int connects = fake.Counters()->connects;
@@ -155,7 +159,7 @@ TEST(MotorPlugin, LibraryWithoutStopDoesNotConnect) {
   EXPECT_EQ(motor.Move(1), -10);
 }
 
-TEST(MotorPlugin, FailedConnectionIsReportedDisconnectedAndUnloaded) {
+TEST_F(MotorPluginTest, FailedConnectionIsReportedDisconnectedAndUnloaded) {
   FakeHandle fake("failconnect");
   ASSERT_NE(fake.Counters(), nullptr);
   const FakeMotorCounters before = *fake.Counters();
@@ -168,7 +172,7 @@ TEST(MotorPlugin, FailedConnectionIsReportedDisconnectedAndUnloaded) {
   EXPECT_EQ(fake.Counters()->disconnectsWithoutHandle, before.disconnectsWithoutHandle + 1);
 }
 
-TEST(MotorPlugin, LoadingAgainReleasesTheFirstLibrary) {
+TEST_F(MotorPluginTest, LoadingAgainReleasesTheFirstLibrary) {
   FakeHandle fake("complete");
   const FakeMotorCounters before = *fake.Counters();
   MotorPlugin motor;
@@ -181,7 +185,7 @@ TEST(MotorPlugin, LoadingAgainReleasesTheFirstLibrary) {
   EXPECT_EQ(motor.GetParameter(value, "answer"), -13);
 }
 
-TEST(MotorPlugin, ExportsAreListedInLookupOrderWhenAllAreMissing) {
+TEST_F(MotorPluginTest, ExportsAreListedInLookupOrderWhenAllAreMissing) {
   // The C maths library serves as a library without any motor export.
   MotorPlugin motor;
   testing::internal::CaptureStderr();

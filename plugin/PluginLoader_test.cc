@@ -1,13 +1,13 @@
 #include "plugin/PluginLoader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "foundation/utils/testing/TemporaryFolder.h"
 #include "plugin/MotorPlugin.h"
 
 namespace plugin {
@@ -27,23 +27,18 @@ std::string Description(const std::string& name, const std::string& type, const 
 class PluginFolder : public testing::Test {
  protected:
   void SetUp() override {
-    m_folder = fs::temp_directory_path() /
-               ("PluginLoader_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_folder);
-    fs::create_directories(m_folder);
     for (const char* variant : {"complete", "failconnect", "nostop"}) {
       const std::string file = std::string("motor_plugin1_64_fake") + variant + ".so";
       fs::copy_file(fs::path(TARVELIN_FAKE_PLUGIN_DIR) / file, m_folder / file);
     }
   }
-  void TearDown() override { fs::remove_all(m_folder); }
 
   void Write(const std::string& file, const std::string& text) { std::ofstream(m_folder / file) << text; }
   std::string Folder() const { return m_folder.string(); }
   std::string Logs() const { return (m_folder / "logs").string(); }
 
-  fs::path m_folder;
+  utils::testing::TemporaryFolder m_temporary{"PluginLoader_test"};
+  const std::filesystem::path m_folder = m_temporary.GetPath();
 };
 
 TEST_F(PluginFolder, ScanReadsDescriptionsAndDerivesTheLibraryPath) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <numbers>
 
+#include "foundation/math/Twist.h"
 #include "foundation/utils/Progress.h"
 #include "shell/ProgressReporter.h"
 #include "shell/ScanSequenceController.h"
@@ -35,6 +36,43 @@ double FoldDegrees(double angle) {
 }
 
 double TurnDegrees(const math::Frame4d& frame) { return surf::RotationAngle(frame) / kDeg; }
+
+// How far a relative pose (A's coordinates into B's) turns away from the
+// known turn of the object from B to A (degrees): about a known axis its
+// rotation must be the turn by −known about the axis (the angle of the
+// rotation between the two, so a tilt counts too), without an axis only
+// the size of its turn is compared.
+double TurnError(const math::Frame4d& aToB, double known, const std::optional<math::Vec3d>& axis) {
+  if (!axis) return std::abs(TurnDegrees(aToB) - FoldDegrees(known));
+  const math::Frame4d expected = math::Twist({0.0, 0.0, 0.0}, axis->GetNormalized() * (-known * kDeg)).Exp();
+  return TurnDegrees(expected.GetInverse() * aToB);
+}
+
+// The signed turn of the object from B to A about the axis that a relative
+// pose (A's coordinates into B's) shows, degrees.
+double ObjectTurnAbout(const math::Frame4d& aToB, const math::Vec3d& axis) {
+  return -surf::RotationAngleAbout(aToB, axis) / kDeg;
+}
+
+// The turn by angle (radians, right-handed) about the line along axis
+// about which motion turns: its points c (normal to the axis) satisfy
+// (I − R)c = v with R motion's own turn φ about the axis and v the part of
+// motion's translation normal to the axis, so c = (v + cot(φ/2)·(a × v)) / 2
+// (a unit). A motion that turns a little short about the line still
+// leaves the line in place.
+math::Frame4d TurnAboutAxisOf(const math::Frame4d& motion, const math::Vec3d& axis, double angle) {
+  const math::Vec3d a = axis.GetNormalized();
+  const double phi = surf::RotationAngleAbout(motion, a);
+  math::Vec3d v = motion.GetTrans();
+  v = v - a * Dot(a, v);
+  const math::Vec3d c = (v + (a ^ v) * (1.0 / std::tan(0.5 * phi))) * 0.5;
+  return math::FTrans(c) * math::Twist({0.0, 0.0, 0.0}, a * angle).Exp() * math::FTrans(c * -1.0);
+}
+
+std::optional<math::Vec3d> KnownAxis(const AlignmentSettings& settings) {
+  if (!settings.axisKnown || !(std::sqrt(Dot(settings.axis, settings.axis)) > 0.0)) return std::nullopt;
+  return settings.axis;
+}
 
 // The centroid of a scan's vertices (local coordinates) and the half
 // diagonal of their bounding box (mm).
@@ -191,10 +229,10 @@ bool AlignmentJobs::AlignPairOnce(int indexA, int indexB, const AlignmentSetting
 
   if (coarse) {
     surf::CoarseRegistrationParams params;
-    const double axisLength = std::sqrt(Dot(settings.axis, settings.axis));
-    if (settings.axisKnown && axisLength > 0.0) params.axis = settings.axis;
+    params.axis = KnownAxis(settings);
     if (settings.angleKnown) {
-      params.angle = settings.rotationAngle * kDeg;
+      // The search looks for A's motion onto B: the object's turn reversed.
+      params.angle = (params.axis ? -settings.rotationAngle : settings.rotationAngle) * kDeg;
       params.angleTolerance = settings.rotationAngleTolerance * kDeg;
     }
     params.effort = m_options.effort;
@@ -234,10 +272,16 @@ bool AlignmentJobs::AlignPairOnce(int indexA, int indexB, const AlignmentSetting
       m_fusion.GetGeo(indexB)->GetFrame().GetInverse() * m_fusion.GetGeo(indexA)->GetFrame();
   result.turn = TurnDegrees(relative);
   if (settings.angleKnown) {
-    const double expected = FoldDegrees(settings.rotationAngle);
-    if (std::abs(result.turn - expected) > settings.rotationAngleTolerance + checks.angleSlack) {
-      Log("Alignment: the scans turn by " + Fixed(result.turn, 2) + " degrees, not by the known " +
-          Fixed(expected, 2) + ".");
+    const std::optional<math::Vec3d> axis = KnownAxis(settings);
+    if (TurnError(relative, settings.rotationAngle, axis) > settings.rotationAngleTolerance + checks.angleSlack) {
+      if (axis) {
+        Log("Alignment: the scans turn by " + Fixed(ObjectTurnAbout(relative, *axis), 2) +
+            " degrees about the axis, " + Fixed(TurnError(relative, settings.rotationAngle, axis), 2) +
+            " degrees from the known turn of " + Fixed(settings.rotationAngle, 2) + ".");
+      } else {
+        Log("Alignment: the scans turn by " + Fixed(result.turn, 2) + " degrees, not by the known " +
+            Fixed(FoldDegrees(settings.rotationAngle), 2) + ".");
+      }
       return false;
     }
   }
@@ -264,20 +308,21 @@ bool AlignmentJobs::StartAlignSequence_Async(const std::vector<int>& indices, co
     Log("Sequence alignment: invalid scan indices.");
     return false;
   }
-  const double step = ComputeTurntableStepAngle(m_settings.GetSetting<int>(Path("Turntable", "NumberOfScans")).Value(),
-                                                m_settings.GetSetting<int>(Path("Turntable", "TotalScanAngle")).Value());
-  const double tolerance =
-      m_settings.GetSetting<double>(Path("ShapeFusion/Registration", "RotationAngleTolerance")).Value();
+  KnownStep step;
+  step.angle = ComputeTurntableStepAngle(m_settings.GetSetting<int>(Path("Turntable", "NumberOfScans")).Value(),
+                                         m_settings.GetSetting<int>(Path("Turntable", "TotalScanAngle")).Value());
+  const AlignmentSettings settings = AlignmentSettings::FromSettings(m_settings);
+  step.tolerance = settings.rotationAngleTolerance;
+  step.axis = KnownAxis(settings);
   const int iterations =
       m_settings.GetSetting<int>(Path("ShapeFusion/GlobalFineRegistration", "Iterations")).Value();
   m_fusion.RememberCurrentFramesForUndo();
   Log("Sequence alignment (" + mode + ") of " + std::to_string(indices.size()) + " scans.");
-  Launch([this, indices, mode, step, tolerance, iterations] { RunSequence(indices, mode, step, tolerance, iterations); });
+  Launch([this, indices, mode, step, iterations] { RunSequence(indices, mode, step, iterations); });
   return true;
 }
 
-void AlignmentJobs::RunSequence(std::vector<int> indices, std::string mode, double stepAngle, double angleTolerance,
-                                int iterations) {
+void AlignmentJobs::RunSequence(std::vector<int> indices, std::string mode, KnownStep step, int iterations) {
   const bool ownSession = !m_progress.IsSessionActive();
   if (ownSession) m_progress.StartSession(1);
   SequenceResult result;
@@ -286,21 +331,22 @@ void AlignmentJobs::RunSequence(std::vector<int> indices, std::string mode, doub
   std::vector<math::Frame4d> start;
   for (const int index : indices) start.push_back(m_fusion.GetGeo(index)->GetFrame());
 
-  if (mode == "turntable_const_angle") PlaceOnConsensus(indices, stepAngle, angleTolerance, result);
-  if (!Cancelled()) result.refined = RefineGlobally(indices, iterations);
+  if (mode == "turntable_const_angle") PlaceOnConsensus(indices, step, result);
+  if (!Cancelled() && !result.onTableModel) result.refined = RefineGlobally(indices, iterations);
   result.cancelled = Cancelled();
   if (result.cancelled) {
     for (std::size_t i = 0; i < indices.size(); ++i) m_fusion.SetGeoFrame(indices[i], start[i]);
     Log("Sequence alignment cancelled; the scans are back where they were.");
   } else {
-    Log(std::string("Sequence alignment done") + (result.refined ? "." : " without the global refinement."));
+    Log(std::string("Sequence alignment done") +
+        (result.refined || result.onTableModel ? "." : " without the global refinement."));
   }
   if (ownSession) m_progress.StopSession();
   std::lock_guard lock(m_mutex);
   m_sequenceResult = result;
 }
 
-bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, double stepAngle, double angleTolerance,
+bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const KnownStep& known,
                                      SequenceResult& result) {
   const SequenceChecks& checks = m_options.sequence;
   const std::size_t n = indices.size();
@@ -340,18 +386,25 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, double ste
     if (!agree(best, j)) continue;
     for (int k = 0; k < 16; ++k) mean.m[k] += links[j].m[k] / bestCount;
   }
-  const math::Frame4d step = surf::NearestRigid(mean);
+  math::Frame4d step = surf::NearestRigid(mean);
   result.stepTurn = TurnDegrees(step);
-  if (stepAngle > 0.0 && std::abs(result.stepTurn - FoldDegrees(stepAngle)) > angleTolerance) {
-    Log("Sequence alignment: the scans' common step turns by " + Fixed(result.stepTurn, 2) +
-        " degrees, not by the turntable's " + Fixed(stepAngle, 2) + "; the pairwise poses stay.");
+  if (known.angle > 0.0 && TurnError(step, known.angle, known.axis) > known.tolerance) {
+    const double turn = known.axis ? ObjectTurnAbout(step, *known.axis) : result.stepTurn;
+    Log("Sequence alignment: the scans' common step turns by " + Fixed(turn, 2) + " degrees" +
+        (known.axis ? " about the axis" : "") + ", not by the turntable's " + Fixed(known.angle, 2) +
+        "; the pairwise poses stay.");
     return false;
   }
+  // With the table's step and axis known, the table's turn replaces the
+  // common step and every scan goes onto it; else only the links that
+  // disagree are replaced.
+  result.onTableModel = known.angle > 0.0 && known.axis.has_value();
+  if (result.onTableModel) step = TurnAboutAxisOf(step, *known.axis, -known.angle * kDeg);
   int replaced = 0;
   math::Frame4d previous = frames[0];
   for (std::size_t i = 1; i < n; ++i) {
     const bool keep = agree(best, i);
-    const math::Frame4d frame = previous * (keep ? links[i] : step);
+    const math::Frame4d frame = previous * (keep && !result.onTableModel ? links[i] : step);
     if (!keep) {
       result.replacedLinks[i] = true;
       ++replaced;
@@ -359,9 +412,13 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, double ste
     if (!(frame == frames[i])) m_fusion.SetGeoFrame(indices[i], frame);
     previous = frame;
   }
-  Log("Sequence alignment: common step " + Fixed(result.stepTurn, 3) + " degrees from " +
-      std::to_string(bestCount) + " of " + std::to_string(numLinks) + " steps; " + std::to_string(replaced) +
-      " replaced.");
+  std::string line = "Sequence alignment: common step " + Fixed(result.stepTurn, 3) + " degrees from " +
+                     std::to_string(bestCount) + " of " + std::to_string(numLinks) + " steps; " +
+                     std::to_string(replaced) + " replaced";
+  if (result.onTableModel) {
+    line += "; every scan placed on the table's step of " + Fixed(known.angle, 3) + " degrees about its axis";
+  }
+  Log(line + ".");
   return true;
 }
 

@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numbers>
 #include <random>
 
 #include "shell/testing/ShellFixture.h"
-#include "surf/testing/SyntheticScans.h"
+#include "shell/testing/TurntableBlob.h"
 
 namespace shell {
 namespace {
@@ -18,20 +17,19 @@ using math::Frame4d;
 using math::Vec3d;
 using testing::SettingPath;
 
-constexpr double kDeg = std::numbers::pi / 180.0;
-const Vec3d kAxis(0.0, 0.0, 1.0);
-const Vec3d kAxisPoint(4.0, -3.0, 0.0);
+using testing::kDeg;
+using testing::kRingRms;
+const Vec3d& kAxis = testing::kTableAxis;
+const Vec3d& kAxisPoint = testing::kTableAxisPoint;
 
-// Bounds from surf's registration tests at this density (~1.6 mm vertex
-// spacing, 0.02 mm noise): a pair lands within 0.05 mm RMS; a refined ring
-// of views within 0.1 mm of the truth.
+// From surf's registration tests at the density of testing::BlobScanSpec:
+// a pair lands within 0.05 mm RMS of the truth.
 constexpr double kPairRms = 0.05;
-constexpr double kRingRms = 0.1;
 
 class Alignment : public ::testing::Test {
  protected:
   Alignment()
-      : m_root("AlignmentJobs_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : m_root("AlignmentJobs_test"),
         m_settings(testing::MakeSettings(m_root)) {
     Set("ShapeFusion/Registration", "UseSurfaceFeatures", "false");
     surf::ShapeFusionParams params;
@@ -51,11 +49,7 @@ class Alignment : public ::testing::Test {
   // n views of the blob, step degrees apart, added to the list at the
   // scanner's pose (identity frames).
   void AddViews(int n, double step) {
-    surf::testing::ScanSpec spec;
-    spec.samplesAround = 160;
-    spec.noiseSigma = 0.02;
-    spec.noiseSeed = 70;
-    m_views = surf::testing::MakeTurntableScans(m_blob, spec, n, step * kDeg, kAxis, kAxisPoint);
+    m_views = surf::testing::MakeTurntableScans(m_blob, testing::BlobScanSpec(70), n, step * kDeg, kAxis, kAxisPoint);
     for (auto& scan : m_views.scans) {
       m_geos.push_back(scan.get());
       m_fusion.AddGeo(surf::GeoItem{std::shared_ptr<v3d::Geo>(std::move(scan)), {}});
@@ -137,6 +131,38 @@ TEST_F(Alignment, AWrongKnownAngleIsRejectedAndTheScanStays) {
   EXPECT_TRUE(Logged("Alignment of scan 1 to scan 0: rejected; the scan stays where it was."));
 }
 
+TEST_F(Alignment, AboutAKnownAxisTheKnownTurnHasASign) {
+  // View 1 is the blob turned by +45° about +z: the table's step from scan 0
+  // to scan 1, so scan 1 goes onto scan 0 by −45° about +z.
+  AddViews(2, 45.0);
+  AlignmentSettings settings = PairSettings(45.0);
+  settings.axisKnown = true;
+  settings.axis = kAxis;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  EXPECT_TRUE(m_jobs->GetLastPairResult().accepted);
+  EXPECT_NEAR(m_jobs->GetLastPairResult().turn, 45.0, 0.05);
+  EXPECT_LT(Error(1), kPairRms);
+
+  // The same step about the flipped axis is −45°.
+  m_fusion.SetGeoFrame(1, Frame4d());
+  settings.axis = kAxis * -1.0;
+  settings.rotationAngle = -45.0;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  EXPECT_TRUE(m_jobs->GetLastPairResult().accepted);
+  EXPECT_LT(Error(1), kPairRms);
+
+  // The step the wrong way round finds no pose and leaves the scan.
+  m_fusion.SetGeoFrame(1, Frame4d());
+  settings.axis = kAxis;
+  settings.rotationAngle = -45.0;
+  ASSERT_TRUE(m_jobs->StartPairAlignment_Async(1, 0, settings));
+  m_jobs->Wait();
+  EXPECT_FALSE(m_jobs->GetLastPairResult().accepted);
+  EXPECT_EQ(m_fusion.GetGeo(1)->GetFrame(), Frame4d());
+}
+
 TEST_F(Alignment, ACancelledPairStaysWhereItWas) {
   AddViews(2, 45.0);
   m_progress.RequestCancel();
@@ -161,8 +187,9 @@ TEST_F(Alignment, BadRequestsStartNothing) {
 }
 
 // Eight views around the blob whose pairwise alignments left errors of 0.5°
-// and about 0.3 mm, and view 4 not aligned at all (at the scanner's pose): the
-// sequence alignment puts view 4 on the common step and refines the ring.
+// and about 0.3 mm, and view 4 not aligned at all (at the scanner's pose),
+// with the table's axis unknown: the sequence alignment puts view 4 on the
+// common step and refines the ring.
 TEST_F(Alignment, TurntableSequenceReplacesAFailedStepAndClosesTheRing) {
   AddViews(8, 45.0);
   // A scan of another run, which must take no part.
@@ -184,6 +211,7 @@ TEST_F(Alignment, TurntableSequenceReplacesAFailedStepAndClosesTheRing) {
   const AlignmentJobs::SequenceResult result = m_jobs->GetLastSequenceResult();
   EXPECT_EQ(result.replacedLinks, (std::vector<bool>{false, false, false, false, true, true, false, false}));
   EXPECT_NEAR(result.stepTurn, 45.0, 1.0);
+  EXPECT_FALSE(result.onTableModel);
   EXPECT_TRUE(result.refined);
   double worst = 0.0;
   for (int k = 1; k < 8; ++k) worst = std::max(worst, Error(k));
@@ -193,6 +221,50 @@ TEST_F(Alignment, TurntableSequenceReplacesAFailedStepAndClosesTheRing) {
   EXPECT_FALSE(m_progress.IsBusy());
   EXPECT_FALSE(m_progress.IsSessionActive());
   EXPECT_TRUE(Logged("common step"));
+}
+
+// The same ring with the table's step and axis known (8 scans over 360°
+// about +z): pairwise fits that each turn 0.03° short of the table (as fits
+// of rig scans do), with 0.01° and 0.01 mm of scatter, and view 4 not
+// aligned. The table's 45° about +z replaces the common step and every view
+// goes onto it; the ring closes where the chained fits would leave view 7
+// 0.2° (0.15 mm) short, and view 4's failed link is no exception. What
+// remains comes from the scatter of the mean link (0.004 mm over six
+// links), which shifts its axis line by 0.004 / (2 sin 22.5°) ≈ 0.005 mm:
+// view 4, half way round, moves by twice that.
+TEST_F(Alignment, WithTheTablesStepAndAxisKnownEveryScanGoesOntoIt) {
+  AddViews(8, 45.0);
+  Set("ShapeFusion/Registration", "AxisKnown", "true");
+  Set("ShapeFusion/Registration", "RotationAxisY", "0");
+  Set("ShapeFusion/Registration", "RotationAxisZ", "1");
+  std::mt19937 rng(9);
+  std::normal_distribution<double> g(0.0, 1.0);
+  Frame4d frame;
+  for (int k = 1; k < 8; ++k) {
+    const Frame4d truthLink = Truth(k - 1).GetInverse() * Truth(k);
+    const Frame4d error = surf::testing::TurntablePose(Vec3d(g(rng), g(rng), g(rng)), Vec3d(), 0.01 * kDeg) *
+                          math::FTrans(0.01 * g(rng), 0.01 * g(rng), 0.01 * g(rng)) *
+                          surf::testing::TurntablePose(kAxis, kAxisPoint, 0.03 * kDeg);
+    // View 4 stays where the table put it; view 5 is aligned onto it.
+    frame = k == 4 ? Frame4d() : frame * error * truthLink;
+    m_fusion.SetGeoFrame(k, frame);
+  }
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3, 4, 5, 6, 7}, "turntable_const_angle"));
+  m_jobs->Wait();
+  const AlignmentJobs::SequenceResult result = m_jobs->GetLastSequenceResult();
+  EXPECT_TRUE(result.onTableModel);
+  EXPECT_FALSE(result.refined);
+  EXPECT_EQ(result.replacedLinks, (std::vector<bool>{false, false, false, false, true, false, false, false}));
+  EXPECT_NEAR(result.stepTurn, 45.0 - 0.03, 0.01);
+  double worst = 0.0;
+  for (int k = 1; k < 8; ++k) {
+    worst = std::max(worst, Error(k));
+    // Each step is the table's turn exactly.
+    const Frame4d link = m_fusion.GetGeo(k - 1)->GetFrame().GetInverse() * m_fusion.GetGeo(k)->GetFrame();
+    EXPECT_NEAR(surf::RotationAngle(link) / kDeg, 45.0, 1e-9);
+  }
+  EXPECT_LT(worst, 0.02);
+  EXPECT_TRUE(Logged("every scan placed on the table's step of 45.000 degrees about its axis"));
 }
 
 TEST_F(Alignment, AStepThatIsNotTheTurntablesIsNotImposed) {
@@ -209,6 +281,36 @@ TEST_F(Alignment, AStepThatIsNotTheTurntablesIsNotImposed) {
   EXPECT_FALSE(result.refined);
   EXPECT_EQ(m_fusion.GetGeo(3)->GetFrame(), Frame4d());
   EXPECT_TRUE(Logged("not by the turntable's 60.00"));
+}
+
+TEST_F(Alignment, AboutAKnownAxisTheStepMustTurnTheTablesWay) {
+  // The views turn by +45° about +z; scan 3 failed its pair.
+  AddViews(4, 45.0);
+  for (int k = 1; k < 4; ++k) m_fusion.SetGeoFrame(k, Truth(k));
+  m_fusion.SetGeoFrame(3, Frame4d());
+  Set("Turntable", "NumberOfScans", "8");
+  Set("ShapeFusion/GlobalFineRegistration", "Iterations", "0");
+  Set("ShapeFusion/Registration", "AxisKnown", "true");
+  Set("ShapeFusion/Registration", "RotationAxisX", "0");
+  Set("ShapeFusion/Registration", "RotationAxisY", "0");
+  // A table whose axis points down turned by −45° about +z: not this run's
+  // step, which stays unimposed.
+  Set("ShapeFusion/Registration", "RotationAxisZ", "-1");
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3}, "turntable_const_angle"));
+  m_jobs->Wait();
+  EXPECT_EQ(m_jobs->GetLastSequenceResult().replacedLinks, (std::vector<bool>(4, false)));
+  EXPECT_EQ(m_fusion.GetGeo(3)->GetFrame(), Frame4d());
+  EXPECT_TRUE(Logged("turns by -45.00 degrees about the axis, not by the turntable's 45.00"));
+  // With the axis up the step is the table's and puts scan 3 in place.
+  Set("ShapeFusion/Registration", "RotationAxisZ", "1");
+  ASSERT_TRUE(m_jobs->StartAlignSequence_Async({0, 1, 2, 3}, "turntable_const_angle"));
+  m_jobs->Wait();
+  EXPECT_EQ(m_jobs->GetLastSequenceResult().replacedLinks, (std::vector<bool>{false, false, false, true}));
+  EXPECT_TRUE(m_jobs->GetLastSequenceResult().onTableModel);
+  for (int k = 1; k < 4; ++k) EXPECT_LT(Error(k), 1e-4) << k;
+  // Each step turns about the table's axis line, which stays in place.
+  const Frame4d link = m_fusion.GetGeo(0)->GetFrame().GetInverse() * m_fusion.GetGeo(1)->GetFrame();
+  EXPECT_LT((link.MultP(kAxisPoint + kAxis * 30.0) - (kAxisPoint + kAxis * 30.0)).Length(), 1e-6);
 }
 
 TEST_F(Alignment, ACancelledSequencePutsTheScansBack) {

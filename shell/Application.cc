@@ -100,6 +100,9 @@ bool Application::Start(std::string& error) {
   if (m_started) return true;
   LogVersions();
   for (const auto& argument : m_commandLine.ignored) m_log("Ignoring the argument \"" + argument + "\".");
+  if (!m_commandLine.screenshot.empty()) {
+    m_log("-screenshot " + m_commandLine.screenshot + ": there is no main window to capture in the headless shell.");
+  }
   try {
     m_root = std::make_unique<DataRoot>(DataRoot::Resolve(m_commandLine.root));
     const fs::path share = m_options.shippedShare.empty() ? DataRoot::FindShippedShare() : m_options.shippedShare;

@@ -25,7 +25,9 @@ namespace shell {
 // argument containing ".zentoproj" or ".tarvelinproj" (the project to
 // open), "--root DIR" (the data root) and "--rig-scale S" (image scale of
 // the virtual rig's cameras and projector, 0 < S ≤ 1, for quick runs).
-// Other arguments are kept in `ignored` and logged.
+// Other arguments are kept in `ignored` and logged. The screenshot argument
+// belongs to the main window, which the headless shell does not have: it
+// is kept and logged as having no effect.
 struct CommandLine {
   std::string language;
   std::string screenshot;

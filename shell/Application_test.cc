@@ -1,13 +1,13 @@
 #include "shell/Application.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "shell/SettingPath.h"
+#include "shell/testing/ShellFixture.h"
 #include "shell/VirtualRigScanner.h"
 #include "sim/VirtualRig.h"
 
@@ -16,16 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// The shipped default scene with faster cameras, for scans of a second or two.
-constexpr const char* kFastScene = R"({
-  "version": 1,
-  "objects": [
-    {"type": "vase", "radius": 40, "height": 120, "ribs": 16, "rib_depth": 1.5, "resolution": 0.5, "albedo": 0.8}
-  ],
-  "turntable": {"centre": [0, 0, 0], "axis": [0, 0, 1], "angle_deg": 0},
-  "ambient_light": 0.05, "noise_sigma": 2, "latency_ms": 8, "frame_rate_hz": 150
-})";
 
 TEST(CommandLine, OptionsProjectAndOthers) {
   CommandLine c;
@@ -53,21 +43,11 @@ TEST(CommandLine, OptionsProjectAndOthers) {
   EXPECT_FALSE(CommandLine::Parse({"--rig-scale", "fast"}, c, error));
 }
 
-class ApplicationTest : public testing::Test {
+class ApplicationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_root = fs::temp_directory_path() /
-             ("Application_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_root);
-    // The shipped files are copied in at start, except what is already there.
-    fs::create_directories(m_root / "rigs" / "default");
-    std::ofstream(m_root / "rigs" / "default" / "scene.json") << kFastScene;
-  }
-  void TearDown() override {
-    m_app.reset();
-    fs::remove_all(m_root);
-  }
+  // The shipped files are copied in at start, except what is already there.
+  void SetUp() override { testing::WriteRigScene(m_root, "default", testing::kFastVaseScene); }
+  void TearDown() override { m_app.reset(); }
 
   std::vector<std::string> Arguments(std::vector<std::string> more = {}) const {
     std::vector<std::string> arguments{"--root", m_root.string(), "--rig-scale", "0.25"};
@@ -100,7 +80,8 @@ class ApplicationTest : public testing::Test {
     return m_app->GetSettings().GetSetting<T>(SettingPath(titlePath));
   }
 
-  fs::path m_root;
+  utils::testing::TemporaryFolder m_folder{"Application_test"};
+  const fs::path m_root = m_folder.GetPath();
   std::unique_ptr<Application> m_app;
   std::vector<std::string> m_log, m_notes;
   std::string m_error;
@@ -203,7 +184,8 @@ TEST_F(ApplicationTest, VirtualWithoutTheRigLibraryOrWithoutASetupFallsBack) {
   m_app.reset();
 
   m_log.clear();
-  ASSERT_TRUE(Start(Arguments({"-language", "Klingon"}))) << m_error;
+  ASSERT_TRUE(Start(Arguments({"-language", "Klingon", "-screenshot", "shot.png"}))) << m_error;
+  EXPECT_TRUE(Logged("-screenshot shot.png: there is no main window to capture in the headless shell."));
   EXPECT_TRUE(Logged("No hardware setup"));
   EXPECT_TRUE(Logged("could not be created"));
   EXPECT_EQ(m_app->GetScanner()->GetCameraCount(), 0u);

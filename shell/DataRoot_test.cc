@@ -1,12 +1,13 @@
 #include "shell/DataRoot.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "foundation/utils/testing/TemporaryFolder.h"
 
 namespace shell {
 namespace {
@@ -54,10 +55,6 @@ TEST(DataRoot, ResolveOrder) {
 class DataRootInstall : public testing::Test {
  protected:
   void SetUp() override {
-    m_base = fs::temp_directory_path() /
-             ("DataRoot_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_base);
     fs::create_directories(m_base / "share" / "xaml");
     fs::create_directories(m_base / "plugins");
     std::ofstream(m_base / "share" / "xaml" / "Settings.xaml") << "shipped schema";
@@ -65,9 +62,9 @@ class DataRootInstall : public testing::Test {
     std::ofstream(m_base / "plugins" / "motor_plugin1_64_a.so") << "library 1";
     std::ofstream(m_base / "plugins" / "notes.txt") << "not a library";
   }
-  void TearDown() override { fs::remove_all(m_base); }
 
-  fs::path m_base;
+  utils::testing::TemporaryFolder m_temporary{"DataRoot_test"};
+  const std::filesystem::path m_base = m_temporary.GetPath();
 };
 
 TEST_F(DataRootInstall, CopiesWhatIsMissingAndNeverReplacesUserFiles) {

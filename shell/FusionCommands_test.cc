@@ -17,7 +17,7 @@ using testing::SettingPath;
 class Fusion : public ::testing::Test {
  protected:
   Fusion()
-      : m_root("FusionCommands_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : m_root("FusionCommands_test"),
         m_settings(testing::MakeSettings(m_root)),
         m_language([](const std::string&) {}) {}
 

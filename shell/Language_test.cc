@@ -1,13 +1,14 @@
 #include "shell/Language.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
+
+#include "foundation/utils/testing/TemporaryFolder.h"
 
 namespace shell {
 namespace {
@@ -17,21 +18,17 @@ namespace fs = std::filesystem;
 class LanguageTest : public testing::Test {
  protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() /
-             ("Language_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_root);
     fs::create_directories(m_root / "xaml");
     fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Strings_English.xaml",
                   m_root / "xaml" / "Strings_English.xaml");
   }
-  void TearDown() override { fs::remove_all(m_root); }
   void Write(const std::string& name, const std::string& text) { std::ofstream(m_root / "xaml" / name) << text; }
   LogSink Sink() {
     return [this](const std::string& line) { m_log.push_back(line); };
   }
 
-  fs::path m_root;
+  utils::testing::TemporaryFolder m_temporary{"Language_test"};
+  const std::filesystem::path m_root = m_temporary.GetPath();
   std::vector<std::string> m_log;
 };
 

@@ -273,7 +273,6 @@ bool ScanSequenceController::StartPairAlignment(int newIndex) {
   AlignmentSettings settings = AlignmentSettings::FromSettings(m_settings);
   settings.angleKnown = true;
   settings.rotationAngle = GetStepAngle();
-  settings.axisKnown = false;
   settings.defineOnePointPair = false;
   m_alignmentScanA.SetValue(newIndex);
   m_alignmentScanB.SetValue(previous);

@@ -93,8 +93,13 @@ double ComputeTurntableStepAngle(int numberOfScans, double totalScanAngle);
 // ActiveUIPart/StructuredLight. Keeping the system awake during a run is a
 // logged no-op on this platform.
 //
-// Decisions of this implementation: a run does not leave Start while an
-// alignment job still runs (the scan list must not change under it); a
+// Decisions of this implementation: the alignment of each new scan keeps
+// the alignment page's axis (ShapeFusion/Registration/AxisKnown and
+// RotationAxisX/Y/Z, the table's axis in scanner coordinates, pointing so
+// that the table's positive steps turn right-handed about it): the step
+// angle alone leaves the direction of the turn open, and a symmetric object
+// then fits a step taken the wrong way round as well; a run does not leave
+// Start while an alignment job still runs (the scan list must not change under it); a
 // turntable command answering a code other than 0, −10 and −14 is logged
 // and the run goes on; in AllDone the workflow is asked whether
 // recalibration is needed before its pending-update flag is reset. The

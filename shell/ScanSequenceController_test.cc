@@ -24,8 +24,7 @@ using testing::SettingPath;
 class ScanSequence : public ::testing::Test {
  protected:
   ScanSequence()
-      : m_root("ScanSequenceController_test_" +
-               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : m_root("ScanSequenceController_test"),
         m_settings(testing::MakeSettings(m_root)),
         m_language([](const std::string&) {}),
         m_workflow(m_fusion) {}
@@ -136,7 +135,8 @@ TEST_F(ScanSequence, EightScansOver360TurnBy45AndAlignEachToItsPredecessor) {
   EXPECT_EQ(m_workflow.cancels, 0);
 
   // The first scan is added without alignment; scan k is aligned onto k − 1
-  // with the step as the known turn and no axis.
+  // with the step as the known turn and the alignment page's axis (none by
+  // default).
   ASSERT_EQ(m_alignment.pairs.size(), 7u);
   for (int k = 1; k < 8; ++k) {
     const auto& pair = m_alignment.pairs[std::size_t(k - 1)];
@@ -175,6 +175,21 @@ TEST_F(ScanSequence, EightScansOver180TurnBy180Over7) {
   for (std::size_t k = 0; k < 8; ++k) EXPECT_NEAR(m_motor->targets[k], (k + 1) * 180.0 / 7.0, 1e-9);
   ASSERT_EQ(m_alignment.pairs.size(), 7u);
   EXPECT_EQ(m_alignment.pairs[0].settings.rotationAngle, 180.0 / 7.0);
+}
+
+TEST_F(ScanSequence, TheTablesAxisFromTheAlignmentPageGoesWithTheStep) {
+  Turntable(3, 360);
+  Set("ShapeFusion/Registration", "AxisKnown", "true");
+  Set("ShapeFusion/Registration", "RotationAxisY", "0");
+  Set("ShapeFusion/Registration", "RotationAxisZ", "-1");
+  m_controller->StartScan();
+  Run();
+  ASSERT_EQ(m_alignment.pairs.size(), 2u);
+  for (const auto& pair : m_alignment.pairs) {
+    EXPECT_TRUE(pair.settings.axisKnown);
+    EXPECT_EQ(pair.settings.axis, math::Vec3d(0.0, 0.0, -1.0));
+    EXPECT_EQ(pair.settings.rotationAngle, 120.0);
+  }
 }
 
 TEST_F(ScanSequence, OneScanNeverTurnsNorAligns) {

@@ -1,7 +1,6 @@
 #include "shell/ScanWorkflow.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +16,7 @@
 #include "scan/SLSingleColorPattern.h"
 #include "shell/ScanSetup.h"
 #include "shell/SettingPath.h"
+#include "shell/testing/ShellFixture.h"
 #include "shell/VirtualRigScanner.h"
 #include "sim/VirtualRig.h"
 
@@ -28,21 +28,11 @@ using namespace std::chrono_literals;
 
 fs::path ShareDir() { return TARVELIN_SHARE_DIR; }
 
-fs::path TempFolder(const std::string& name) {
-  const fs::path folder = fs::temp_directory_path() / ("ScanWorkflow_test_" + name + "_" + std::to_string(getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
-
 // A data root with the shipped schema and strings, its settings and language.
-class ShellFixture : public testing::Test {
+class ShellFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_root = TempFolder(testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(m_root / "xaml");
-    for (const char* file : {"Settings.xaml", "Strings_English.xaml"})
-      fs::copy_file(ShareDir() / "xaml" / file, m_root / "xaml" / file);
+    fs::copy_file(ShareDir() / "xaml" / "Strings_English.xaml", m_root / "xaml" / "Strings_English.xaml");
     SettingsOptions options;
     options.root = m_root;
     options.computerName = "host";
@@ -52,10 +42,7 @@ class ShellFixture : public testing::Test {
     std::string error;
     ASSERT_TRUE(m_language.LoadFromRoot(m_root, "English", error)) << error;
   }
-  void TearDown() override {
-    m_settings.reset();
-    fs::remove_all(m_root);
-  }
+  void TearDown() override { m_settings.reset(); }
 
   template <class T>
   void Set(const char* titlePath, const T& value) {
@@ -66,7 +53,8 @@ class ShellFixture : public testing::Test {
     return m_settings->GetSetting<T>(SettingPath(titlePath)).Value();
   }
 
-  fs::path m_root;
+  testing::TemporaryRoot m_folder{"ScanWorkflow_test"};
+  const fs::path m_root = m_folder.GetPath();
   std::vector<std::string> m_logLines;
   std::unique_ptr<Settings> m_settings;
   Language m_language{[](const std::string&) {}};
@@ -408,17 +396,6 @@ TEST(ResultMesh, CalibrationPanelIsCutAwayAndTextureCoordinatesFollow) {
 
 // --- Scans of the virtual rig
 
-// The shipped default scene with faster cameras, so that a scan takes a
-// second or two instead of several.
-constexpr const char* kFastScene = R"({
-  "version": 1,
-  "objects": [
-    {"type": "vase", "radius": 40, "height": 120, "ribs": 16, "rib_depth": 1.5, "resolution": 0.5, "albedo": 0.8}
-  ],
-  "turntable": {"centre": [0, 0, 0], "axis": [0, 0, 1], "angle_deg": 0},
-  "ambient_light": 0.05, "noise_sigma": 2, "latency_ms": 8, "frame_rate_hz": 150
-})";
-
 // The workflow on a virtual rig of the shipped setups at a quarter of its
 // image sizes, with a fresh scan list.
 class RigWorkflow : public ShellFixture {
@@ -518,7 +495,7 @@ class RigWorkflow : public ShellFixture {
 };
 
 TEST_F(RigWorkflow, FullScanAddsATexturedScanOnTheTrueSurface) {
-  MakeRig("default", kFastScene);
+  MakeRig("default", testing::kFastVaseScene);
   ASSERT_EQ(m_workflow->ScanStart(), 0);
   EXPECT_TRUE(Get<bool>("Scan/Status/IsCurrentlyScanning"));
   EXPECT_EQ(Get<int>("StructuredLight/PatternCount"), int(m_workflow->GetScanDefinition()->PatternCount()));
@@ -556,7 +533,7 @@ TEST_F(RigWorkflow, FullScanAddsATexturedScanOnTheTrueSurface) {
 }
 
 TEST_F(RigWorkflow, OneOrientationSynthesisesTheOtherDirection) {
-  MakeRig("default", kFastScene);
+  MakeRig("default", testing::kFastVaseScene);
   Set<std::string>("StructuredLight/PatternParameters/Orientation", "horizontal");
   Set<bool>("Scan/AutoGrabTexture", false);
   Set<std::string>("Scan/ScanName", "Part#-#");
@@ -603,7 +580,7 @@ TEST(DepthConversion, MissingDirectionIsTheDefaultUnitPhase) {
 }
 
 TEST_F(RigWorkflow, UncalibratedScannerRefusesToScan) {
-  MakeRig("default", kFastScene);
+  MakeRig("default", testing::kFastVaseScene);
   m_bundle.scanner->SetProjectorModel(nullptr);
   EXPECT_EQ(m_workflow->ScanStart(), -501);
   EXPECT_EQ(m_progress.GetResult(), -501);
@@ -620,7 +597,7 @@ TEST_F(RigWorkflow, UncalibratedScannerRefusesToScan) {
 }
 
 TEST_F(RigWorkflow, CancelDuringCaptureReturnsToIdleWithNothingToAdd) {
-  MakeRig("default", kFastScene);
+  MakeRig("default", testing::kFastVaseScene);
   m_progress.StartSession(2);
   ASSERT_EQ(m_workflow->ScanStart(), 0);
   EXPECT_TRUE(m_progress.IsBusy());
@@ -647,7 +624,7 @@ TEST_F(RigWorkflow, CancelDuringCaptureReturnsToIdleWithNothingToAdd) {
 }
 
 TEST_F(RigWorkflow, CancelDuringEvaluationReturnsToIdleWithNothingToAdd) {
-  MakeRig("default", kFastScene);
+  MakeRig("default", testing::kFastVaseScene);
   ASSERT_EQ(m_workflow->ScanStart(), 0);
   ASSERT_TRUE(PumpUntil([&] { return m_workflow->GetState() == ScanWorkflow::State::kEvaluating; }));
   m_workflow->Cancel();
@@ -662,7 +639,7 @@ TEST_F(RigWorkflow, CancelDuringEvaluationReturnsToIdleWithNothingToAdd) {
 }
 
 TEST_F(RigWorkflow, NothingToAddBeforeAnyScan) {
-  MakeRig("default", kFastScene);
+  MakeRig("default", testing::kFastVaseScene);
   EXPECT_EQ(m_workflow->ScanAddToFusion(), -104);
   EXPECT_EQ(m_progress.GetResult(), -104);
   EXPECT_EQ(Get<int>("Scan/ScanIndex"), 1);
@@ -678,7 +655,7 @@ TEST_F(RigWorkflow, NothingToAddBeforeAnyScan) {
 // system-calibration update; a later scan of the same scene with background
 // removal on finds nothing but background.
 TEST_F(RigWorkflow, BackgroundScanWithoutCalibrationThenRemovesWhatItSaw) {
-  MakeRig("stereo", kFastScene);
+  MakeRig("stereo", testing::kFastVaseScene);
   ASSERT_EQ(m_bundle.scanner->GetCameraCount(), 2u);
   const auto projector = m_bundle.scanner->GetProjectorModel();
   m_bundle.scanner->SetProjectorModel(nullptr);

@@ -1,12 +1,12 @@
 // The shipped settings schema (share/xaml/Settings.xaml).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 
+#include "foundation/utils/testing/TemporaryFolder.h"
 #include "shell/Settings.h"
 
 namespace shell {
@@ -17,10 +17,6 @@ namespace fs = std::filesystem;
 class ShippedSchema : public testing::Test {
  protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() /
-             ("SettingsSchema_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_root);
     fs::create_directories(m_root / "xaml");
     fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml", m_root / "xaml" / "Settings.xaml");
     SettingsOptions options;
@@ -32,10 +28,10 @@ class ShippedSchema : public testing::Test {
   }
   void TearDown() override {
     m_settings.reset();
-    fs::remove_all(m_root);
   }
 
-  fs::path m_root;
+  utils::testing::TemporaryFolder m_temporary{"SettingsSchema_test"};
+  const std::filesystem::path m_root = m_temporary.GetPath();
   std::unique_ptr<Settings> m_settings;
 };
 

@@ -1,12 +1,13 @@
 #include "shell/Settings.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "foundation/utils/testing/TemporaryFolder.h"
 
 namespace shell {
 namespace {
@@ -58,14 +59,9 @@ std::string Path(const std::string& group, const std::string& key) {
 class SettingsTest : public testing::Test {
  protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() /
-             ("Settings_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_root);
     fs::create_directories(m_root / "xaml");
     std::ofstream(m_root / "xaml" / "Settings.xaml") << kSchema;
   }
-  void TearDown() override { fs::remove_all(m_root); }
 
   std::unique_ptr<Settings> Open() {
     m_log.clear();
@@ -87,7 +83,8 @@ class SettingsTest : public testing::Test {
   }
   bool Logged(const std::string& line) const { return std::find(m_log.begin(), m_log.end(), line) != m_log.end(); }
 
-  fs::path m_root;
+  utils::testing::TemporaryFolder m_temporary{"Settings_test"};
+  const std::filesystem::path m_root = m_temporary.GetPath();
   std::vector<std::string> m_log;
   std::vector<std::string> m_errors;
 };

@@ -3,13 +3,12 @@
 // scan workflow, the scan machine, the virtual turntable plug-in (the rig
 // follows its channel) and the alignment jobs. The scans must come out where the table's true poses put them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "shell/HeadlessSession.h"
 #include "shell/SettingPath.h"
+#include "shell/testing/ShellFixture.h"
 #include "sim/VirtualRig.h"
 #include "sim/turntable/TurntableFollower.h"
 #include "surf/testing/SyntheticScans.h"
@@ -20,21 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// The shipped vase with fast cameras. Its 16 vertical ribs (22.5° apart)
-// fix its turn about the table's axis, and with steps of 40° the known turn
-// cannot be taken the wrong way round: −40° puts every rib half a period off,
-// where with 45° steps −45° would fit as well as +45°. (On these reduced
-// scans a blob, nearly a sphere where two views overlap, lets the fit turn
-// about its centre by several degrees.)
-constexpr const char* kFastScene = R"({
-  "version": 1,
-  "objects": [
-    {"type": "vase", "radius": 40, "height": 120, "ribs": 16, "rib_depth": 1.5, "resolution": 0.5, "albedo": 0.8}
-  ],
-  "turntable": {"centre": [0, 0, 0], "axis": [0, 0, 1], "angle_deg": 0},
-  "ambient_light": 0.05, "noise_sigma": 2, "latency_ms": 8, "frame_rate_hz": 150
-})";
-
+// The scene is the shipped vase with fast cameras (testing::kFastVaseScene).
+// Its 16 vertical ribs (22.5° apart) fix its turn about the table's axis,
+// and with steps of 40° the known turn cannot be taken the wrong way round:
+// −40° puts every rib half a period off, where with 45° steps −45° would fit
+// as well as +45°. (On these reduced scans a blob, nearly a sphere where two
+// views overlap, lets the fit turn about its centre by several degrees.)
+//
 // On scans of this reduced rig a pair of vase views 45° apart aligns within
 // 0.015–0.21 mm RMS of the truth with the axis and the angle known
 // (sim/RigAlignment_test). Here the axis is not given, so the fit may also
@@ -45,18 +36,11 @@ constexpr double kStepBound = 0.5;  // mm RMS per step from scan 0
 
 class TurntableEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_root = fs::temp_directory_path() / ("TurntableEndToEnd_test_" + std::to_string(getpid()));
-    fs::remove_all(m_root);
-    fs::create_directories(m_root / "rigs" / "default");
-    std::ofstream(m_root / "rigs" / "default" / "scene.json") << kFastScene;
-  }
-  void TearDown() override {
-    m_session.reset();
-    fs::remove_all(m_root);
-  }
+  void SetUp() override { testing::WriteRigScene(m_root, "default", testing::kFastVaseScene); }
+  void TearDown() override { m_session.reset(); }
 
-  fs::path m_root;
+  utils::testing::TemporaryFolder m_folder{"TurntableEndToEnd_test"};
+  const fs::path m_root = m_folder.GetPath();
   std::unique_ptr<HeadlessSession> m_session;
   std::vector<std::string> m_notes;
   std::mutex m_logMutex;

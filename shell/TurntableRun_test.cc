@@ -8,15 +8,14 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <numbers>
 #include <thread>
 
 #include "shell/AlignmentJobs.h"
 #include "shell/ScanSequenceController.h"
 #include "shell/TurntableLoader.h"
 #include "shell/testing/ShellFixture.h"
+#include "shell/testing/TurntableBlob.h"
 #include "sim/turntable/TurntableChannel.h"
-#include "surf/testing/SyntheticScans.h"
 
 namespace shell {
 namespace {
@@ -26,17 +25,15 @@ using math::Frame4d;
 using math::Vec3d;
 using testing::SettingPath;
 
-constexpr double kDeg = std::numbers::pi / 180.0;
-const Vec3d kAxis(0.0, 0.0, 1.0);
-const Vec3d kAxisPoint(4.0, -3.0, 0.0);
-// A refined ring of views at ~1.6 mm vertex spacing with 0.02 mm noise
-// lands within 0.1 mm RMS of the truth (surf/Registration_test's ring).
-constexpr double kRingRms = 0.1;
+using testing::kDeg;
+using testing::kRingRms;
+const Vec3d& kAxis = testing::kTableAxis;
+const Vec3d& kAxisPoint = testing::kTableAxisPoint;
 
 class TurntableRun : public ::testing::Test {
  protected:
   TurntableRun()
-      : m_root("TurntableRun_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : m_root("TurntableRun_test"),
         m_settings(testing::MakeSettings(m_root)),
         m_language([](const std::string&) {}),
         m_workflow(m_fusion) {
@@ -69,10 +66,7 @@ class TurntableRun : public ::testing::Test {
       m_angles.push_back(motion.AngleAt(sim::MonotonicSeconds()));
     };
     m_workflow.addToFusion = [this] {
-      surf::testing::ScanSpec spec;
-      spec.samplesAround = 160;
-      spec.noiseSigma = 0.02;
-      spec.noiseSeed = 40 + m_angles.size();
+      surf::testing::ScanSpec spec = testing::BlobScanSpec(40 + m_angles.size());
       spec.objectPose = surf::testing::TurntablePose(kAxis, kAxisPoint, m_angles.back() * kDeg);
       return m_fusion.AddGeo(surf::GeoItem{surf::testing::MakeScan(m_blob, spec), {}});
     };

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <numbers>
 
-#include "sim/RigSetup.h"
+#include "sim/testing/RigTurntable.h"
 
 namespace sim::testing {
 namespace {
@@ -53,34 +53,18 @@ TEST(VaseTruth, DistancesAndAlbedoAgainstHandWorkedPoints) {
 }
 
 TurntableSet ReducedCheckeredVase(int views, double step, const VaseChecker& checker) {
-  scan::HardwareSetupIO setup;
-  SceneDescription description;
-  std::string error;
-  const auto folder = ResolveRigFolder("default");
-  EXPECT_TRUE(LoadRigFolder(folder, setup, description, error)) << error;
-  EXPECT_TRUE(SetSingleObject("vase", description, error)) << error;
-  UseFastCameras(description);
-  ObjectDescription& vase = description.objects[0];
-  vase.albedo = Albedo(checker.a, checker.a, checker.a);
-  vase.hasTexture = true;
-  vase.texture.cellsS = checker.cellsS;
-  vase.texture.cellsT = checker.cellsT;
-  vase.texture.albedo2 = Albedo(checker.b, checker.b, checker.b);
-  VirtualRig::Options options;
-  options.imageScale = 0.25;
-  const auto rig = MakeVirtualRig(setup, description, folder, options, error);
-  if (!rig) {
-    ADD_FAILURE() << error;
-    return {};
-  }
-  RigScanOptions scanOptions;
-  scanOptions.texture = true;
+  RigTurntableRequest request;
+  request.imageScale = 0.25;
+  request.views = views;
+  request.stepAngle = step;
+  request.editScene = [&](SceneDescription& description) { PaintChecker(description.objects[0], checker); };
+  request.scanOptions.texture = true;
   // Two frames dropped after a pattern change (the default) let a loaded
   // machine's fast cameras take frames that mix two patterns: in a quarter
   // of the views the depth error grew from 0.2 mm RMS to 0.35…2.4 mm. Four
   // give clean captures.
-  scanOptions.acquisition.imageSkipCount = 4;
-  TurntableSet set = ScanTurntableSet(*rig, views, 0.0, step, scanOptions);
+  request.scanOptions.acquisition.imageSkipCount = 4;
+  TurntableSet set = ScanRigTurntable(request);
   EXPECT_EQ(set.status, RigScanStatus::kSuccess) << set.error;
   return set;
 }

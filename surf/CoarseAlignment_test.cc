@@ -95,6 +95,21 @@ TEST_F(BlobPair, SameSeedAndThreadsGiveTheSameResult) {
   }
 }
 
+TEST(RotationAngleAbout, IsTheSignedTurnAboutTheAxis) {
+  const Frame4d turn = math::FRotZ(30.0 * kDeg);
+  EXPECT_NEAR(RotationAngleAbout(turn, kAxis), 30.0 * kDeg, 1e-12);
+  EXPECT_NEAR(RotationAngleAbout(turn, kAxis * 5.0), 30.0 * kDeg, 1e-12);
+  EXPECT_NEAR(RotationAngleAbout(turn, kAxis * -1.0), -30.0 * kDeg, 1e-12);
+  EXPECT_NEAR(RotationAngleAbout(turn.GetInverse(), kAxis), -30.0 * kDeg, 1e-12);
+  // 190° about +z is −170°; a translation does not count.
+  EXPECT_NEAR(RotationAngleAbout(math::FTrans(1.0, 2.0, 3.0) * math::FRotZ(190.0 * kDeg), kAxis), -170.0 * kDeg,
+              1e-12);
+  // A turn about a perpendicular axis has no share along z; a zero axis
+  // gives 0.
+  EXPECT_NEAR(RotationAngleAbout(math::FRotX(30.0 * kDeg), kAxis), 0.0, 1e-12);
+  EXPECT_EQ(RotationAngleAbout(turn, Vec3d(0.0, 0.0, 0.0)), 0.0);
+}
+
 TEST_F(BlobPair, KnownAngleFoldsAbove180Degrees) {
   // 350° is the same turn as −10°: the comparison uses 10°.
   Make(10.0);

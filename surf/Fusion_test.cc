@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 #include <numbers>
+
+#include "surf/testing/TestMeshes.h"
 
 namespace surf {
 namespace {
@@ -36,19 +37,6 @@ Cloud SphereSamples(const Vec3d& centre, double radius, int count, Keep keep) {
 
 Cloud FullSphere(const Vec3d& centre, double radius, int count) {
   return SphereSamples(centre, radius, count, [](const Vec3d&) { return true; });
-}
-
-// Every edge used by exactly two triangles, in opposite directions.
-bool IsClosedAndOriented(const std::vector<std::uint32_t>& triangles) {
-  std::map<std::pair<std::uint32_t, std::uint32_t>, int> directed;
-  for (std::size_t k = 0; k < triangles.size(); k += 3) {
-    for (int e = 0; e < 3; ++e) ++directed[{triangles[k + e], triangles[k + (e + 1) % 3]}];
-  }
-  for (const auto& [edge, uses] : directed) {
-    const auto reverse = directed.find({edge.second, edge.first});
-    if (uses != 1 || reverse == directed.end() || reverse->second != 1) return false;
-  }
-  return true;
 }
 
 struct LoggedFusion {
@@ -161,7 +149,7 @@ TEST(Fusion, SphereIsClosedAndAccurate) {
   }));
   const double voxel = run.fusion.GetVoxelSize();
   EXPECT_NEAR(voxel, 1.2 * 2.0 * radius / 64.0, 0.01 * voxel);  // the samples' extent is almost 2·radius
-  EXPECT_TRUE(IsClosedAndOriented(run.fusion.GetTriangles()));
+  EXPECT_TRUE(testing::IsClosedAndOriented(run.fusion.GetTriangles()));
   const auto& positions = run.fusion.GetPositions();
   ASSERT_GT(positions.size(), 1000u);
   for (std::size_t i = 0; i < positions.size(); ++i) {
@@ -190,7 +178,7 @@ TEST(Fusion, DelaunayPostProcessingKeepsTheSphere) {
   FusionOptions options = LowResolution();
   options.delaunay = true;
   ASSERT_TRUE(run.fusion.Reconstruct(options));
-  EXPECT_TRUE(IsClosedAndOriented(run.fusion.GetTriangles()));
+  EXPECT_TRUE(testing::IsClosedAndOriented(run.fusion.GetTriangles()));
   // One smoothing pass pulls a vertex inwards by about e²/(3·radius) more.
   for (const Vec3f& p : run.fusion.GetPositions()) ASSERT_NEAR(p.Length(), radius, 0.3 * run.fusion.GetVoxelSize());
 }

@@ -16,6 +16,10 @@ namespace surf {
 // minimum and maximum coordinate of its points along its split axis, which
 // prune the searches.
 //
+// Layout: 16-byte nodes in depth-first order, so a node's lower child is the
+// next node and only the upper child is stored; a leaf holds its point's
+// coordinates, so a descent reads nothing but nodes until it tests a normal.
+//
 // Queries keep their working state on the caller's stack, so one tree may be
 // queried from several threads at once (building must not overlap queries).
 class KDTree {
@@ -59,27 +63,45 @@ class KDTree {
   // every close point counts as an inlier.
   InlierResult TestInlier(const math::Vec3f& q, const math::Vec3f& nq, float tolerance) const;
 
+  // TestInlier for count queries at once, result k for query k; the same
+  // answers, faster: the descents advance in turns and fetch their next
+  // nodes ahead, so that the memory waits of the queries overlap. Best for
+  // a few dozen queries per call.
+  void TestInliers(const math::Vec3f* q, const math::Vec3f* nq, std::size_t count, float tolerance,
+                   InlierResult* results) const;
+
+  // The point indices in the order of the leaves: neighbouring entries lie
+  // close together in space.
+  const std::vector<std::uint32_t>& GetLeafOrder() const { return m_leafOrder; }
+
  private:
-  // Inner nodes have two children; a leaf has lower = upper = -1 and names
-  // its point. min/max bound the node's points along its split axis.
+  // An inner node's lower child is the node after it; `link` holds the
+  // upper child's index << 2 | split axis. A leaf has axis bits kLeaf, the
+  // point index in the rest and the point's coordinates in split/min/max.
+  // min/max of an inner node bound its points along its split axis.
   struct Node {
-    std::int32_t lower = -1;
-    std::int32_t upper = -1;
-    std::int32_t point = -1;
-    std::int32_t axis = 0;
     float split = 0.f;
     float min = 0.f;
     float max = 0.f;
-  };
+    std::uint32_t link = 0;
 
-  std::int32_t BuildNode(std::uint32_t* begin, std::uint32_t* end, std::size_t depth);
-  void Search(std::int32_t node, const math::Vec3f& q, float& radiusSquared,
-              std::int32_t& best) const;
+    bool IsLeaf() const { return (link & 3u) == kLeaf; }
+    std::uint32_t Axis() const { return link & 3u; }
+    std::uint32_t Upper() const { return link >> 2; }
+    std::uint32_t Point() const { return link >> 2; }
+    math::Vec3f LeafPoint() const { return math::Vec3f(split, min, max); }
+  };
+  static_assert(sizeof(Node) == 16);
+  static constexpr std::uint32_t kLeaf = 3;
+
+  std::uint32_t BuildNode(std::uint32_t* begin, std::uint32_t* end, std::size_t depth);
+  void Search(std::uint32_t node, const math::Vec3f& q, float& radiusSquared, std::int32_t& best) const;
+  InlierResult TestLeaf(const Node& leaf, const math::Vec3f& q, const math::Vec3f& nq, float tolerance) const;
 
   std::vector<math::Vec3f> m_points;
   std::vector<math::Vec3f> m_normals;
-  std::vector<Node> m_nodes;
-  std::int32_t m_root = -1;
+  std::vector<Node> m_nodes;  // the root is node 0
+  std::vector<std::uint32_t> m_leafOrder;
   BuildStats m_stats;
 };
 

@@ -46,19 +46,6 @@ MeshArrays MakeIcosphere(double radius, int levels) {
   return mesh;
 }
 
-// Every edge used by exactly two triangles, in opposite directions.
-bool IsClosedAndOriented(const std::vector<std::uint32_t>& triangles) {
-  std::map<std::pair<std::uint32_t, std::uint32_t>, int> directed;
-  for (std::size_t k = 0; k < triangles.size(); k += 3) {
-    for (int e = 0; e < 3; ++e) ++directed[{triangles[k + e], triangles[k + (e + 1) % 3]}];
-  }
-  for (const auto& [edge, uses] : directed) {
-    const auto reverse = directed.find({edge.second, edge.first});
-    if (uses != 1 || reverse == directed.end() || reverse->second != 1) return false;
-  }
-  return true;
-}
-
 // Distance from p to the triangle abc (Ericson, Real-Time Collision Detection, 5.1.5).
 double PointTriangleDistance(const Vec3d& p, const Vec3d& a, const Vec3d& b, const Vec3d& c) {
   const Vec3d ab = b - a, ac = c - a, ap = p - a;
@@ -252,7 +239,7 @@ TEST(SimplifyMesh, KeepsTheShapeOfASphereAndInterpolatesAttributes) {
   EXPECT_LE(SimplifyMesh(mesh, 500), 500u);
   EXPECT_GE(mesh.NumTriangles(), 480u);
   ASSERT_TRUE(mesh.IsValid());
-  EXPECT_TRUE(IsClosedAndOriented(mesh.indices));
+  EXPECT_TRUE(testing::IsClosedAndOriented(mesh.indices));
   // The sagitta of the largest triangle bounds how far the coarse surface
   // may lie from the sphere: its circumradius r gives r²/(2·radius).
   double maxEdge = 0.0;
@@ -324,7 +311,7 @@ TEST(CloseBoundaryLoops, CapsAnOpenTube) {
   const std::size_t vertices = tube.positions.size();
   EXPECT_EQ(CloseBoundaryLoops(tube.positions, tube.indices), 2u);
   EXPECT_EQ(tube.positions.size(), vertices);  // convex caps need no extra vertex
-  EXPECT_TRUE(IsClosedAndOriented(tube.indices));
+  EXPECT_TRUE(testing::IsClosedAndOriented(tube.indices));
   // The caps face outwards: down at z = 0, up at the top.
   const std::size_t side = 2 * segments * (rings - 1);
   for (std::size_t k = 3 * side; k < tube.indices.size(); k += 3) {

@@ -120,8 +120,8 @@ struct PendingStore {
   std::uint32_t i, j;
 };
 
-// Per-thread state of the search.
-struct Worker {
+// Per-thread state of the search, on its own cache lines.
+struct alignas(64) Worker {
   std::mt19937 rng;
   std::uint32_t cursor = 0;
   double bestScore = 0.0;
@@ -129,6 +129,30 @@ struct Worker {
   bool improved = false;
   std::int64_t generated = 0;
   std::vector<PendingStore> storesA, storesB;
+  // One rating block: A's points moved by the hypothesis, and their fate.
+  Vec3f queries[Ransam3d::kRatingBlock], queryNormals[Ransam3d::kRatingBlock];
+  KDTree::InlierResult results[Ransam3d::kRatingBlock];
+};
+
+// A's points, normals and weights in its shuffled order, so that the
+// rating reads them one after another.
+struct RatingPoints {
+  std::vector<Vec3f> positions, normals;
+  std::vector<float> weights;  // empty: 1 per vertex
+
+  RatingPoints(const Fragment& a, const std::vector<float>* vertexWeights) {
+    const auto& order = a.GetShuffledOrder();
+    positions.reserve(order.size());
+    normals.reserve(order.size());
+    for (const std::uint32_t v : order) {
+      positions.push_back(a.GetPositions()[v]);
+      normals.push_back(a.GetNormals()[v]);
+    }
+    if (vertexWeights) {
+      weights.reserve(order.size());
+      for (const std::uint32_t v : order) weights.push_back((*vertexWeights)[v]);
+    }
+  }
 };
 
 // Everything the hypothesis loop reads; shared by all threads, read-only
@@ -143,6 +167,7 @@ struct SearchContext {
   const std::vector<bool>* allowedA = nullptr;  // null: every vertex
   const std::vector<bool>* allowedB = nullptr;
   const std::vector<float>* weights = nullptr;  // A's weights, null: 1 per vertex
+  const RatingPoints* rating = nullptr;
   float tolerance = 0.f;
   Vec3d axis;
   bool hasAxis = false;
@@ -239,11 +264,11 @@ struct SearchContext {
   // estimate falls below best or every point was tested. Returns the
   // final estimate.
   double Rate(Worker& w, const Frame4d& t, double best) const {
-    const auto& order = a->GetShuffledOrder();
-    const auto& pa = a->GetPositions();
-    const auto& na = a->GetNormals();
+    const auto& pa = rating->positions;
+    const auto& na = rating->normals;
+    const float* weight = rating->weights.empty() ? nullptr : rating->weights.data();
     const KDTree& tree = b->GetTree();
-    const auto n = static_cast<std::uint32_t>(order.size());
+    const auto n = static_cast<std::uint32_t>(pa.size());
     float r[9], tr[3];
     for (int row = 0; row < 3; ++row) {
       for (int col = 0; col < 3; ++col) r[row * 3 + col] = static_cast<float>(t(row, col));
@@ -253,19 +278,23 @@ struct SearchContext {
     std::uint32_t tested = 0;
     while (tested < n) {
       const std::uint32_t block = std::min<std::uint32_t>(Ransam3d::kRatingBlock, n - tested);
-      for (std::uint32_t k = 0; k < block; ++k) {
-        const std::uint32_t v = order[w.cursor];
-        if (++w.cursor == n) w.cursor = 0;
+      for (std::uint32_t k = 0, v = w.cursor; k < block; ++k) {
         const Vec3f& p = pa[v];
         const Vec3f& nv = na[v];
-        Vec3f q, nq;
+        Vec3f& q = w.queries[k];
+        Vec3f& nq = w.queryNormals[k];
         for (int row = 0; row < 3; ++row) {
           q[row] = r[row * 3] * p[0] + r[row * 3 + 1] * p[1] + r[row * 3 + 2] * p[2] + tr[row];
           nq[row] = r[row * 3] * nv[0] + r[row * 3 + 1] * nv[1] + r[row * 3 + 2] * nv[2];
         }
-        const double weight = weights ? (*weights)[v] : 1.0;
-        x += weight;
-        if (tree.TestInlier(q, nq, tolerance) == KDTree::InlierResult::kInlier) m += weight;
+        if (++v == n) v = 0;
+      }
+      tree.TestInliers(w.queries, w.queryNormals, block, tolerance, w.results);
+      for (std::uint32_t k = 0; k < block; ++k) {
+        const double vertexWeight = weight ? weight[w.cursor] : 1.0;
+        x += vertexWeight;
+        if (w.results[k] == KDTree::InlierResult::kInlier) m += vertexWeight;
+        if (++w.cursor == n) w.cursor = 0;
       }
       tested += block;
       if (x > 0.0) s = m / x + 1.96 / (2.0 * std::sqrt(x));
@@ -280,6 +309,15 @@ struct SearchContext {
 double RotationAngle(const math::Frame4d& f) {
   const double c = std::clamp((f(0, 0) + f(1, 1) + f(2, 2) - 1.0) * 0.5, -1.0, 1.0);
   return std::acos(c);
+}
+
+double RotationAngleAbout(const math::Frame4d& f, const math::Vec3d& axis) {
+  const double length = axis.Length();
+  if (!(length > 0.0)) return 0.0;
+  // (R − Rᵀ)/2 is sin φ times the cross-product matrix of u.
+  const Vec3d sinAxis(0.5 * (f(2, 1) - f(1, 2)), 0.5 * (f(0, 2) - f(2, 0)), 0.5 * (f(1, 0) - f(0, 1)));
+  const double cosine = 0.5 * (f(0, 0) + f(1, 1) + f(2, 2) - 1.0);
+  return std::atan2(math::Dot(sinAxis, axis) / length, cosine);
 }
 
 void Ransam3d::Reseed() { m_rng.seed(static_cast<std::mt19937::result_type>(ResolveSeed(m_seed))); }
@@ -385,12 +423,17 @@ bool Ransam3d::Search(Fragment& a, Fragment& b, const CoarseSearchParams& params
   requested = 1;
 #endif
   requested = std::max(1, requested);
+  const RatingPoints ratingPoints(a, ctx.weights);
+  ctx.rating = &ratingPoints;
   std::vector<Worker> workers(static_cast<std::size_t>(requested));
   const auto n = static_cast<std::uint32_t>(a.GetNumVertices());
   const std::uint32_t cursor = static_cast<std::uint32_t>(std::max(0, a.GetRatingCursor())) % n;
   for (std::size_t t = 0; t < workers.size(); ++t) {
     workers[t].rng.seed(static_cast<std::mt19937::result_type>(m_rng()));
     workers[t].cursor = static_cast<std::uint32_t>((cursor + std::uint64_t(t) * n / workers.size()) % n);
+    // A round stores at most this many pairs per table.
+    workers[t].storesA.reserve(std::size_t(kRoundSize) * kMaxAttempts);
+    workers[t].storesB.reserve(std::size_t(kRoundSize) * kMaxAttempts);
   }
 
   bool improved = false;

@@ -110,4 +110,10 @@ class Ransam3d {
 // The rotation angle of a frame's rotation part, in [0, π].
 double RotationAngle(const math::Frame4d& frame);
 
+// The turn of a frame's rotation about the direction axis (any length, not
+// zero), right-handed, in (−π, π]: atan2(sin φ · (u·a), cos φ) for the
+// rotation by φ about the unit u. Exact when u is ±a; a rotation about
+// another direction counts by its share along a. 0 for a zero axis.
+double RotationAngleAbout(const math::Frame4d& frame, const math::Vec3d& axis);
+
 }  // namespace surf

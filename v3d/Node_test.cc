@@ -36,16 +36,6 @@ TEST(Node, DefaultsAndText) {
   EXPECT_EQ(Renderable().GetRenderLayer(), 2);
 }
 
-TEST(Node, PickRecordIsStoredButNotActedOn) {
-  Node node;
-  PickRecord record{};
-  record[0] = 7;
-  record[31] = 9;
-  EXPECT_FALSE(node.SetPickRecord(record));
-  EXPECT_EQ(node.GetPickRecord(), record);
-  EXPECT_FALSE(node.HitQuery(3));
-}
-
 TEST(Node, FramesRelativeToAReferenceNode) {
   Scene scene;
   Node a, b, child;

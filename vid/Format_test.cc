@@ -62,20 +62,6 @@ TEST(Format, PixelFormatNames) {
   EXPECT_EQ(ParsePixelFormat(""), PixelFormat::Unknown);
 }
 
-TEST(Property, DefaultsValidityAndModes) {
-  const Property none;
-  EXPECT_FALSE(none.valid);
-  EXPECT_EQ(none.mode, Property::kManual);
-  EXPECT_EQ(none.value, 0.0);
-  const Property five(5.0);
-  EXPECT_TRUE(five.valid);
-  EXPECT_FALSE(five.IsAuto());
-  const Property automatic(2.0, Property::kAuto);
-  EXPECT_TRUE(automatic.valid);
-  EXPECT_TRUE(automatic.IsAuto());
-  EXPECT_FALSE(PropertyRange{}.valid);
-}
-
 TEST(Property, ConvertersFormatOnlyRegisteredNames) {
   PropertyValueConverters converters;
   auto seconds = [](std::string& text, double v) {

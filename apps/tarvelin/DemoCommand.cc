@@ -417,7 +417,8 @@ int DemoCommand::Run() {
   report["voxel_size_mm"] =
       list.CalculateFusionVoxelSize(settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value());
   report["per_view"] = perView;
-  report["sequence"] = {{"step_turn_deg", sequence.stepTurn}, {"refined", sequence.refined}};
+  report["sequence"] = {
+      {"step_turn_deg", sequence.stepTurn}, {"on_table_model", sequence.onTableModel}, {"refined", sequence.refined}};
   report["fused"] = {{"vertices", vertices},
                      {"triangles", triangles},
                      {"closed", closed},

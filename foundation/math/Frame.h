@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <stdexcept>
 
 #include "foundation/math/Vec.h"
 
@@ -252,6 +253,28 @@ Frame<T> FRotY(T angle) {
 template <typename T>
 Frame<T> FRotZ(T angle) {
   return Frame<T>::Elementary(2, angle);
+}
+
+// Rotation by angle (radians) about an axis through the origin, by Rodrigues'
+// formula; the axis is normalised here, a zero axis throws
+// std::invalid_argument.
+template <typename T>
+Frame<T> FRotAxis(const Vec<3, T>& axis, T angle) {
+  const T length = axis.Length();
+  if (!(length > T(0))) throw std::invalid_argument("math::FRotAxis - The axis is zero.");
+  const Vec<3, T> a = axis / length;
+  const T c = std::cos(angle), s = std::sin(angle), t = T(1) - c;
+  Frame<T> r;
+  r(0, 0) = t * a[0] * a[0] + c;
+  r(0, 1) = t * a[0] * a[1] - s * a[2];
+  r(0, 2) = t * a[0] * a[2] + s * a[1];
+  r(1, 0) = t * a[0] * a[1] + s * a[2];
+  r(1, 1) = t * a[1] * a[1] + c;
+  r(1, 2) = t * a[1] * a[2] - s * a[0];
+  r(2, 0) = t * a[0] * a[2] - s * a[1];
+  r(2, 1) = t * a[1] * a[2] + s * a[0];
+  r(2, 2) = t * a[2] * a[2] + c;
+  return r;
 }
 
 template <typename T>

@@ -53,6 +53,20 @@ TEST(Frame, ElementaryRotationsMatchTheirColumns) {
   EXPECT_EQ(keep.o(), rx.o());
 }
 
+TEST(Frame, RotationAboutAnAxisMatchesElementaryAndHandWorkedRotations) {
+  const double t = 0.7;
+  ExpectFrameNear(FRotAxis(Vec3d(1, 0, 0), t), FRotX(t), 1e-15);
+  ExpectFrameNear(FRotAxis(Vec3d(0, 2, 0), t), FRotY(t), 1e-15);  // the axis is normalised
+  ExpectFrameNear(FRotAxis(Vec3d(0, 0, -1), t), FRotZ(-t), 1e-15);
+  // A third of a turn about (1,1,1) permutes the axes: x -> y -> z -> x.
+  Frame<double> cyclic;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) cyclic(r, c) = (r == (c + 1) % 3) ? 1.0 : 0.0;
+  }
+  ExpectFrameNear(FRotAxis(Vec3d(1, 1, 1), 2 * kPi / 3), cyclic, 1e-15);
+  EXPECT_THROW(FRotAxis(Vec3d(0, 0, 0), t), std::invalid_argument);
+}
+
 TEST(Frame, CompositionAppliesTheRightFactorFirst) {
   const Frame<double> a = FTrans(10.0, 0.0, 0.0), b = FRotZ(kPi / 2);
   const Vec3d p = (a * b) * Vec3d(1, 0, 0);  // rotate to (0,1,0), then shift

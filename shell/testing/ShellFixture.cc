@@ -1,19 +1,28 @@
 #include "shell/testing/ShellFixture.h"
 
+#include <fstream>
+
 namespace shell::testing {
 
 namespace fs = std::filesystem;
 
-TemporaryRoot::TemporaryRoot(const std::string& name)
-    : m_path(fs::temp_directory_path() / (name + "_" + std::to_string(getpid()))) {
-  fs::remove_all(m_path);
-  fs::create_directories(m_path / "xaml");
-  fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml", m_path / "xaml" / "Settings.xaml");
+TemporaryRoot::TemporaryRoot(const std::string& prefix) : m_folder(prefix) {
+  fs::create_directories(GetPath() / "xaml");
+  fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml", GetPath() / "xaml" / "Settings.xaml");
 }
 
-TemporaryRoot::~TemporaryRoot() {
-  std::error_code error;
-  fs::remove_all(m_path, error);
+const char* const kFastVaseScene = R"({
+  "version": 1,
+  "objects": [
+    {"type": "vase", "radius": 40, "height": 120, "ribs": 16, "rib_depth": 1.5, "resolution": 0.5, "albedo": 0.8}
+  ],
+  "turntable": {"centre": [0, 0, 0], "axis": [0, 0, 1], "angle_deg": 0},
+  "ambient_light": 0.05, "noise_sigma": 2, "latency_ms": 8, "frame_rate_hz": 150
+})";
+
+void WriteRigScene(const fs::path& root, const std::string& rig, const std::string& scene) {
+  fs::create_directories(root / "rigs" / rig);
+  std::ofstream(root / "rigs" / rig / "scene.json") << scene;
 }
 
 std::unique_ptr<Settings> MakeSettings(const TemporaryRoot& root, std::vector<std::string>* log) {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/utils/testing/TemporaryFolder.h"
 #include "plugin/IMotor.h"
 #include "shell/AlignmentJobs.h"
 #include "shell/Language.h"
@@ -20,16 +19,23 @@
 // Test doubles and a settings root for the shell's controller tests.
 namespace shell::testing {
 
-// A temporary data root with the shipped settings schema, removed again.
+// A temporary data root for the running test with the shipped settings
+// schema, removed again.
 class TemporaryRoot {
  public:
-  explicit TemporaryRoot(const std::string& name);
-  ~TemporaryRoot();
-  const std::filesystem::path& GetPath() const { return m_path; }
+  explicit TemporaryRoot(const std::string& prefix);
+  const std::filesystem::path& GetPath() const { return m_folder.GetPath(); }
 
  private:
-  std::filesystem::path m_path;
+  utils::testing::TemporaryFolder m_folder;
 };
+
+// The shipped default scene (the ribbed vase) with cameras fast enough for
+// a scan of a second or two: 150 frames per second, 8 ms latency.
+extern const char* const kFastVaseScene;
+
+// Writes scene as the scene of the rig (rigs/<rig>/scene.json) below root.
+void WriteRigScene(const std::filesystem::path& root, const std::string& rig, const std::string& scene);
 
 // The settings of a temporary root (computer "pc", user "me"), log lines
 // collected.

@@ -130,6 +130,7 @@ PairResult AlignPair(const v3d::Geo& a, const v3d::Geo& b, const Frame4d& truth,
   const surf::PairAlignmentInfo info = registration.FineRegistration(sa, sb, prepared, fine);
   result.seconds = SecondsSince(start);
   result.fineSeconds = result.seconds - result.prepareSeconds - result.coarseSeconds;
+  result.pose = geoA.GetFrame();
   result.rms = surf::testing::RmsDisplacement(geoA, geoA.GetFrame(), truth);
   result.angle = surf::testing::AngleDegrees(geoA.GetFrame(), truth);
   result.inliers = info.inlierFraction;

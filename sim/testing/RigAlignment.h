@@ -34,6 +34,7 @@ struct PairResult {
   double inliers = 0.0;  // inlier fraction after ICP
   double rmsDistance = 0.0;  // RMS point-to-plane distance of the overlap, mm
   double seconds = 0.0;
+  math::Frame4d pose;  // the found pose of A in B (A's coordinates into B's)
   // Wall seconds of the stages: both fragments built, coarse search, ICP
   // with the overlap statistics.
   double prepareSeconds = 0.0, coarseSeconds = 0.0, fineSeconds = 0.0;

@@ -90,6 +90,14 @@ ColourStats ScoreColour(const std::vector<double>& levels, const std::vector<flo
 
 }  // namespace
 
+void PaintChecker(ObjectDescription& vase, const VaseChecker& checker) {
+  vase.albedo = Albedo(checker.a, checker.a, checker.a);
+  vase.hasTexture = true;
+  vase.texture.cellsS = checker.cellsS;
+  vase.texture.cellsT = checker.cellsT;
+  vase.texture.albedo2 = Albedo(checker.b, checker.b, checker.b);
+}
+
 VaseTruth::VaseTruth(const VaseSpec& spec, double spacing) : m_spec(spec), m_spacing(spacing) {
   std::vector<Vec3f> points, normals;
   const int around = int(std::ceil(kTwoPi * spec.radius / spacing));

@@ -7,6 +7,7 @@
 #include "foundation/math/Vec.h"
 #include "sim/Procedural.h"
 #include "sim/RigScan.h"
+#include "sim/SceneFile.h"
 #include "sim/TriMesh.h"
 #include "surf/KDTree.h"
 
@@ -22,6 +23,9 @@ struct VaseChecker {
   int cellsS = 16, cellsT = 8;
   float a = 0.8f, b = 0.3f;
 };
+
+// Gives the scene's vase the checker's albedos and cells.
+void PaintChecker(ObjectDescription& vase, const VaseChecker& checker);
 
 // The true vase in its own coordinates (origin at its centre, z its axis).
 // Distances go to the nearest of dense samples of the analytic surface

@@ -2,7 +2,6 @@
 // shipped description scanned beside the built library, then driven through
 // plugin::MotorPlugin while the rig's table follows through the channel.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -12,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "foundation/utils/testing/TemporaryFolder.h"
 #include "plugin/MotorPlugin.h"
 #include "plugin/PluginLoader.h"
 #include "sim/turntable/TurntableChannel.h"
@@ -25,16 +25,10 @@ namespace fs = std::filesystem;
 class VirtualTurntable : public testing::Test {
  protected:
   void SetUp() override {
-    m_folder = fs::temp_directory_path() /
-               ("VirtualTurntable_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-              std::to_string(getpid()));
-    fs::remove_all(m_folder);
-    fs::create_directories(m_folder);
     fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "Plugins" / "VirtualTurntable.xml", m_folder / "VirtualTurntable.xml");
     fs::copy_file(fs::path(TARVELIN_PLUGIN_DIR) / "motor_plugin1_64_virtualturntable.so",
                   m_folder / "motor_plugin1_64_virtualturntable.so");
   }
-  void TearDown() override { fs::remove_all(m_folder); }
 
   std::string Channel() const { return (m_folder / "table.state").string(); }
   std::string Logs() const { return (m_folder / "logs").string(); }
@@ -56,7 +50,8 @@ class VirtualTurntable : public testing::Test {
     return false;
   }
 
-  fs::path m_folder;
+  utils::testing::TemporaryFolder m_temporary{"VirtualTurntable_test"};
+  const std::filesystem::path m_folder = m_temporary.GetPath();
 };
 
 TEST_F(VirtualTurntable, MovesForTheTimeItsSpeedNeedsAndArrivesExactly) {

@@ -141,18 +141,7 @@ TurntableScans MakeTurntableScans(const AnalyticSurface& surface, ScanSpec spec,
 }
 
 Frame4d TurntablePose(const Vec3d& axis, const Vec3d& point, double angle) {
-  const Vec3d a = axis.GetNormalized();
-  const double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
-  Frame4d r;
-  r(0, 0) = t * a[0] * a[0] + c;
-  r(0, 1) = t * a[0] * a[1] - s * a[2];
-  r(0, 2) = t * a[0] * a[2] + s * a[1];
-  r(1, 0) = t * a[0] * a[1] + s * a[2];
-  r(1, 1) = t * a[1] * a[1] + c;
-  r(1, 2) = t * a[1] * a[2] - s * a[0];
-  r(2, 0) = t * a[0] * a[2] - s * a[1];
-  r(2, 1) = t * a[1] * a[2] + s * a[0];
-  r(2, 2) = t * a[2] * a[2] + c;
+  Frame4d r = math::FRotAxis(axis, angle);
   r.SetTrans(point - r.MultV(point));
   return r;
 }

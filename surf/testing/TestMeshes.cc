@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -71,6 +72,18 @@ std::string ReadFileBytes(const fs::path& path) {
 void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool IsClosedAndOriented(const std::vector<std::uint32_t>& triangles) {
+  std::map<std::pair<std::uint32_t, std::uint32_t>, int> directed;
+  for (std::size_t k = 0; k < triangles.size(); k += 3) {
+    for (int e = 0; e < 3; ++e) ++directed[{triangles[k + e], triangles[k + (e + 1) % 3]}];
+  }
+  for (const auto& [edge, uses] : directed) {
+    const auto reverse = directed.find({edge.second, edge.first});
+    if (uses != 1 || reverse == directed.end() || reverse->second != 1) return false;
+  }
+  return true;
 }
 
 }  // namespace surf::testing

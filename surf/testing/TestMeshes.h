@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ class TempFolder {
 // texture, a w × h image whose pixel (x, y) is (b, g, r) = (x, y, x + y).
 MeshArrays MakeGrid(std::uint32_t nx, std::uint32_t ny, bool withTexture = true, std::uint32_t w = 16,
                     std::uint32_t h = 8);
+
+// True when every edge is used by exactly two triangles, in opposite
+// directions: the mesh is closed and consistently oriented.
+bool IsClosedAndOriented(const std::vector<std::uint32_t>& triangles);
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "sim/RigScan.h"
+#include "sim/SceneFile.h"
+
+// Turntable sets of one object on a rig, for the rig tests and the accuracy
+// programs.
+namespace sim::testing {
+
+struct RigTurntableRequest {
+  std::string rig = "default";  // as ResolveRigFolder takes it
+  std::string object = "vase";  // as SetSingleObject takes it
+  double imageScale = 1.0;
+  int views = 8;
+  double startAngle = 0.0, stepAngle = 0.0;  // radians
+  RigScanOptions scanOptions;
+  // Changes the scene after the object is set and the cameras made fast.
+  std::function<void(SceneDescription&)> editScene;
+};
+
+// Scans the set on the rig's scene with fast cameras (UseFastCameras). A
+// rig or scene that cannot be built gives status kFailed and its reason.
+TurntableSet ScanRigTurntable(const RigTurntableRequest& request);
+
+// The worst depth error RMS of the set's scans, mm.
+double WorstDepthRms(const TurntableSet& set);
+
+}  // namespace sim::testing
