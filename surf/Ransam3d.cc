@@ -71,22 +71,6 @@ Frame4d AxisFrame(const Vec3f& pf, const Vec3f& nf, const Vec3d& a) {
   return f;
 }
 
-// Rotation by angle about the unit axis a through the origin.
-Frame4d AxisRotation(const Vec3d& a, double angle) {
-  const double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
-  Frame4d f;
-  f(0, 0) = t * a[0] * a[0] + c;
-  f(0, 1) = t * a[0] * a[1] - s * a[2];
-  f(0, 2) = t * a[0] * a[2] + s * a[1];
-  f(1, 0) = t * a[0] * a[1] + s * a[2];
-  f(1, 1) = t * a[1] * a[1] + c;
-  f(1, 2) = t * a[1] * a[2] - s * a[0];
-  f(2, 0) = t * a[0] * a[2] - s * a[1];
-  f(2, 1) = t * a[1] * a[2] + s * a[0];
-  f(2, 2) = t * a[2] * a[2] + c;
-  return f;
-}
-
 bool IsSimilar(const Frame4d& t, const Frame4d& p, const Vec3d& c, const PoseList& list) {
   if (list.linearTolerance > 0.0 && (p.MultP(c) - t.MultP(c)).Length() > list.linearTolerance) return false;
   if (list.angularTolerance > 0.0 && RotationAngle(p.GetInverse() * t) > list.angularTolerance) return false;
@@ -244,7 +228,7 @@ struct SearchContext {
       }
       if (std::abs(math::Dot(axis, ni) - math::Dot(axis, nj)) > 0.02) continue;
       if (params->angle) {
-        const Frame4d r = AxisRotation(axis, *params->angle);
+        const Frame4d r = math::FRotAxis(axis, *params->angle);
         t = r;
         t.SetTrans(pj - r.MultV(pi));
       } else {
