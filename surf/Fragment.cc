@@ -152,6 +152,9 @@ void Fragment::SmoothNormals(const v3d::Geo& geo, const std::vector<std::vector<
   // The edges once per triangle side (an inner edge then counts twice, and
   // each side adds half of the neighbour's normal).
   std::vector<std::pair<std::int32_t, std::int32_t>> edges;
+  std::size_t sides = 0;
+  for (const auto& mesh : geo) sides += mesh->GetPrimSize() == 3 ? mesh->GetPrims().size() : 0;
+  edges.reserve(sides);
   std::size_t m = 0;
   for (const auto& mesh : geo) {
     const auto& index = meshVertices[m++];
