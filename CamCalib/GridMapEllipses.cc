@@ -18,6 +18,11 @@ double Cross(const math::Vec2d& a, const math::Vec2d& b) { return a[0] * b[1] - 
 // percent (a wrong corner choice shears them by a factor of about 2.6).
 constexpr double kMaxRating = 0.3;
 
+// A mapped centre farther than this (pixels; or five times the median) from
+// where its neighbours' homography puts it is dropped: a mark cut by a
+// shadow, an occluder or the image border.
+constexpr double kMaxResidual = 0.3;
+
 // Corrected centres: the pole of the vanishing line of planeToImage with
 // respect to each ellipse; a centre that cannot be corrected keeps its value.
 void CorrectCentres(const math::Mat33d& planeToImage, const std::vector<img::Ellipse>& ellipses,
@@ -155,13 +160,27 @@ bool GridMapEllipses::Process() {
     Report(m_messages, kProcess, "Could not find triple of negative ellipses.");
     return false;
   }
+  // The triple nearest to the expected marker position; one farther than
+  // 0.6 image diagonals belongs to another target (the other panel of a
+  // corner whose own marker cell is hidden).
   const math::Vec2d expected{m_markerX * m_imageWidth, m_markerY * m_imageHeight};
-  std::array<int, 3> triple = triples.front();
+  const double reach = 0.6 * std::hypot(double(m_imageWidth), double(m_imageHeight));
+  std::array<int, 3> triple{-1, -1, -1};
   double nearest = std::numeric_limits<double>::infinity();
   for (const auto& t : triples) {
     double sum = 0.0;
-    for (int i : t) sum += (m_points[std::size_t(i)] - expected).LengthSquared();
-    if (sum < nearest) nearest = sum, triple = t;
+    bool near = true;
+    for (int i : t) {
+      const double d2 = (m_points[std::size_t(i)] - expected).LengthSquared();
+      sum += d2;
+      near = near && (m_imageWidth <= 0 || d2 <= reach * reach);
+    }
+    if (near && sum < nearest) nearest = sum, triple = t;
+  }
+  if (triple[0] < 0) {
+    Report(m_messages, kProcess,
+           "Could not find triple of negative ellipses near the expected marker position.");
+    return false;
   }
   for (int i : triple) {
     if (i < 0 || std::size_t(i) >= m_points.size() || m_polarities[std::size_t(i)]) {
@@ -248,7 +267,10 @@ bool GridMapEllipses::ComputeCentres(int mode, std::vector<math::Vec2i>& nodes,
       centres.push_back(m_ellipses[std::size_t(i)].Centre());
     }
   }
-  if (mode == 0) return true;
+  if (mode == 0) {
+    RejectOutliers(nodes, centres);
+    return true;
+  }
   math::Mat33d global;
   if (!ComputeHomography(grid, centres, global)) return false;
   if (mode == 2) {
@@ -256,6 +278,7 @@ bool GridMapEllipses::ComputeCentres(int mode, std::vector<math::Vec2i>& nodes,
       if (pass > 0 && !math::FitHomography(grid, centres, global)) break;
       CorrectCentres(global, m_ellipses, indices, centres);
     }
+    RejectOutliers(nodes, centres);
     return true;
   }
   // Mode 1: per node the homography of its neighbourhood.
@@ -287,7 +310,72 @@ bool GridMapEllipses::ComputeCentres(int mode, std::vector<math::Vec2i>& nodes,
     }
     centres = std::move(corrected);
   }
+  RejectOutliers(nodes, centres);
   return true;
+}
+
+void GridMapEllipses::RejectOutliers(std::vector<math::Vec2i>& nodes,
+                                     std::vector<math::Vec2d>& centres) {
+  const std::size_t n = nodes.size();
+  std::vector<int> slot(m_nodes.size(), -1);
+  for (std::size_t k = 0; k < n; ++k)
+    slot[std::size_t(nodes[k][1]) * m_width + nodes[k][0]] = int(k);
+  std::vector<char> removed(n, 0);
+  // The distance of a centre from where the homography of its mapped
+  // neighbours (up to two nodes away, itself left out) puts it; NaN with
+  // fewer than eight neighbours.
+  auto residual = [&](std::size_t k) {
+    std::vector<math::Vec2d> from, to;
+    for (int y = std::max(0, nodes[k][1] - 2); y <= std::min(m_height - 1, nodes[k][1] + 2); ++y) {
+      for (int x = std::max(0, nodes[k][0] - 2); x <= std::min(m_width - 1, nodes[k][0] + 2); ++x) {
+        const int s = slot[std::size_t(y) * m_width + x];
+        if (s < 0 || std::size_t(s) == k || removed[std::size_t(s)]) continue;
+        from.push_back({double(x), double(y)});
+        to.push_back(centres[std::size_t(s)]);
+      }
+    }
+    math::Mat33d h;
+    math::Vec2d predicted;
+    if (from.size() < 8 || !math::FitHomography(from, to, h) ||
+        !math::ApplyHomography(h, {double(nodes[k][0]), double(nodes[k][1])}, predicted))
+      return std::numeric_limits<double>::quiet_NaN();
+    return (predicted - centres[k]).Length();
+  };
+  std::vector<double> r(n), finite;
+  for (std::size_t k = 0; k < n; ++k) {
+    r[k] = residual(k);
+    if (std::isfinite(r[k])) finite.push_back(r[k]);
+  }
+  if (finite.empty()) return;
+  std::nth_element(finite.begin(), finite.begin() + finite.size() / 2, finite.end());
+  const double threshold = std::max(kMaxResidual, 5.0 * finite[finite.size() / 2]);
+  for (;;) {
+    std::size_t worst = n;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!removed[k] && std::isfinite(r[k]) && (worst == n || r[k] > r[worst])) worst = k;
+    }
+    if (worst == n || !(r[worst] > threshold)) break;
+    removed[worst] = 1;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!removed[k] && std::abs(nodes[k][0] - nodes[worst][0]) <= 2 &&
+          std::abs(nodes[k][1] - nodes[worst][1]) <= 2)
+        r[k] = residual(k);
+    }
+  }
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (removed[k]) {
+      int& entry = m_nodes[std::size_t(nodes[k][1]) * m_width + nodes[k][0]];
+      m_used[std::size_t(entry)] = 0;
+      entry = -1;
+      continue;
+    }
+    nodes[kept] = nodes[k];
+    centres[kept] = centres[k];
+    ++kept;
+  }
+  nodes.resize(kept);
+  centres.resize(kept);
 }
 
 bool GridMapEllipses::GetCorrespondences(const CalibGrid& grid, int mode,

@@ -16,7 +16,8 @@ namespace CamCalib {
 // pair of others with the smallest sum of squared triangle sides whose
 // squared sides stay within tripleRatio² of each other; a triple chosen by
 // all three members is a candidate, and the candidate nearest to the
-// grid's expected marker position is taken. With the triple ordered so that
+// grid's expected marker position is taken (none farther than 0.6 image
+// diagonals from it: that marker cell belongs to another target). With the triple ordered so that
 // (second − first) × (third − first) ≥ 0, each of its three cyclic orders
 // puts one member at the cell's corner; the fourth corner is predicted by
 // parallelogram completion and the nearest normal ellipse taken, and the
@@ -24,6 +25,11 @@ namespace CamCalib {
 // the cell's square, look most like equal circles wins. The corner member
 // becomes node (originX, originY), the second (originX + 1, originY), the
 // third (originX, originY + 1), the normal one (originX + 1, originY + 1).
+//
+// A node whose centre lies more than 0.3 px (or five times the median of all
+// nodes) from where the homography of its neighbours (up to two nodes away)
+// puts it is unmapped again: a mark cut by a shadow, an occluder or the
+// image border gives a biased ellipse.
 //
 // Centres (per mapped node, pixel centres at integer coordinates):
 //   mode 0: the fitted ellipse centres;
@@ -72,6 +78,7 @@ class GridMapEllipses : public GridMapPoints {
 
  private:
   bool FindTriples(std::vector<std::array<int, 3>>& triples) const;
+  void RejectOutliers(std::vector<math::Vec2i>& nodes, std::vector<math::Vec2d>& centres);
   double RateCell(const int four[4]) const;
 
   int m_imageWidth = 0, m_imageHeight = 0;

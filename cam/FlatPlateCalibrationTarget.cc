@@ -96,11 +96,15 @@ std::chrono::year_month_day ParseDate(const std::string& text, const Reader& rea
   std::istringstream in(text);
   in.imbue(std::locale::classic());
   in >> std::get_time(&tm, "%Y-%m-%d");
+  bool ok = !in.fail();
+  if (ok && !in.eof()) {
+    in >> std::ws;
+    ok = in.eof();  // nothing but blanks after the date
+  }
   const std::chrono::year_month_day date{std::chrono::year(tm.tm_year + 1900),
                                          std::chrono::month(unsigned(tm.tm_mon + 1)),
                                          std::chrono::day(unsigned(tm.tm_mday))};
-  in >> std::ws;
-  if (in.fail() || !in.eof() || !date.ok())
+  if (!ok || !date.ok())
     reader.Fail("calibrationTarget timestamp: must be a date YYYY-MM-DD, got \"" + text + "\"");
   return date;
 }
