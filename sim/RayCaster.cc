@@ -22,6 +22,8 @@ struct ObjectData {
   std::vector<math::Vec2f> texCoords;
   std::shared_ptr<const AlbedoTexture> texture;
   Albedo uniformAlbedo;
+  std::shared_ptr<const SurfacePrint> print;
+  math::Frame4d print_T_world;
 };
 
 math::Vec3d ToVec3d(const math::Vec3f& v) { return math::Vec3d(v); }
@@ -113,6 +115,10 @@ RayCaster::RayCaster(const Scene& scene, const RayCasterOptions& options)
     data.texCoords = object.mesh.texCoords;
     data.texture = object.mesh.texture;
     data.uniformAlbedo = object.albedo;
+    if (object.print) {
+      data.print = object.print;
+      data.print_T_world = object.print_T_object * scene.GetObjectPose(static_cast<int>(id)).GetInverse();
+    }
     impl.triangleCount += data.triangles.size();
     if (data.triangles.empty()) continue;
 
@@ -141,6 +147,13 @@ RayCaster::RayCaster(const Scene& scene, const RayCasterOptions& options)
 RayCaster::~RayCaster() = default;
 
 std::size_t RayCaster::GetNumTriangles() const { return m_impl->triangleCount; }
+
+RayCaster::PrintedFace RayCaster::GetPrintedFace(std::int32_t objectId) const {
+  if (objectId < 0 || static_cast<std::size_t>(objectId) >= m_impl->objects.size()) return {};
+  const ObjectData& object = m_impl->objects[static_cast<std::size_t>(objectId)];
+  if (!object.print) return {};
+  return {object.print.get(), object.print_T_world};
+}
 
 bool RayCaster::Impl::Normalize(const Ray& ray, math::Vec3d& direction) {
   const double length = ray.direction.Length();
@@ -198,6 +211,11 @@ void RayCaster::Impl::Finish(const Ray& ray, const math::Vec3d& d, const EmbreeH
     const math::Vec2f st = object.texCoords[tri[0]] * f0 + object.texCoords[tri[1]] * f1 +
                            object.texCoords[tri[2]] * f2;
     albedo = Multiply(albedo, object.texture->Lookup(st[0], st[1]));
+  }
+  if (object.print) {
+    // A point sample; cameras integrate the print over their footprints.
+    const math::Vec3d q = object.print_T_world.MultP(hit.point);
+    albedo = object.print->Reflectance({q[0], q[1]}, {0.0, 0.0}, {0.0, 0.0});
   }
   hit.albedo = albedo;
   out = hit;

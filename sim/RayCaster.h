@@ -71,6 +71,14 @@ class RayCaster {
 
   std::size_t GetNumTriangles() const;
 
+  // The print of an object and the map from world to print coordinates at
+  // the snapshot's pose; null print for unprinted objects or a bad id.
+  struct PrintedFace {
+    const SurfacePrint* print = nullptr;
+    math::Frame4d print_T_world;
+  };
+  PrintedFace GetPrintedFace(std::int32_t objectId) const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> m_impl;

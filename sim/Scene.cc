@@ -103,6 +103,22 @@ int Scene::AddPanel(const PanelSpec& spec, const math::Frame4d& world_T_panel, c
   return AddProcedural(ObjectKind::kPanel, MakePanel(spec), world_T_panel, albedo, std::move(name));
 }
 
+int Scene::AddPrintedPanel(const PanelSpec& spec, const math::Frame4d& world_T_panel,
+                           std::shared_ptr<const SurfacePrint> print, const math::Frame4d& print_T_panel,
+                           std::string name) {
+  if (!print) throw std::invalid_argument("sim::Scene::AddPrintedPanel - The print is null.");
+  SceneObject o;
+  o.name = std::move(name);
+  o.kind = ObjectKind::kPanel;
+  o.mesh = MakePanel(spec).mesh;
+  o.world_T_object = world_T_panel;
+  o.albedo = {1.0f, 1.0f, 1.0f};
+  o.onTurntable = false;
+  o.print = std::move(print);
+  o.print_T_object = print_T_panel;
+  return AddObject(std::move(o));
+}
+
 const SceneObject& Scene::GetObject(int id) const {
   if (id < 0 || static_cast<std::size_t>(id) >= m_objects.size()) {
     throw std::invalid_argument("sim::Scene::GetObject - Invalid object id.");

@@ -7,6 +7,7 @@
 #include "foundation/math/Frame.h"
 #include "foundation/math/Vec.h"
 #include "sim/Procedural.h"
+#include "sim/SurfacePrint.h"
 #include "sim/TriMesh.h"
 
 namespace v3d {
@@ -40,6 +41,11 @@ struct SceneObject {
   Albedo albedo{0.8f, 0.8f, 0.8f};  // where the mesh has no per-vertex albedo
   bool onTurntable = true;          // background panels stand still
   double tessellationError = 0;     // distance bound mesh ↔ analytic surface, mm
+  // A pattern printed on the object (its reflectance replaces the albedo),
+  // and the map from object to print coordinates (print x, y = the first
+  // two coordinates).
+  std::shared_ptr<const SurfacePrint> print;
+  math::Frame4d print_T_object;
 };
 
 // The objects of the virtual rig and its turntable; a value type. An
@@ -62,6 +68,11 @@ class Scene {
   // A background panel (not on the turntable).
   int AddPanel(const PanelSpec& spec, const math::Frame4d& world_T_panel, const Albedo& albedo,
                std::string name = "panel");
+  // A background panel with a print on it (print_T_panel: panel to print
+  // coordinates); throws std::invalid_argument for a null print.
+  int AddPrintedPanel(const PanelSpec& spec, const math::Frame4d& world_T_panel,
+                      std::shared_ptr<const SurfacePrint> print, const math::Frame4d& print_T_panel,
+                      std::string name = "panel");
 
   std::size_t GetNumObjects() const { return m_objects.size(); }
   // Throws std::invalid_argument for an id out of range.

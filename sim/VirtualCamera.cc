@@ -17,6 +17,61 @@ constexpr std::size_t kNoiseTableSize = std::size_t{1} << 22;
 
 bool Positive(double v) { return std::isfinite(v) && v > 0.0; }
 
+// The printed reflectance over the footprint of the sub-pixel ray through
+// pixel coordinates (x, y) of half-size h: the neighbouring rays (x ± h, y)
+// and (x, y ± h) meet the hit's plane at the footprint's edges.
+bool PrintedReflectance(const RayCaster::PrintedFace& face, const CameraModelRays& rays, const Hit& hit, double x,
+                        double y, double h, Albedo& albedo) {
+  const math::Vec3d normal{hit.normal[0], hit.normal[1], hit.normal[2]};
+  auto onPlane = [&](double px, double py, math::Vec2d& q) {
+    Ray ray;
+    if (!rays.GetPixelRay(px, py, ray)) return false;
+    const double denominator = Dot(ray.direction, normal);
+    if (denominator == 0.0) return false;
+    const double t = Dot(hit.point - ray.origin, normal) / denominator;
+    const math::Vec3d p = face.print_T_world.MultP(ray.origin + ray.direction * t);
+    q = {p[0], p[1]};
+    return std::isfinite(t) && t > 0.0;
+  };
+  math::Vec2d left, right, up, down;
+  if (!onPlane(x - h, y, left) || !onPlane(x + h, y, right) || !onPlane(x, y - h, up) || !onPlane(x, y + h, down))
+    return false;
+  const math::Vec3d centre = face.print_T_world.MultP(hit.point);
+  albedo = face.print->Reflectance({centre[0], centre[1]}, (right - left) * 0.5, (down - up) * 0.5);
+  return true;
+}
+
+// Separable Gaussian blur of `channels` interleaved float channels.
+void Blur(std::vector<float>& values, std::uint32_t width, std::uint32_t height, int channels, double sigma) {
+  const int radius = std::max(1, int(std::ceil(3.0 * sigma)));
+  std::vector<float> kernel(std::size_t(2 * radius + 1));
+  double sum = 0.0;
+  for (int i = -radius; i <= radius; ++i) sum += kernel[std::size_t(i + radius)] = float(std::exp(-0.5 * i * i / (sigma * sigma)));
+  for (float& k : kernel) k = float(k / sum);
+  std::vector<float> work(values.size());
+  const int w = int(width), h = int(height), c = channels;
+  ParallelFor(h, [&](std::ptrdiff_t y) {
+    const float* in = &values[std::size_t(y) * w * c];
+    float* out = &work[std::size_t(y) * w * c];
+    for (int x = 0; x < w; ++x) {
+      for (int k = 0; k < c; ++k) {
+        float s = 0.0f;
+        for (int i = -radius; i <= radius; ++i) s += kernel[std::size_t(i + radius)] * in[std::clamp(x + i, 0, w - 1) * c + k];
+        out[x * c + k] = s;
+      }
+    }
+  });
+  ParallelFor(h, [&](std::ptrdiff_t y) {
+    float* out = &values[std::size_t(y) * w * c];
+    std::fill(out, out + std::size_t(w) * c, 0.0f);
+    for (int i = -radius; i <= radius; ++i) {
+      const float* in = &work[std::size_t(std::clamp(int(y) + i, 0, h - 1)) * w * c];
+      const float k = kernel[std::size_t(i + radius)];
+      for (int x = 0; x < w * c; ++x) out[x] += k * in[x];
+    }
+  });
+}
+
 }  // namespace
 
 bool CameraModelRays::GetPixelRay(double x, double y, Ray& ray) const {
@@ -48,7 +103,7 @@ VirtualCamera::VirtualCamera(std::shared_ptr<const cam::CameraModel> model,
   if (!Positive(options.frameRateHz) || !(options.latencyMs >= 0.0) || !Positive(options.exposureMs) ||
       !Positive(options.referenceExposureMs) || !Positive(options.gain) || !Positive(options.cameraGamma) ||
       !(options.noiseSigma >= 0.0) || !(options.ambientLight >= 0.0) || options.supersampling < 1 ||
-      options.supersampling > 8)
+      options.supersampling > 8 || !(options.defocusSigma >= 0.0 && options.defocusSigma <= 20.0))
     throw std::invalid_argument(prefix + "an option is out of range.");
   m_format = vid::Format{options.color ? vid::subtype::RGB24 : vid::subtype::Y800, std::int32_t(m_width),
                          std::int32_t(m_height), options.frameRateHz};
@@ -104,6 +159,18 @@ void VirtualCamera::SetScene(const RayCaster& caster) {
       if (!rays.GetPixelRay(x, y, batch[i])) batch[i] = Ray();
     }
     caster.Intersect(std::span<const Ray>(batch.data(), count), std::span<Hit>(hits.data(), count));
+    // Printed surfaces: their reflectance over each sample's footprint.
+    ParallelFor(std::ptrdiff_t(count), [&](std::ptrdiff_t k) {
+      Hit& hit = hits[std::size_t(k)];
+      if (!hit.IsHit()) return;
+      const RayCaster::PrintedFace face = caster.GetPrintedFace(hit.objectId);
+      if (!face.print) return;
+      const std::size_t i = std::size_t(k), pixel = i / perPixel, sub = i % perPixel;
+      const double x = double(pixel % m_width) + (double(sub % n) + 0.5) / n - 0.5;
+      const double y = double(y0 + pixel / m_width) + (double(sub / n) + 0.5) / n - 0.5;
+      Albedo albedo;
+      if (PrintedReflectance(face, rays, hit, x, y, 0.5 / n, albedo)) hit.albedo = albedo;
+    });
     // Projector coordinates of every hit, and the segment to the projector.
     ParallelFor(std::ptrdiff_t(count), [&](std::ptrdiff_t k) {
       const std::size_t i = std::size_t(k);
@@ -203,14 +270,37 @@ std::vector<std::uint8_t> VirtualCamera::RenderFrame(double t, bool withNoise) {
   const float inverseGamma = float(1.0 / m_options.cameraGamma);
   const float sigma = withNoise ? float(m_options.noiseSigma) : 0.0f;
   const std::size_t offset = std::uniform_int_distribution<std::size_t>(0, kNoiseTableSize - 1)(m_random);
+  // With defocus the linear levels are blurred as a whole first.
+  const bool defocus = m_options.defocusSigma > 0.0;
+  std::vector<float> linear;
+  auto linearAt = [&](std::size_t i, float values[3]) {
+    math::Vec3f e = m_ambient.data[i];
+    for (const auto& [irradiance, weight] : parts) e += irradiance->data[i] * weight;
+    values[0] = e[2], values[1] = e[1], values[2] = e[0];  // b, g, r
+    if (channels == 1) values[0] = (e[0] + e[1] + e[2]) / 3.0f;
+  };
+  if (defocus) {
+    linear.resize(std::size_t(m_width) * m_height * channels);
+    ParallelFor(std::ptrdiff_t(m_height), [&](std::ptrdiff_t row) {
+      for (std::uint32_t x = 0; x < m_width; ++x) {
+        const std::size_t i = std::size_t(row) * m_width + x;
+        float values[3];
+        linearAt(i, values);
+        for (int c = 0; c < channels; ++c) linear[i * channels + c] = values[c];
+      }
+    });
+    Blur(linear, m_width, m_height, channels, m_options.defocusSigma);
+  }
   ParallelFor(std::ptrdiff_t(m_height), [&](std::ptrdiff_t row) {
     const std::uint32_t y = std::uint32_t(row);
     for (std::uint32_t x = 0; x < m_width; ++x) {
       const std::size_t i = std::size_t(y) * m_width + x;
-      math::Vec3f e = m_ambient.data[i];
-      for (const auto& [irradiance, weight] : parts) e += irradiance->data[i] * weight;
-      float values[3] = {e[2], e[1], e[0]};  // b, g, r
-      if (channels == 1) values[0] = (e[0] + e[1] + e[2]) / 3.0f;
+      float values[3];
+      if (defocus) {
+        for (int c = 0; c < channels; ++c) values[c] = linear[i * channels + c];
+      } else {
+        linearAt(i, values);
+      }
       for (int c = 0; c < channels; ++c) {
         float v = std::max(0.0f, values[c] * level);
         if (gamma) v = 255.0f * std::pow(std::min(v / 255.0f, 1.0f), inverseGamma);

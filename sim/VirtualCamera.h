@@ -53,8 +53,12 @@ enum class PixelView : std::uint8_t {
 // only the ambient light. The level of a channel is
 //   255 · gain · (exposure / referenceExposure) · mean over samples of
 //   albedo · (ambient + cos(incidence) · light),
-// then raised to 1 / cameraGamma (as a fraction of 255), disturbed by
-// Gaussian noise (σ grey levels, seeded) and rounded to 8 bits.
+// optionally blurred by a Gaussian defocus (σ in pixels), then raised to
+// 1 / cameraGamma (as a fraction of 255), disturbed by Gaussian noise
+// (σ grey levels, seeded) and rounded to 8 bits. A printed surface's
+// reflectance is integrated over each sub-pixel ray's footprint on it (the
+// square of 1/n pixel about the ray, mapped onto the surface's plane), so
+// that a pixel integrates printed edges exactly.
 //
 // SetScene casts every ray once per scene state (turntable position); a frame
 // is then a lookup of the shown images, cached per shown image.
@@ -77,6 +81,7 @@ class VirtualCamera : public vid::ImageCaptureProperties, public vid::ImageCaptu
     double ambientLight = 0.05; // fraction of full projector light
     std::uint32_t seed = 1;
     int supersampling = 2;      // n: n × n rays per pixel
+    double defocusSigma = 0.0;  // pixels; 0 = sharp
   };
 
   // The projector model maps world points to normalised projector

@@ -35,7 +35,7 @@ scan::HardwareSetupIO MakeShippedRigSetup(bool stereo) {
   constexpr double kDistance = 400.0, kElevation = 15.0;
   scan::HardwareSetupIO setup;
   setup.product = stereo ? "Tarvelin virtual stereo rig" : "Tarvelin virtual rig";
-  setup.calibration.scale = 1.0;
+  setup.calibration.scale = 40.0;  // calibration panels with 10 mm node spacing
   setup.calibration.orientation = "None";
   const std::vector<double> azimuths = stereo ? std::vector<double>{-20.0, 20.0} : std::vector<double>{-20.0};
   for (std::size_t i = 0; i < azimuths.size(); ++i) {
@@ -125,6 +125,8 @@ VirtualRig::VirtualRig(const scan::HardwareSetupIO& setup, const SceneDescriptio
     o.ambientLight = description.settings.ambientLight;
     o.seed = options.seed + std::uint32_t(i) * 7919u;
     o.supersampling = options.supersampling;
+    o.cameraGamma = options.cameraGamma;
+    o.defocusSigma = options.cameraDefocus;
     if (auto it = camera.cameraProperties.find("exposure"); it != camera.cameraProperties.end())
       o.exposureMs = it->second.value;
     if (auto it = camera.cameraProperties.find("gain"); it != camera.cameraProperties.end())

@@ -50,6 +50,8 @@ class VirtualRig {
     std::uint32_t seed = 1;
     double projectorDefocus = 0.0;  // projector pixels
     bool colorCameras = false;
+    double cameraGamma = 1.0;
+    double cameraDefocus = 0.0;  // camera pixels (Gaussian σ)
   };
 
   // Throws std::invalid_argument for a setup without cameras, models or
