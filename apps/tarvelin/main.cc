@@ -16,6 +16,7 @@
 #include "apps/tarvelin/DemoCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
+#include "apps/tarvelin/TargetCommands.h"
 #include "foundation/utils/ChunkNode.h"
 
 namespace {
@@ -87,6 +88,12 @@ int main(int argc, char** argv) {
   CLI::App* scanApp = scan.Register(app);
   tarvelin::DemoCommand demo;
   CLI::App* demoApp = demo.Register(app);
+  tarvelin::DetectCommand detect;
+  CLI::App* detectApp = detect.Register(app);
+  tarvelin::TargetCommand target;
+  CLI::App* targetApp = target.Register(app);
+  tarvelin::RigImageCommand rigImage;
+  CLI::App* rigImageApp = rigImage.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -105,6 +112,9 @@ int main(int argc, char** argv) {
     if (*fuseApp) return fuse.Run();
     if (*scanApp) return scan.Run();
     if (*demoApp) return demo.Run();
+    if (*detectApp) return detect.Run();
+    if (*targetApp) return target.Run();
+    if (*rigImageApp) return rigImage.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
