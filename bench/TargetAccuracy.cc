@@ -34,7 +34,7 @@
 
 #include "CamCalib/Interface.h"
 #include "CamCalib/TargetGrid.h"
-#include "cam/CameraModelTsai.h"
+#include "bench/TargetScenes.h"
 #include "foundation/img/ImageIO.h"
 #include "scan/HardwareSetup.h"
 #include "sim/RigSetup.h"
@@ -117,14 +117,6 @@ Detection Detect(const sim::TargetShot& shot, const std::vector<CamCalib::CalibG
   return d;
 }
 
-std::shared_ptr<cam::CameraModelTsai> WideCamera(const cam::CameraModel& at) {
-  auto model = std::make_shared<cam::CameraModelTsai>();
-  model->SetIntrinsics(973.7, 571.2, 2500.0, 1.0, -3e-9);
-  model->SetResolution(1920, 1200);
-  model->SetFrame_wTc(at.GetFrame_wTc());
-  return model;
-}
-
 nlohmann::json TruthJson(const sim::TargetShot& shot, int target) {
   nlohmann::json marks = nlohmann::json::array();
   for (const auto& m : shot.marks) {
@@ -158,13 +150,10 @@ int main(int argc, char** argv) {
   scan::HardwareSetupIO setup;
   sim::SceneDescription description;
   std::string error;
-  if (!sim::LoadRigFolder(sim::ResolveRigFolder("default"), setup, description, error)) {
+  if (!bench::LoadTargetRig(setup, description, error)) {
     std::fprintf(stderr, "Error: %s\n", error.c_str());
     return 1;
   }
-  setup.cameras.push_back(setup.cameras[0]);
-  setup.cameras[1].name = "Wide";
-  setup.cameras[1].cameraModel = WideCamera(*setup.cameras[0].cameraModel);
   const cam::FlatPlateCalibrationTarget plate(sim::ShareDirectory() / "targets" / "plate.xml");
   CamCalib::CalibGrid plateGrid;
   CamCalib::MakeCalibGrid(plate, plateGrid, error);
