@@ -7,11 +7,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <unordered_map>
 
 #include "foundation/img/ImageIO.h"
+#include "foundation/utils/MappedFile.h"
 #include "surf/files/PlyFile.h"
 #include "surf/files/PlyHeader.h"
 
@@ -22,20 +22,38 @@ constexpr int kMarks = 10;
 // Instances between progress reports.
 constexpr std::uint64_t kReportEvery = 1 << 16;
 
-std::uint8_t SwapBytes(std::uint8_t v) { return v; }
 std::uint16_t SwapBytes(std::uint16_t v) { return __builtin_bswap16(v); }
 std::uint32_t SwapBytes(std::uint32_t v) { return __builtin_bswap32(v); }
 std::uint64_t SwapBytes(std::uint64_t v) { return __builtin_bswap64(v); }
 
 template <typename T>
 T Load(const std::uint8_t* p, bool swap) {
-  using Bits = std::conditional_t<sizeof(T) == 1, std::uint8_t,
-                                  std::conditional_t<sizeof(T) == 2, std::uint16_t,
-                                                      std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+  using Bits = std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                                  std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>;
   Bits bits;
   std::memcpy(&bits, p, sizeof(T));
   if (swap) bits = SwapBytes(bits);
   return std::bit_cast<T>(bits);
+}
+
+double Decode(const std::uint8_t* p, PlyType type, bool swap) {
+  switch (type) {
+    case PlyType::kInt8: return static_cast<std::int8_t>(*p);
+    case PlyType::kUint8: return *p;
+    case PlyType::kInt16: return Load<std::int16_t>(p, swap);
+    case PlyType::kUint16: return Load<std::uint16_t>(p, swap);
+    case PlyType::kInt32: return Load<std::int32_t>(p, swap);
+    case PlyType::kUint32: return Load<std::uint32_t>(p, swap);
+    case PlyType::kFloat32:
+      if (!swap) {
+        float value;
+        std::memcpy(&value, p, 4);
+        return value;
+      }
+      return Load<float>(p, swap);
+    case PlyType::kFloat64: return Load<double>(p, swap);
+  }
+  return 0.0;
 }
 
 // Binary values, either byte order; positions are byte offsets.
@@ -47,18 +65,8 @@ class BinaryCursor {
   bool Read(PlyType type, double& value) {
     const std::size_t size = PlyTypeSize(type);
     if (m_bytes.size() - m_pos < size) return false;
-    const std::uint8_t* p = m_bytes.data() + m_pos;
+    value = Decode(m_bytes.data() + m_pos, type, m_swap);
     m_pos += size;
-    switch (type) {
-      case PlyType::kInt8: value = static_cast<std::int8_t>(*p); break;
-      case PlyType::kUint8: value = *p; break;
-      case PlyType::kInt16: value = Load<std::int16_t>(p, m_swap); break;
-      case PlyType::kUint16: value = Load<std::uint16_t>(p, m_swap); break;
-      case PlyType::kInt32: value = Load<std::int32_t>(p, m_swap); break;
-      case PlyType::kUint32: value = Load<std::uint32_t>(p, m_swap); break;
-      case PlyType::kFloat32: value = Load<float>(p, m_swap); break;
-      case PlyType::kFloat64: value = Load<double>(p, m_swap); break;
-    }
     return true;
   }
 
@@ -68,6 +76,12 @@ class BinaryCursor {
     m_pos += static_cast<std::size_t>(count * size);
     return true;
   }
+
+  // For the loops over whole records.
+  const std::uint8_t* Here() const { return m_bytes.data() + m_pos; }
+  std::size_t Remaining() const { return m_bytes.size() - m_pos; }
+  void Advance(std::size_t bytes) { m_pos += bytes; }
+  bool Swapped() const { return m_swap; }
 
   std::size_t Position() const { return m_pos; }
   std::string Where() const { return "byte " + std::to_string(m_pos); }
@@ -181,6 +195,12 @@ std::uint8_t ColourByte(double value, PlyType type) {
   return value >= 255.0 ? 255 : static_cast<std::uint8_t>(value + 0.5);
 }
 
+void AddTriangle(std::vector<std::uint32_t>& indices, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+  indices.push_back(a);
+  indices.push_back(b);
+  indices.push_back(c);
+}
+
 // A face corner's texture coordinate from a "texcoord" list, before the
 // vertices are split so that each vertex has one.
 struct WedgeCorner {
@@ -256,14 +276,14 @@ class PlyBodyReader {
     return true;
   }
 
-  template <class Cursor>
-  bool Progress(const Cursor& cursor) {
-    const double fraction = m_total > 0 ? static_cast<double>(cursor.Position()) / static_cast<double>(m_total) : 1.0;
+  // Progress at a byte position of the body.
+  bool Progress(std::size_t position) {
+    const double fraction = m_total > 0 ? static_cast<double>(position) / static_cast<double>(m_total) : 1.0;
     while (m_marks < kMarks && fraction * kMarks >= m_marks + 1) {
       ++m_marks;
       if (m_options.marks) *m_options.marks << '>' << std::flush;
     }
-    if (m_options.progress && m_options.progress(0.95 * fraction)) return Fail(cursor.Where(), "cancelled");
+    if (m_options.progress && m_options.progress(0.95 * fraction)) return Fail("byte " + std::to_string(position), "cancelled");
     return true;
   }
 
@@ -287,43 +307,94 @@ class PlyBodyReader {
     return ListCount(cursor, p, count) && cursor.Skip(p.type, count);
   }
 
-  template <class Cursor>
-  bool Vertices(Cursor& cursor, const PlyElement& element, MeshArrays& mesh) {
-    std::vector<int> slots;
+  // Which vertex attributes the file has, and where each property goes.
+  struct VertexLayout {
+    std::vector<int> slots;  // per property, -1 for none
+    bool normals = false, colours = false, texCoords = false;
+    PlyType colourType = PlyType::kUint8;
+  };
+
+  static VertexLayout LayoutOf(const PlyElement& element) {
+    VertexLayout layout;
     bool has[kSlots] = {};
     for (const PlyProperty& p : element.properties) {
-      slots.push_back(p.isList ? -1 : SlotOf(p.name));
-      if (slots.back() >= 0) has[slots.back()] = true;
+      layout.slots.push_back(p.isList ? -1 : SlotOf(p.name));
+      if (layout.slots.back() >= 0) has[layout.slots.back()] = true;
     }
-    const bool normals = has[kNx] && has[kNy] && has[kNz];
-    const bool colours = has[kRed] && has[kGreen] && has[kBlue];
-    const bool texCoords = has[kU] && has[kV];
-    PlyType colourType = PlyType::kUint8;
-    if (colours) colourType = element.properties[element.Find(element.Find("red") >= 0 ? "red" : "diffuse_red")].type;
+    layout.normals = has[kNx] && has[kNy] && has[kNz];
+    layout.colours = has[kRed] && has[kGreen] && has[kBlue];
+    layout.texCoords = has[kU] && has[kV];
+    if (layout.colours) {
+      layout.colourType = element.properties[element.Find(element.Find("red") >= 0 ? "red" : "diffuse_red")].type;
+    }
+    return layout;
+  }
 
+  static void Store(const double* value, const VertexLayout& layout, std::size_t i, MeshArrays& mesh) {
+    mesh.positions[i] = math::Vec3f(float(value[kX]), float(value[kY]), float(value[kZ]));
+    if (layout.normals) mesh.normals[i] = math::Vec3f(float(value[kNx]), float(value[kNy]), float(value[kNz]));
+    if (layout.colours) {
+      const PlyType t = layout.colourType;
+      mesh.colors[i] = v3d::Color4ub(ColourByte(value[kRed], t), ColourByte(value[kGreen], t),
+                                     ColourByte(value[kBlue], t), ColourByte(value[kAlpha], t));
+    }
+    if (layout.texCoords) mesh.texCoords[i] = math::Vec2f(float(value[kU]), 1.f - float(value[kV]));
+  }
+
+  template <class Cursor>
+  bool Vertices(Cursor& cursor, const PlyElement& element, MeshArrays& mesh) {
+    const VertexLayout layout = LayoutOf(element);
     const auto n = static_cast<std::size_t>(element.count);
     mesh.positions.resize(n);
-    if (normals) mesh.normals.resize(n);
-    if (colours) mesh.colors.resize(n);
-    if (texCoords) mesh.texCoords.resize(n);
+    if (layout.normals) mesh.normals.resize(n);
+    if (layout.colours) mesh.colors.resize(n);
+    if (layout.texCoords) mesh.texCoords.resize(n);
     double value[kSlots] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 255.0, 0, 0};
-    if (colourType == PlyType::kFloat32 || colourType == PlyType::kFloat64) value[kAlpha] = 1.0;
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t k = 0; k < slots.size(); ++k) {
+    if (layout.colourType == PlyType::kFloat32 || layout.colourType == PlyType::kFloat64) value[kAlpha] = 1.0;
+    std::size_t i = 0;
+    if constexpr (std::is_same_v<Cursor, BinaryCursor>) {
+      if (!FixedVertices(cursor, element, layout, value, i, mesh)) return false;
+    }
+    for (; i < n; ++i) {
+      for (std::size_t k = 0; k < layout.slots.size(); ++k) {
         const PlyProperty& p = element.properties[k];
-        double read;
+        double read = 0.0;
         const bool ok = p.isList ? SkipList(cursor, p) : cursor.Read(p.type, read);
         if (!ok) return Ended(cursor, element, i);
-        if (slots[k] >= 0) value[slots[k]] = read;
+        if (layout.slots[k] >= 0) value[layout.slots[k]] = read;
       }
-      mesh.positions[i] = math::Vec3f(float(value[kX]), float(value[kY]), float(value[kZ]));
-      if (normals) mesh.normals[i] = math::Vec3f(float(value[kNx]), float(value[kNy]), float(value[kNz]));
-      if (colours) {
-        mesh.colors[i] = v3d::Color4ub(ColourByte(value[kRed], colourType), ColourByte(value[kGreen], colourType),
-                                       ColourByte(value[kBlue], colourType), ColourByte(value[kAlpha], colourType));
-      }
-      if (texCoords) mesh.texCoords[i] = math::Vec2f(float(value[kU]), 1.f - float(value[kV]));
-      if (i % kReportEvery == kReportEvery - 1 && !Progress(cursor)) return false;
+      Store(value, layout, i, mesh);
+      if (i % kReportEvery == kReportEvery - 1 && !Progress(cursor.Position())) return false;
+    }
+    return true;
+  }
+
+  // The vertices of fixed-size records (no list among their properties),
+  // as far as the body holds whole records; done is where they stop.
+  bool FixedVertices(BinaryCursor& cursor, const PlyElement& element, const VertexLayout& layout, double* value,
+                     std::size_t& done, MeshArrays& mesh) {
+    struct Field {
+      std::size_t offset;
+      PlyType type;
+      int slot;
+    };
+    std::vector<Field> fields;
+    std::size_t record = 0;
+    for (std::size_t k = 0; k < element.properties.size(); ++k) {
+      const PlyProperty& p = element.properties[k];
+      if (p.isList) return true;
+      if (layout.slots[k] >= 0) fields.push_back({record, p.type, layout.slots[k]});
+      record += PlyTypeSize(p.type);
+    }
+    if (record == 0) return true;
+    const std::size_t whole = std::min(mesh.positions.size(), cursor.Remaining() / record);
+    const bool swap = cursor.Swapped();
+    for (; done < whole; ++done) {
+      const std::uint8_t* p = cursor.Here();
+      for (const Field& f : fields) value[f.slot] = Decode(p + f.offset, f.type, swap);
+      Store(value, layout, done, mesh);
+      cursor.Advance(record);
+      if (done % kReportEvery == kReportEvery - 1 && !Progress(cursor.Position())) return false;
     }
     return true;
   }
@@ -334,7 +405,11 @@ class PlyBodyReader {
     mesh.indices.reserve(3 * static_cast<std::size_t>(element.count));
     std::vector<std::uint32_t> corners;
     std::vector<float> wedge;
-    for (std::uint64_t i = 0; i < element.count; ++i) {
+    std::uint64_t i = 0;
+    if constexpr (std::is_same_v<Cursor, BinaryCursor>) {
+      if (!IndexOnlyFaces(cursor, element, vertexCount, i, mesh)) return false;
+    }
+    for (; i < element.count; ++i) {
       for (std::size_t k = 0; k < element.properties.size(); ++k) {
         const PlyProperty& p = element.properties[k];
         const int which = static_cast<int>(k);
@@ -352,10 +427,59 @@ class PlyBodyReader {
       }
       if (m_texcoordProperty >= 0 && !AddWedges(cursor, corners, wedge, i)) return false;
       for (std::size_t c = 2; c < corners.size(); ++c) {
-        mesh.indices.insert(mesh.indices.end(), {corners[0], corners[c - 1], corners[c]});
+        AddTriangle(mesh.indices, corners[0], corners[c - 1], corners[c]);
       }
-      if (i % kReportEvery == kReportEvery - 1 && !Progress(cursor)) return false;
+      if (i % kReportEvery == kReportEvery - 1 && !Progress(cursor.Position())) return false;
     }
+    return true;
+  }
+
+  // Faces whose only property is the corner list with a one-byte count and
+  // four-byte indices, the common form, read straight from the body. done is
+  // where they stop: at the end of the faces, or before a face that is cut
+  // off or uses a vertex the file does not have (the general loop reports it).
+  bool IndexOnlyFaces(BinaryCursor& cursor, const PlyElement& element, std::size_t vertexCount, std::uint64_t& done,
+                      MeshArrays& mesh) {
+    const PlyProperty& list = element.properties[0];
+    if (element.properties.size() != 1 || PlyTypeSize(list.countType) != 1 || PlyTypeSize(list.type) != 4 ||
+        list.type == PlyType::kFloat32) {
+      return true;
+    }
+    const bool swap = cursor.Swapped();
+    std::vector<std::uint32_t>& indices = mesh.indices;
+    // Room for the rest as triangles, grown for larger polygons.
+    std::size_t at = indices.size();
+    indices.resize(at + 3 * static_cast<std::size_t>(element.count - done));
+    std::uint32_t corners[255];
+    bool stopped = false;
+    for (; done < element.count && !stopped; ++done) {
+      const std::uint8_t* p = cursor.Here();
+      const std::size_t count = *p;
+      stopped = cursor.Remaining() < 1 + 4 * count;
+      for (std::size_t c = 0; c < count && !stopped; ++c) {
+        // A negative int32 becomes an index beyond any vertex.
+        corners[c] = Load<std::uint32_t>(p + 1 + 4 * c, swap);
+        stopped = corners[c] >= vertexCount;
+      }
+      if (stopped) break;
+      if (count >= 3) {
+        const std::size_t needed = 3 * (count - 2);
+        if (at + needed > indices.size()) indices.resize(at + needed + 3 * static_cast<std::size_t>(element.count - done));
+        std::uint32_t* out = indices.data() + at;
+        for (std::size_t c = 2; c < count; ++c, out += 3) {
+          out[0] = corners[0];
+          out[1] = corners[c - 1];
+          out[2] = corners[c];
+        }
+        at += needed;
+      }
+      cursor.Advance(1 + 4 * count);
+      if (done % kReportEvery == kReportEvery - 1 && !Progress(cursor.Position())) {
+        indices.resize(at);
+        return false;
+      }
+    }
+    indices.resize(at);
     return true;
   }
 
@@ -450,7 +574,7 @@ class PlyBodyReader {
         const bool ok = p.isList ? SkipList(cursor, p) : cursor.Read(p.type, ignored);
         if (!ok) return Ended(cursor, element, i);
       }
-      if (i % kReportEvery == kReportEvery - 1 && !Progress(cursor)) return false;
+      if (i % kReportEvery == kReportEvery - 1 && !Progress(cursor.Position())) return false;
     }
     return true;
   }
@@ -496,19 +620,13 @@ bool ParsePly(std::span<const std::uint8_t> bytes, MeshArrays& mesh, const Impor
 }
 
 bool LoadPly(const std::filesystem::path& path, MeshArrays& mesh, const ImportOptions& options) {
-  std::ifstream in(path, std::ios::binary);
-  std::error_code ec;
-  if (!in || std::filesystem::is_directory(path, ec)) {
-    std::cerr << "Can't open " << path.string() << "\n";
+  utils::MappedFile file;
+  std::string error;
+  if (!file.Open(path, error)) {
+    std::cerr << "Can't open " << path.string() << " (" << error << ")\n";
     return false;
   }
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  std::vector<std::uint8_t> bytes(ec ? 0 : static_cast<std::size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (ec || static_cast<std::size_t>(in.gcount()) != bytes.size()) {
-    std::cerr << "Error: LoadPly - " << path.string() << ": the file could not be read.\n";
-    return false;
-  }
+  const std::span<const std::uint8_t> bytes = file.Bytes();
   MeshArrays read;
   std::string textureFile;
   if (!ParsePly(bytes, read, options, path.string(), &textureFile)) return false;

@@ -255,7 +255,14 @@ TEST(LoadPly, MissingFilesAndTexturesAreReported) {
   MeshArrays mesh;
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(LoadPly(folder / "none.ply", mesh, kQuiet));
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("Can't open"), std::string::npos);
+  EXPECT_FALSE(LoadPly(folder.Path(), mesh, kQuiet));
+  const std::string refused = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(refused.find("Can't open " + (folder / "none.ply").string() + " (No such file"), std::string::npos);
+  EXPECT_NE(refused.find("(it is a folder)"), std::string::npos) << refused;
+  testing::WriteFileBytes(folder / "empty.ply", "");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(LoadPly(folder / "empty.ply", mesh, kQuiet));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("line 1: the file is empty"), std::string::npos);
 
   // A texture named in the header but absent: the mesh loads without it.
   MeshArrays grid = testing::MakeGrid(2, 2, true, 4, 4);
