@@ -162,11 +162,11 @@ void ClientWnd::RunUntilClosed() {
 }
 
 img::RGBImage ClientWnd::Capture() {
+  LockGuard lock;
   ContextScope context(this);
-  glReadBuffer(m_options.swapBuffers ? GL_FRONT : GL_BACK);
-  img::RGBImage image = ReadPixels();
+  RenderScene();
   glReadBuffer(GL_BACK);
-  return image;
+  return ReadPixels();
 }
 
 Event ClientWnd::MakeInputEvent(std::int32_t kind) const {

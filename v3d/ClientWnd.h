@@ -65,7 +65,7 @@ class ClientWnd : public GlDisplay {
   void RunUntilClosed();
   void SetRedrawPending() { m_redrawPending = true; }
   bool IsRedrawPending() const { return m_redrawPending; }
-  // The back buffer's pixels after the last drawing (context made current).
+  // Draws the scene into the back buffer (not shown) and returns its pixels.
   img::RGBImage Capture();
 
   // Translators of GLFW input (window coordinates in screen units).

@@ -192,7 +192,8 @@ void GlDisplay::SetScene(Scene* scene) {
 void GlDisplay::InitGL(const Color4f& clearColor) {
   static bool glewLoaded = false;
   if (!glewLoaded) {
-    glewExperimental = GL_TRUE;
+    // Not experimental: the version flags must follow the context's version
+    // string, not which entry points happen to resolve.
     const GLenum result = glewInit();
     // Without a GLX display (EGL contexts) GLEW loads the OpenGL entry points
     // and then reports that it has no GLX: that is no failure here.
@@ -800,6 +801,8 @@ void GlDisplay::RenderScene() {
   }
   m_drawnRedrawID = scene.GetRedrawID();
 }
+
+void GlDisplay::Finish() { glFinish(); }
 
 img::RGBImage GlDisplay::ReadPixels() const {
   const Viewport vp = GetViewport();

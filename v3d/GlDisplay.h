@@ -61,6 +61,8 @@ class GlDisplay : public Display {
   void RenderScene();
   // The redraw ID of the scene at the end of the last frame.
   std::uint32_t GetDrawnRedrawID() const { return m_drawnRedrawID; }
+  // Waits until OpenGL has finished every command given (context current).
+  void Finish();
   // The viewport's pixels of the current read buffer, top row first.
   img::RGBImage ReadPixels() const;
 
