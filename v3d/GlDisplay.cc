@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -23,7 +24,7 @@ namespace {
 // optional texture (modulated), no lighting, or lighting with the context's
 // lights from smooth normals or from the screen-space derivative of the eye
 // position (flat). Back faces are lit from behind (two-sided).
-constexpr const char* kVertexShader = R"(#version 120
+constexpr const char* kVertexShader = R"(
 varying vec3 vEye;
 varying vec3 vNormal;
 varying vec4 vColor;
@@ -38,40 +39,55 @@ void main() {
 }
 )";
 
-constexpr const char* kFragmentShader = R"(#version 120
-uniform int uLighting;
-uniform int uFlat;
-uniform int uTexture;
+constexpr const char* kFragmentShader = R"(
 uniform int uNumLights;
 uniform sampler2D uSampler;
 varying vec3 vEye;
 varying vec3 vNormal;
 varying vec4 vColor;
 varying vec2 vTexCoord;
+vec3 Light(int i, vec3 n, vec3 v, vec3 base) {
+  vec4 p = gl_LightSource[i].position;
+  vec3 l = normalize(p.w == 0.0 ? p.xyz : p.xyz - vEye);
+  float diffuse = max(dot(n, l), 0.0);
+  float specular = diffuse > 0.0 ? pow(max(dot(n, normalize(l + v)), 0.0), gl_FrontMaterial.shininess) : 0.0;
+  return base * (gl_LightSource[i].ambient.rgb + gl_LightSource[i].diffuse.rgb * diffuse) +
+         gl_LightSource[i].specular.rgb * gl_FrontMaterial.specular.rgb * specular;
+}
 void main() {
   vec4 base = vColor;
-  if (uTexture != 0) base *= texture2D(uSampler, vTexCoord);
-  if (uLighting == 0) {
-    gl_FragColor = base;
-    return;
-  }
-  vec3 n = uFlat != 0 ? cross(dFdx(vEye), dFdy(vEye)) : vNormal;
-  n = normalize(n);
+#if TEXTURE
+  base *= texture2D(uSampler, vTexCoord);
+#endif
+#if LIGHTING
+#if FLAT
+  vec3 n = normalize(cross(dFdx(vEye), dFdy(vEye)));
+#else
+  vec3 n = normalize(vNormal);
+#endif
   if (dot(n, vEye) > 0.0) n = -n;
   vec3 v = normalize(-vEye);
-  vec3 color = gl_LightModel.ambient.rgb * base.rgb;
-  for (int i = 0; i < 8; ++i) {
-    if (i >= uNumLights) break;
-    vec4 p = gl_LightSource[i].position;
-    vec3 l = normalize(p.w == 0.0 ? p.xyz : p.xyz - vEye);
-    float diffuse = max(dot(n, l), 0.0);
-    float specular = diffuse > 0.0 ? pow(max(dot(n, normalize(l + v)), 0.0), gl_FrontMaterial.shininess) : 0.0;
-    color += base.rgb * (gl_LightSource[i].ambient.rgb + gl_LightSource[i].diffuse.rgb * diffuse) +
-             gl_LightSource[i].specular.rgb * gl_FrontMaterial.specular.rgb * specular;
+  vec3 color = gl_LightModel.ambient.rgb * base.rgb + Light(0, n, v, base.rgb);
+  if (uNumLights > 1) {  // the usual single light (a headlight) skips the loop
+    for (int i = 1; i < 8; ++i) {
+      if (i >= uNumLights) break;
+      color += Light(i, n, v, base.rgb);
+    }
   }
   gl_FragColor = vec4(color, base.a);
+#else
+  gl_FragColor = base;
+#endif
 }
 )";
+
+// The program variant for lighting, flat shading and texture: each is its
+// own compiled program, since the software renderer runs both sides of a
+// branch on a uniform.
+std::string VariantHeader(int variant) {
+  return std::string("#version 120\n#define LIGHTING ") + ((variant & 1) ? "1" : "0") + "\n#define FLAT " +
+         ((variant & 2) ? "1" : "0") + "\n#define TEXTURE " + ((variant & 4) ? "1" : "0") + "\n";
+}
 
 GLenum GlFormat(gl::Enum format) { return static_cast<GLenum>(format); }
 
@@ -149,13 +165,18 @@ struct MeshBuffers {
   std::size_t numVertices = 0;
   GLsizei numIndices = 0;
   bool hasNormals = false, hasColors = false, hasTexCoords = false;
+  bool translucentColors = false;  // some vertex colour has alpha below 255
   std::vector<std::uint32_t> indices;  // the drawn indices (kept without buffer objects)
   std::uint64_t lastFrame = 0;
 };
 
 struct GlDisplay::Impl {
-  ProgramBuild program;
-  GLint uLighting = -1, uFlat = -1, uTexture = -1, uNumLights = -1, uSampler = -1;
+  struct Variant {
+    ProgramBuild program;
+    GLint uNumLights = -1, uSampler = -1;
+  };
+  std::array<Variant, 8> variants;  // bit 0 lighting, 1 flat, 2 texture
+  bool programsFailed = false;
   std::unordered_map<utils::Guid, MeshBuffers, GuidHash> meshes;
   std::size_t uploads = 0;
   std::uint64_t frame = 0;
@@ -262,30 +283,18 @@ void GlDisplay::InitGL(const Color4f& clearColor) {
   m_info.version = text(GL_VERSION);
   m_info.buffers = GLEW_VERSION_1_5;
   m_info.shaders = false;
-  if (GLEW_VERSION_2_0 && !m_impl->program.program) {
-    ProgramBuild build = BuildProgram(kVertexShader, kFragmentShader);
-    if (build.program) {
-      m_impl->program = build;
-      const GLuint p = build.program;
-      m_impl->uLighting = glGetUniformLocation(p, "uLighting");
-      m_impl->uFlat = glGetUniformLocation(p, "uFlat");
-      m_impl->uTexture = glGetUniformLocation(p, "uTexture");
-      m_impl->uNumLights = glGetUniformLocation(p, "uNumLights");
-      m_impl->uSampler = glGetUniformLocation(p, "uSampler");
-    } else {
-      std::cerr << "WARNING - GlDisplay: the renderer's shader failed, drawing with fixed functions: " << build.log
-                << "\n";
-      DeleteProgram(build);
-    }
-  }
-  m_info.shaders = m_impl->program.program != 0;
+  m_impl->programsFailed = false;
+  m_info.shaders = GLEW_VERSION_2_0 && UseVariant(1);
+  if (m_info.shaders) glUseProgram(0);
 }
 
 void GlDisplay::ReleaseGL() {
   for (auto& [guid, buffers] : m_impl->meshes) m_impl->DeleteBuffers(buffers);
   m_impl->meshes.clear();
-  if (m_impl->program.program) DeleteProgram(m_impl->program);
-  m_impl->program = ProgramBuild();
+  for (auto& variant : m_impl->variants) {
+    if (variant.program.program) DeleteProgram(variant.program);
+    variant = Impl::Variant();
+  }
 }
 
 std::size_t GlDisplay::GetNumUploads() const { return m_impl->uploads; }
@@ -492,8 +501,10 @@ static void SyncBuffers(MeshBuffers& b, const Mesh& mesh, bool useBuffers, std::
     UploadArray(b.normal, mesh.GetVertexNormals());
     uploaded = true;
   }
-  if (useBuffers && b.hasColors && (counters[2] != b.counters[2] || sizeChanged || !b.color)) {
-    UploadArray(b.color, mesh.GetVertexColors());
+  if (b.hasColors && (counters[2] != b.counters[2] || sizeChanged || (useBuffers && !b.color))) {
+    const auto& colors = mesh.GetVertexColors();
+    b.translucentColors = std::any_of(colors.begin(), colors.end(), [](const Color4ub& c) { return c.a < 255; });
+    if (useBuffers) UploadArray(b.color, colors);
     uploaded = true;
   }
   if (useBuffers && b.hasTexCoords && (counters[3] != b.counters[3] || sizeChanged || !b.texCoord)) {
@@ -506,10 +517,34 @@ static void SyncBuffers(MeshBuffers& b, const Mesh& mesh, bool useBuffers, std::
   if (uploaded) ++uploads;
 }
 
+bool GlDisplay::UseVariant(int index) {
+  Impl::Variant& variant = m_impl->variants[static_cast<std::size_t>(index)];
+  if (!variant.program.program && !m_impl->programsFailed) {
+    const std::string header = VariantHeader(index);
+    ProgramBuild build = BuildProgram(header + kVertexShader, header + kFragmentShader);
+    if (!build.program) {
+      std::cerr << "WARNING - GlDisplay: the renderer's shader failed, drawing with fixed functions: " << build.log
+                << "\n";
+      DeleteProgram(build);
+      m_impl->programsFailed = true;
+      m_info.shaders = false;
+      return false;
+    }
+    variant.program = build;
+    variant.uNumLights = glGetUniformLocation(build.program, "uNumLights");
+    variant.uSampler = glGetUniformLocation(build.program, "uSampler");
+  }
+  if (!variant.program.program) return false;
+  glUseProgram(variant.program.program);
+  glUniform1i(variant.uNumLights, m_impl->numLights);
+  glUniform1i(variant.uSampler, 0);
+  return true;
+}
+
 void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
   Impl& impl = *m_impl;
   const bool useBuffers = m_info.buffers;
-  const bool useProgram = impl.program.program != 0 && !impl.depthOnly;
+  const bool useProgram = m_info.shaders && !impl.depthOnly;
   const std::uint32_t flags = params.flags;
   if (params.scale != 1.f) {
     glPushMatrix();
@@ -553,6 +588,17 @@ void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
       const Color4ub c = texture ? Color4ub(255, 255, 255, 255) : mesh.GetGlobalColor();
       glColor4ub(c.r, c.g, c.b, c.a);
     }
+    // Blending only where something can be seen through (llvmpipe reads the
+    // frame buffer for every blended fragment).
+    const bool translucent =
+        !impl.depthOnly && ((flags & kRenderFlagNoDepthTest) ||
+                            (texture ? texture->GetNumComponents() == 2 || texture->GetNumComponents() == 4
+                                     : colors ? b.translucentColors : mesh.GetGlobalColor().a < 255));
+    if (translucent) {
+      glEnable(GL_BLEND);
+    } else {
+      glDisable(GL_BLEND);
+    }
     const bool lines = mesh.GetPrimSize() == 1 || mesh.GetPrimSize() == 2;
     const bool flat = (flags & kRenderFlagFlat) || !b.hasNormals;
     const bool lighting = !impl.depthOnly && !(flags & kRenderFlagNoLighting) && !lines && (b.hasNormals || useProgram);
@@ -567,12 +613,7 @@ void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
       glBindTexture(GL_TEXTURE_2D, texture->GetGLName());
     }
     if (useProgram) {
-      glUseProgram(impl.program.program);
-      glUniform1i(impl.uLighting, lighting ? 1 : 0);
-      glUniform1i(impl.uFlat, flat ? 1 : 0);
-      glUniform1i(impl.uTexture, texture ? 1 : 0);
-      glUniform1i(impl.uNumLights, impl.numLights);
-      glUniform1i(impl.uSampler, 0);
+      UseVariant((lighting ? 1 : 0) | (lighting && flat ? 2 : 0) | (texture ? 4 : 0));
     } else {
       if (lighting) {
         glEnable(GL_LIGHTING);
@@ -596,8 +637,7 @@ void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
       glDisableClientState(GL_TEXTURE_COORD_ARRAY);
       glDisable(GL_TEXTURE_2D);
       if (useProgram) {
-        glUniform1i(impl.uLighting, 0);
-        glUniform1i(impl.uTexture, 0);
+        UseVariant(0);
       } else {
         glDisable(GL_LIGHTING);
       }
@@ -618,6 +658,7 @@ void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
     (void)base;
     if (useProgram) glUseProgram(0);
     if (texture) glDisable(GL_TEXTURE_2D);
+    glEnable(GL_BLEND);
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_COLOR_ARRAY);

@@ -95,6 +95,10 @@ class GlDisplay : public Display {
   void ReleaseGL();
 
  private:
+  // Binds the renderer's program variant (bit 0 lighting, 1 flat, 2
+  // texture), compiling it on first use; false when shaders fail.
+  bool UseVariant(int index);
+
   struct Impl;
   std::unique_ptr<Impl> m_impl;
   Scene* m_scene = nullptr;
