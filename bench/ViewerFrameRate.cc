@@ -14,7 +14,7 @@
 #include <numbers>
 #include <string>
 
-#include "surf/MeshFormats.h"
+#include "surf/files/MeshFormats.h"
 #include "v3d/ClientWnd.h"
 #include "v3d/LockGuard.h"
 #include "v3d/Navigation.h"

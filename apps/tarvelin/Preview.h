@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "foundation/img/UniImage.h"
-#include "surf/GeoItem.h"
+#include "surf/mesh/GeoItem.h"
 
 namespace tarvelin {
 

@@ -6,7 +6,7 @@
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/Preview.h"
 #include "foundation/img/ImageIO.h"
-#include "surf/MeshFormats.h"
+#include "surf/files/MeshFormats.h"
 
 namespace tarvelin {
 namespace {

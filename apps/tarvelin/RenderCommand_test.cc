@@ -9,8 +9,8 @@
 #include <numbers>
 
 #include "foundation/img/ImageIO.h"
-#include "surf/MeshFormats.h"
-#include "surf/StlFile.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/files/StlFile.h"
 #include "surf/testing/TestMeshes.h"
 
 namespace {
