@@ -15,6 +15,9 @@ PACKAGES=(
   libembree-dev                     # ray casting of the virtual rig (Embree 3)
   lib3mf-dev liblodepng-dev         # 3MF export with its PNG texture
   libopen3d-dev                     # screened Poisson fusion; mesh-file interoperability test
+  libglfw3-dev libglew-dev          # the 3D view: windows, OpenGL context, extensions
+  libegl-dev libegl-mesa0 libgl1-mesa-dri  # offscreen pictures: Mesa's EGL surfaceless platform, llvmpipe
+  xvfb xauth xdotool                # tests of the window under a virtual X server
 )
 
 missing=()

@@ -15,7 +15,9 @@
 
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
+#include "apps/tarvelin/Preview.h"
 #include "apps/tarvelin/SurfaceDistance.h"
+#include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
 #include "shell/HeadlessSession.h"
 #include "shell/SettingPath.h"
@@ -347,6 +349,29 @@ int DemoCommand::Run() {
   }
   seconds["export"] = stage.ElapsedSeconds();
 
+  // Pictures: the fused mesh, and the views side by side.
+  stage.Restart();
+  std::vector<std::string> pictures;
+  {
+    PreviewOptions preview;
+    preview.font = DefaultPreviewFont();
+    preview.title = "fused " + object + ", " + std::to_string(views) + " views";
+    if (WritePreview({&*data.fusionResult}, out / "preview.png", preview)) pictures.push_back("preview.png");
+    preview.width = 480;
+    preview.height = 360;
+    std::vector<img::RGBImage> tiles;
+    try {
+      for (std::size_t k = 0; k < data.scans.size(); ++k) {
+        preview.title = "view " + std::to_string(k + 1);
+        tiles.push_back(RenderPreview({&data.scans[k]}, preview));
+      }
+      if (img::SavePNG(MakeContactSheet(tiles, 4), out / "contact_sheet.png")) pictures.push_back("contact_sheet.png");
+    } catch (const std::exception& e) {
+      std::cerr << "Warning: no contact_sheet.png: " << e.what() << "\n";
+    }
+  }
+  seconds["pictures"] = stage.ElapsedSeconds();
+
   // Scores against the truth. Scan k's vertices are rig-world points of the
   // object at pose k; its frame places it in the list, where scan 0's frame
   // stands for pose 0.
@@ -432,6 +457,7 @@ int DemoCommand::Run() {
   report["notes"] = notes;
   report["files"] = {"fused.ply", "fused.obj", "fused.mtl", "fused.png", "fused.3mf", "demo.tarvelinproj",
                      "demo.log"};
+  for (const std::string& picture : pictures) report["files"].push_back(picture);
   report["seconds"] = seconds;
   std::ofstream(out / "report.json") << report.dump(2) << '\n';
 

@@ -59,7 +59,8 @@ TEST(DemoCommand, ThreeViewsTurnAlignFuseAndReport) {
   EXPECT_LT(fused["p99_mm"].get<double>(), 2.0);
   for (const char* stage : {"turntable_run", "fusion", "export", "evaluation", "total"})
     EXPECT_TRUE(report["seconds"].contains(stage)) << stage;
-  for (const char* name : {"fused.ply", "fused.obj", "fused.mtl", "fused.3mf", "demo.tarvelinproj"})
+  for (const char* name :
+       {"fused.ply", "fused.obj", "fused.mtl", "fused.3mf", "demo.tarvelinproj", "preview.png", "contact_sheet.png"})
     EXPECT_TRUE(fs::is_regular_file(out / name)) << name;
   fs::remove_all(out);
   fs::remove(out.string() + ".txt");

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "apps/tarvelin/testing/RunTarvelin.h"
+#include "foundation/img/ImageIO.h"
 #include "surf/files/MeshFormats.h"
 #include "surf/files/StlFile.h"
 #include "surf/testing/SyntheticScans.h"
@@ -180,6 +181,12 @@ TEST(FuseCommand, FusesPlacedViewsIntoOneClosedMesh) {
   // 1.2 × the blob's extent (about 60 mm, bumps included) / 64.
   EXPECT_NEAR(report["voxel_size_mm"].get<double>(), 1.2 * 60.0 / 64, 0.4);
   EXPECT_TRUE(std::filesystem::exists(folder / "f.ply"));
+  // A picture of the result beside it, drawn without any display.
+  EXPECT_EQ(report["preview"], "preview.png");
+  img::RGBImage preview;
+  ASSERT_TRUE(img::LoadUniImage(preview, folder / "preview.png"));
+  EXPECT_EQ(preview.width, 1280u);
+  EXPECT_EQ(preview.height, 960u);
 }
 
 TEST(FuseCommand, BadInputIsAFailureAndBadOptionsAUsageError) {

@@ -15,6 +15,7 @@
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/DemoCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
+#include "apps/tarvelin/RenderCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
 #include "foundation/utils/ChunkNode.h"
 
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
   CLI::App* scanApp = scan.Register(app);
   tarvelin::DemoCommand demo;
   CLI::App* demoApp = demo.Register(app);
+  tarvelin::RenderCommand render;
+  CLI::App* renderApp = render.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -105,6 +108,7 @@ int main(int argc, char** argv) {
     if (*fuseApp) return fuse.Run();
     if (*scanApp) return scan.Run();
     if (*demoApp) return demo.Run();
+    if (*renderApp) return render.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
