@@ -98,7 +98,8 @@ bool VisitTriangle(RTCPointQueryFunctionArguments* args) {
   const std::uint32_t t = args->primID;
   const auto& positions = *state.positions;
   const auto& triangles = *state.triangles;
-  const Vec3d a(positions[triangles[3 * t]]), b(positions[triangles[3 * t + 1]]), c(positions[triangles[3 * t + 2]]);
+  const Vec3d a(positions[triangles[3 * t]]), b(positions[triangles[3 * t + 1]]),
+      c(positions[triangles[3 * t + 2]]);
   const Vec3d w = ClosestPointOnTriangle(state.q, a, b, c);
   const Vec3d point = a * w[0] + b * w[1] + c * w[2];
   const double d2 = (state.q - point).LengthSquared();
@@ -112,7 +113,9 @@ bool VisitTriangle(RTCPointQueryFunctionArguments* args) {
   return true;
 }
 
-bool IsFinite(const Vec3f& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
+bool IsFinite(const Vec3f& p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
 
 }  // namespace
 
@@ -125,25 +128,28 @@ TriangleSearch::TriangleSearch(std::span<const Vec3f> positions, std::span<const
   const std::size_t n = positions.size();
   for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
     bool ok = true;
-    for (int k = 0; k < 3; ++k) ok = ok && triangles[t + k] < n && IsFinite(positions[triangles[t + k]]);
-    if (ok) impl.triangles.insert(impl.triangles.end(), triangles.begin() + t, triangles.begin() + t + 3);
+    for (int k = 0; k < 3; ++k)
+      ok = ok && triangles[t + k] < n && IsFinite(positions[triangles[t + k]]);
+    if (ok)
+      impl.triangles.insert(impl.triangles.end(), triangles.begin() + t, triangles.begin() + t + 3);
   }
   impl.device = rtcNewDevice("verbose=0");
-  if (!impl.device) throw std::runtime_error("TriangleSearch::TriangleSearch - Cannot create the search device.");
+  if (!impl.device)
+    throw std::runtime_error("TriangleSearch::TriangleSearch - Cannot create the search device.");
   impl.scene = rtcNewScene(impl.device);
   const std::size_t count = impl.triangles.size() / 3;
   if (count > 0) {
     RTCGeometry geometry = rtcNewGeometry(impl.device, RTC_GEOMETRY_TYPE_TRIANGLE);
     // Shared buffers: Embree reads the vertex array with 16-byte loads, so
     // the copy it gets is padded by one float.
-    auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0,
-                                                                 RTC_FORMAT_FLOAT3, 3 * sizeof(float), n + 1));
-    auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0,
-                                                                   RTC_FORMAT_UINT3, 3 * sizeof(unsigned), count));
+    auto* vertices = static_cast<float*>(rtcSetNewGeometryBuffer(
+        geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, 3 * sizeof(float), n + 1));
+    auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
+        geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), count));
     if (!vertices || !indices) {
       rtcReleaseGeometry(geometry);
-      throw std::runtime_error("TriangleSearch::TriangleSearch - Cannot allocate " + std::to_string(count) +
-                               " triangles.");
+      throw std::runtime_error("TriangleSearch::TriangleSearch - Cannot allocate " +
+                               std::to_string(count) + " triangles.");
     }
     for (std::size_t i = 0; i < n; ++i) {
       // Vertices no kept triangle uses may be non-finite: Embree bounds only
@@ -159,7 +165,8 @@ TriangleSearch::TriangleSearch(std::span<const Vec3f> positions, std::span<const
   }
   rtcCommitScene(impl.scene);
   if (rtcGetDeviceError(impl.device) != RTC_ERROR_NONE)
-    throw std::runtime_error("TriangleSearch::TriangleSearch - Building the search structure failed.");
+    throw std::runtime_error(
+        "TriangleSearch::TriangleSearch - Building the search structure failed.");
 }
 
 TriangleSearch::~TriangleSearch() = default;

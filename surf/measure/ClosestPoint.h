@@ -23,8 +23,9 @@ math::Vec3d ClosestPointOnTriangle(const math::Vec3d& p, const math::Vec3d& a, c
 class TriangleSearch {
  public:
   struct Hit {
-    math::Vec3f point;     // the closest point on the surface
-    math::Vec3f normal;    // the vertex normals interpolated there, unit length (zero when they cancel)
+    math::Vec3f point;  // the closest point on the surface
+    math::Vec3f
+        normal;  // the vertex normals interpolated there, unit length (zero when they cancel)
     float distance = 0.f;  // |q − point|
     std::uint32_t triangle = 0;
   };

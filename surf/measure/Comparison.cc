@@ -20,7 +20,8 @@ constexpr std::size_t kMinFeaturePoints = 10;
 const v3d::Geo& WithNormals(const v3d::Geo& geo, std::unique_ptr<v3d::Geo>& copy) {
   bool missing = false;
   for (const auto& mesh : geo)
-    missing = missing || (mesh->GetPrimSize() == 3 && mesh->GetVertexNormals().size() != mesh->GetNumVertices());
+    missing = missing || (mesh->GetPrimSize() == 3 &&
+                          mesh->GetVertexNormals().size() != mesh->GetNumVertices());
   if (!missing) return geo;
   copy = std::make_unique<v3d::Geo>(geo);
   copy->SetFrame(geo.GetWorldFrame());
@@ -30,7 +31,8 @@ const v3d::Geo& WithNormals(const v3d::Geo& geo, std::unique_ptr<v3d::Geo>& copy
 
 }  // namespace
 
-Comparison CompareObjects(const v3d::Geo& testIn, const v3d::Geo& referenceIn, const ComparisonOptions& options) {
+Comparison CompareObjects(const v3d::Geo& testIn, const v3d::Geo& referenceIn,
+                          const ComparisonOptions& options) {
   std::unique_ptr<v3d::Geo> testCopy, referenceCopy;
   const v3d::Geo& test = WithNormals(testIn, testCopy);
   const v3d::Geo& reference = WithNormals(referenceIn, referenceCopy);
@@ -42,7 +44,8 @@ Comparison CompareObjects(const v3d::Geo& testIn, const v3d::Geo& referenceIn, c
   DeviationOptions deviationOptions;
   deviationOptions.tolerance = options.tolerance;
   deviationOptions.method = options.method;
-  if (options.progress) deviationOptions.progress = utils::SubProgress(options.progress, 0.0, 0.9).AsCallback();
+  if (options.progress)
+    deviationOptions.progress = utils::SubProgress(options.progress, 0.0, 0.9).AsCallback();
   comparison.deviations = ComputeDeviations(test, reference, deviationOptions);
   comparison.deviationSeconds = timer.ElapsedSeconds();
   if (comparison.deviations.cancelled) {
@@ -58,16 +61,19 @@ Comparison CompareObjects(const v3d::Geo& testIn, const v3d::Geo& referenceIn, c
     const auto& meshNormals = mesh->GetVertexNormals();
     for (std::size_t i = 0; i < positions.size(); ++i) {
       comparison.points.push_back(math::Vec3f(world.MultP(math::Vec3d(positions[i]))));
-      normals.push_back(i < meshNormals.size() ? math::Vec3f(world.MultV(math::Vec3d(meshNormals[i])))
-                                               : math::Vec3f(0, 0, 0));
+      normals.push_back(i < meshNormals.size()
+                            ? math::Vec3f(world.MultV(math::Vec3d(meshNormals[i])))
+                            : math::Vec3f(0, 0, 0));
     }
   }
   if (options.detectFeatures) {
     timer.Restart();
     FeatureOptions features = options.features;
-    features.distanceTolerance = options.featureTolerance > 0 ? options.featureTolerance : options.tolerance / 2.0;
+    features.distanceTolerance =
+        options.featureTolerance > 0 ? options.featureTolerance : options.tolerance / 2.0;
     features.minPoints = std::max(features.minPoints, kMinFeaturePoints);
-    if (options.progress) features.progress = utils::SubProgress(options.progress, 0.9, 1.0).AsCallback();
+    if (options.progress)
+      features.progress = utils::SubProgress(options.progress, 0.9, 1.0).AsCallback();
     comparison.features = DetectShapeFeatures(comparison.points, normals, features);
     comparison.featureSeconds = timer.ElapsedSeconds();
     if (options.progress && options.progress(1.0)) comparison.cancelled = true;
@@ -75,7 +81,8 @@ Comparison CompareObjects(const v3d::Geo& testIn, const v3d::Geo& referenceIn, c
   return comparison;
 }
 
-std::vector<float> DeviationMagnitudesOf(const std::vector<float>& all, const std::vector<std::uint32_t>& points) {
+std::vector<float> DeviationMagnitudesOf(const std::vector<float>& all,
+                                         const std::vector<std::uint32_t>& points) {
   std::vector<float> magnitudes;
   magnitudes.reserve(points.size());
   for (const std::uint32_t i : points)
@@ -95,7 +102,8 @@ MeasureReportData MakeReportData(const Comparison& comparison, const std::string
   data.noOverlap = comparison.NoOverlap();
   for (const PlaneFeature& plane : comparison.features.planes) {
     if (plane.points.size() < kMinFeaturePoints) continue;
-    data.planes.push_back({plane.points.size(), Percentile(DeviationMagnitudesOf(all, plane.points), 99.7)});
+    data.planes.push_back(
+        {plane.points.size(), Percentile(DeviationMagnitudesOf(all, plane.points), 99.7)});
   }
   for (const SphereFeature& sphere : comparison.features.spheres) {
     if (sphere.points.size() < kMinFeaturePoints) continue;

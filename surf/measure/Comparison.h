@@ -47,7 +47,8 @@ struct Comparison {
 // placed by their frames). Meshes without vertex normals are used with
 // their area-weighted normals (the geos themselves are not changed).
 // Throws std::invalid_argument for a tolerance that is not > 0.
-Comparison CompareObjects(const v3d::Geo& test, const v3d::Geo& reference, const ComparisonOptions& options);
+Comparison CompareObjects(const v3d::Geo& test, const v3d::Geo& reference,
+                          const ComparisonOptions& options);
 
 // The report of a comparison, dated now; features smaller than 10 points
 // are left out.
@@ -56,6 +57,7 @@ MeasureReportData MakeReportData(const Comparison& comparison, const std::string
 
 // The magnitudes of the deviations (Comparison::Deviations) of some points,
 // NaN left out.
-std::vector<float> DeviationMagnitudesOf(const std::vector<float>& deviations, const std::vector<std::uint32_t>& points);
+std::vector<float> DeviationMagnitudesOf(const std::vector<float>& deviations,
+                                         const std::vector<std::uint32_t>& points);
 
 }  // namespace surf

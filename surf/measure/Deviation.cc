@@ -22,7 +22,9 @@ namespace {
 using math::Vec3d;
 using math::Vec3f;
 
-bool IsFinite(const Vec3f& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
+bool IsFinite(const Vec3f& p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
 
 int ThreadNumber() {
 #ifdef _OPENMP
@@ -51,7 +53,8 @@ class ReferenceSurface {
     m_tree.Build(std::move(points), std::move(pointNormals));
     if (method == DeviationMethod::kTriangle) {
       m_triangles = std::make_unique<TriangleSearch>(
-          positions, hasNormals ? std::span<const Vec3f>(normals) : std::span<const Vec3f>(), mesh.GetPrims());
+          positions, hasNormals ? std::span<const Vec3f>(normals) : std::span<const Vec3f>(),
+          mesh.GetPrims());
     }
   }
 
@@ -68,7 +71,8 @@ class ReferenceSurface {
       return true;
     }
     // Slightly beyond the nearest vertex, which lies on the surface too.
-    const float bound = nearest == KDTree::kNone ? radius : std::min(radius, vertexDistance * 1.0001f + 1e-6f);
+    const float bound =
+        nearest == KDTree::kNone ? radius : std::min(radius, vertexDistance * 1.0001f + 1e-6f);
     TriangleSearch::Hit hit;
     if (!m_triangles->FindClosest(q, bound, hit)) return false;
     deviation = math::Dot(q - hit.point, hit.normal) < 0.f ? -hit.distance : hit.distance;
@@ -92,37 +96,45 @@ const char* DeviationMethodName(DeviationMethod method) {
   return method == DeviationMethod::kTriangle ? "triangle" : "vertex";
 }
 
-DeviationResult ComputeDeviations(const v3d::Geo& test, const v3d::Geo& reference, const DeviationOptions& options) {
+DeviationResult ComputeDeviations(const v3d::Geo& test, const v3d::Geo& reference,
+                                  const DeviationOptions& options) {
   const float t = options.tolerance;
   if (!(t > 0.f) || !std::isfinite(t)) {
-    throw std::invalid_argument("surf::ComputeDeviations - The tolerance must be a number above 0, not " +
-                                std::to_string(t) + ".");
+    throw std::invalid_argument(
+        "surf::ComputeDeviations - The tolerance must be a number above 0, not " +
+        std::to_string(t) + ".");
   }
   std::vector<const v3d::Mesh*> references;
   for (const auto& mesh : reference) {
     if (!Usable(*mesh, options.method)) continue;
-    if (options.method == DeviationMethod::kVertex && mesh->GetVertexNormals().size() != mesh->GetNumVertices()) {
-      throw std::invalid_argument("surf::ComputeDeviations - A mesh of the reference object has no vertex normals.");
+    if (options.method == DeviationMethod::kVertex &&
+        mesh->GetVertexNormals().size() != mesh->GetNumVertices()) {
+      throw std::invalid_argument(
+          "surf::ComputeDeviations - A mesh of the reference object has no vertex normals.");
     }
     references.push_back(mesh.get());
   }
 
   DeviationResult result;
   std::vector<std::vector<Vec3f>> placed;
-  const math::Frame4d referenceFromTest = reference.GetWorldFrame().GetInverse() * test.GetWorldFrame();
+  const math::Frame4d referenceFromTest =
+      reference.GetWorldFrame().GetInverse() * test.GetWorldFrame();
   for (const auto& mesh : test) {
     std::vector<Vec3f>& points = placed.emplace_back();
     points.reserve(mesh->GetNumVertices());
-    for (const Vec3f& p : mesh->GetVertexCoords()) points.push_back(Vec3f(referenceFromTest.MultP(Vec3d(p))));
+    for (const Vec3f& p : mesh->GetVertexCoords())
+      points.push_back(Vec3f(referenceFromTest.MultP(Vec3d(p))));
     result.perMesh.emplace_back(points.size(), std::numeric_limits<float>::max());
     result.vertices += points.size();
   }
 
-  const double total = double(result.vertices) * double(std::max<std::size_t>(references.size(), 1));
+  const double total =
+      double(result.vertices) * double(std::max<std::size_t>(references.size(), 1));
   std::atomic<std::size_t> done{0};
   std::atomic<bool> cancel{false};
   const auto report = [&](std::size_t count) {
-    if (options.progress && options.progress(total > 0 ? double(count) / total : 1.0)) cancel = true;
+    if (options.progress && options.progress(total > 0 ? double(count) / total : 1.0))
+      cancel = true;
   };
   std::vector<std::vector<std::uint8_t>> found(placed.size());
   for (std::size_t m = 0; m < placed.size(); ++m) found[m].assign(placed[m].size(), 0);

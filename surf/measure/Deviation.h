@@ -55,7 +55,8 @@ struct DeviationResult {
 // Throws std::invalid_argument for a tolerance that is not > 0 and for a
 // reference mesh the vertex method cannot use (no normals: see
 // EnsureVertexNormals).
-DeviationResult ComputeDeviations(const v3d::Geo& test, const v3d::Geo& reference, const DeviationOptions& options);
+DeviationResult ComputeDeviations(const v3d::Geo& test, const v3d::Geo& reference,
+                                  const DeviationOptions& options);
 
 // Gives every triangle mesh without vertex normals its area-weighted ones
 // (v3d::CalcVertexNormals); true when any mesh got normals.

@@ -16,7 +16,7 @@ v3d::Color4ub DeviationColor(float deviation, float tolerance);
 // pixels, at least 16 × 16): white background, one bar per bin in the
 // ramp's colour of the bin's centre, heights relative to the fullest bin,
 // a black line at 0 and grey lines at ±t/2. NaN values are not counted.
-img::RGBImage DeviationHistogram(const std::vector<float>& deviations, float tolerance, int width = 640,
-                                 int height = 320, int bins = 64);
+img::RGBImage DeviationHistogram(const std::vector<float>& deviations, float tolerance,
+                                 int width = 640, int height = 320, int bins = 64);
 
 }  // namespace surf

@@ -22,8 +22,8 @@ MeshSearches SearchesOf(const v3d::Geo& geo) {
   MeshSearches searches;
   for (const auto& mesh : geo) {
     if (mesh->GetPrimSize() != 3 || mesh->GetNumPrims() == 0) continue;
-    searches.push_back(
-        std::make_unique<TriangleSearch>(mesh->GetVertexCoords(), mesh->GetVertexNormals(), mesh->GetPrims()));
+    searches.push_back(std::make_unique<TriangleSearch>(
+        mesh->GetVertexCoords(), mesh->GetVertexNormals(), mesh->GetPrims()));
   }
   return searches;
 }
@@ -155,7 +155,8 @@ void Measure::UpdateReferenceMarkers(bool force) {
     if (!marker) continue;
     const auto* parent = dynamic_cast<const v3d::Geo*>(marker->GetParent());
     const v3d::Geo* other = parent == test ? reference : test;
-    const std::string key = std::to_string(m_tolerance) + " " + (other ? ObjectKey(*other) : std::string("none")) +
+    const std::string key = std::to_string(m_tolerance) + " " +
+                            (other ? ObjectKey(*other) : std::string("none")) +
                             (parent ? FrameText(parent->GetWorldFrame()) : std::string());
     if (!force && key == m_markerKeys[i]) continue;
     m_markerKeys[i] = key;
@@ -166,7 +167,8 @@ void Measure::UpdateReferenceMarkers(bool force) {
     auto found = searches.find(other);
     if (found == searches.end()) found = searches.emplace(other, SearchesOf(*other)).first;
     // The marker in the other object's coordinates.
-    const math::Frame4d otherFromParent = other->GetWorldFrame().GetInverse() * parent->GetWorldFrame();
+    const math::Frame4d otherFromParent =
+        other->GetWorldFrame().GetInverse() * parent->GetWorldFrame();
     const math::Vec3f q(otherFromParent.MultP(math::Vec3d(marker->GetPosition())));
     bool any = false;
     TriangleSearch::Hit best;
@@ -180,7 +182,8 @@ void Measure::UpdateReferenceMarkers(bool force) {
     if (!any) {
       marker->ClearDistance(m_tolerance);
     } else {
-      marker->SetDistance(math::Dot(q - best.point, best.normal) < 0 ? -best.distance : best.distance, m_tolerance);
+      marker->SetDistance(
+          math::Dot(q - best.point, best.normal) < 0 ? -best.distance : best.distance, m_tolerance);
     }
   }
   m_scene.Redraw();
@@ -204,8 +207,9 @@ void Measure::CheckComparisonValid() {
 
 void Measure::SyncComparisonTolerance(float tolerance) {
   if (!(tolerance > 0.f) || !std::isfinite(tolerance)) {
-    throw std::invalid_argument("Measure::SyncComparisonTolerance - The tolerance must be a number above 0 mm, not " +
-                                std::to_string(tolerance) + ".");
+    throw std::invalid_argument(
+        "Measure::SyncComparisonTolerance - The tolerance must be a number above 0 mm, not " +
+        std::to_string(tolerance) + ".");
   }
   if (tolerance == m_tolerance) return;
   m_tolerance = tolerance;
@@ -214,7 +218,8 @@ void Measure::SyncComparisonTolerance(float tolerance) {
 }
 
 void Measure::DiscardComparison() {
-  if (v3d::Geo* geo = ResolveGeo(m_colouredID); geo && geo->GetNumMeshes() == m_savedColors.size()) {
+  if (v3d::Geo* geo = ResolveGeo(m_colouredID);
+      geo && geo->GetNumMeshes() == m_savedColors.size()) {
     for (std::size_t m = 0; m < m_savedColors.size(); ++m) {
       v3d::Mesh& mesh = *geo->GetMesh(std::int64_t(m));
       if (m_savedColors[m]) {
@@ -245,7 +250,8 @@ bool Measure::Compare(const CompareOptions& options) {
   comparisonOptions.method = options.method;
   comparisonOptions.detectFeatures = options.detectFeatures;
   comparisonOptions.progress = options.progress;
-  auto comparison = std::make_unique<Comparison>(CompareObjects(*test, *reference, comparisonOptions));
+  auto comparison =
+      std::make_unique<Comparison>(CompareObjects(*test, *reference, comparisonOptions));
   if (comparison->cancelled) return false;
   DiscardComparison();
 
@@ -253,18 +259,21 @@ bool Measure::Compare(const CompareOptions& options) {
   m_colouredID = m_testID;
   for (std::size_t m = 0; m < test->GetNumMeshes(); ++m) {
     v3d::Mesh& mesh = *test->GetMesh(std::int64_t(m));
-    m_savedColors.push_back(mesh.HasVertexColors() ? std::optional(mesh.GetVertexColors()) : std::nullopt);
+    m_savedColors.push_back(mesh.HasVertexColors() ? std::optional(mesh.GetVertexColors())
+                                                   : std::nullopt);
     const std::vector<float>& values = comparison->deviations.perMesh[m];
     std::vector<v3d::Color4ub>& colors = mesh.mGetVertexColors();
     colors.resize(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) colors[i] = DeviationColor(values[i], m_tolerance);
+    for (std::size_t i = 0; i < values.size(); ++i)
+      colors[i] = DeviationColor(values[i], m_tolerance);
   }
 
   // One marker per reported feature, below the test object.
   m_reportData = MakeReportData(*comparison, test->GetName(), reference->GetName());
   const math::Frame4d local = test->GetWorldFrame().GetInverse();
   const auto addMarker = [&](const math::Vec3d& world, const std::string& label) {
-    if (ReferenceMarker* marker = m_listener.NewDataTip(math::Vec3f(local.MultP(world)), m_testID)) {
+    if (ReferenceMarker* marker =
+            m_listener.NewDataTip(math::Vec3f(local.MultP(world)), m_testID)) {
       marker->SetLabel(label);
       m_featureIDs.push_back(marker->GetNodeID());
     }
@@ -296,11 +305,12 @@ std::vector<ReferenceMarker*> Measure::GetFeatureMarkers() const {
   return markers;
 }
 
-int Measure::AddDistanceAB(const math::Vec3f& positionA, std::int32_t parentA, const math::Vec3f& positionB,
-                           std::int32_t parentB) {
+int Measure::AddDistanceAB(const math::Vec3f& positionA, std::int32_t parentA,
+                           const math::Vec3f& positionB, std::int32_t parentB) {
   v3d::LockGuard lock;
   if (!ResolveGeo(parentA) || !ResolveGeo(parentB)) {
-    std::cerr << "Error in LinkListener::NewLink: Could not create one of the data tips." << std::endl;
+    std::cerr << "Error in LinkListener::NewLink: Could not create one of the data tips."
+              << std::endl;
     return -1;
   }
   m_distances.push_back({parentA, parentB, positionA, positionB});
@@ -321,12 +331,15 @@ std::optional<double> Measure::GetDistanceABLength(std::size_t i) const {
   const v3d::Geo* a = ResolveGeo(d.parentA);
   const v3d::Geo* b = ResolveGeo(d.parentB);
   if (!a || !b) return std::nullopt;
-  return (a->GetWorldFrame().MultP(math::Vec3d(d.positionA)) - b->GetWorldFrame().MultP(math::Vec3d(d.positionB)))
+  return (a->GetWorldFrame().MultP(math::Vec3d(d.positionA)) -
+          b->GetWorldFrame().MultP(math::Vec3d(d.positionB)))
       .Length();
 }
 
 utils::ChunkNode::Ptr Measure::GetProjectItem(std::size_t i) const {
-  if (i != 0) throw std::out_of_range("Measure::GetProjectItem - Invalid item index " + std::to_string(i) + ".");
+  if (i != 0)
+    throw std::out_of_range("Measure::GetProjectItem - Invalid item index " + std::to_string(i) +
+                            ".");
   v3d::LockGuard lock;
   MeasureTreeData data;
   data.testObject = GuidOf(m_testID);
@@ -350,7 +363,8 @@ utils::ChunkNode::Ptr Measure::GetProjectItem(std::size_t i) const {
 }
 
 void Measure::LoadProjectItem(const utils::ChunkNode& tree) {
-  const std::optional<MeasureTreeData> data = ReadMeasureTree(tree);  // throws before anything changes
+  const std::optional<MeasureTreeData> data =
+      ReadMeasureTree(tree);  // throws before anything changes
   if (!data) return;
   v3d::LockGuard lock;
   InitMeasure();
@@ -370,7 +384,8 @@ void Measure::LoadProjectItem(const utils::ChunkNode& tree) {
     m_markerKeys.emplace_back();
   }
   for (const auto& link : data->links) {
-    AddDistanceAB(link.positionA, FindGeoByGuid(link.parentA), link.positionB, FindGeoByGuid(link.parentB));
+    AddDistanceAB(link.positionA, FindGeoByGuid(link.parentA), link.positionB,
+                  FindGeoByGuid(link.parentB));
   }
   Changed();
 }

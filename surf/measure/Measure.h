@@ -113,8 +113,8 @@ class Measure : public ProjectItemModule {
 
   // Adds a distance between two picked points; its index, or −1 when a
   // parent is not a geo of the scene.
-  int AddDistanceAB(const math::Vec3f& positionA, std::int32_t parentA, const math::Vec3f& positionB,
-                    std::int32_t parentB);
+  int AddDistanceAB(const math::Vec3f& positionA, std::int32_t parentA,
+                    const math::Vec3f& positionB, std::int32_t parentB);
   void DeleteDistancesAB();
   const std::vector<DistanceAB>& GetDistancesAB() const { return m_distances; }
   // The length of distance i in world coordinates; nullopt when a parent is
@@ -127,7 +127,9 @@ class Measure : public ProjectItemModule {
   std::string GetProjectItemType() const override { return "Measure"; }
   std::size_t GetNumProjectItems() const override { return 1; }
   utils::ChunkNode::Ptr GetProjectItem(std::size_t i) const override;
-  bool TakesProjectItem(const std::string& rootName) const override { return rootName == kMeasureRoot; }
+  bool TakesProjectItem(const std::string& rootName) const override {
+    return rootName == kMeasureRoot;
+  }
   // Objects and parents are found by guid among the scene's geos; markers
   // whose parent is missing are left out with the listener's message.
   void LoadProjectItem(const utils::ChunkNode& tree) override;

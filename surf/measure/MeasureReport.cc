@@ -26,7 +26,10 @@ std::locale SystemLocale() {
 
 float Percentile(std::vector<float> values, double level) {
   if (values.empty()) return 0.f;
-  const double position = std::floor(std::clamp(level, 0.0, 100.0) / 100.0 * double(values.size()));
+  // Relatively 1e-12 up, so that 99.99 % of 10000 values is 9999 values
+  // although 99.99 has no exact binary form.
+  const double position =
+      std::floor(std::clamp(level, 0.0, 100.0) * double(values.size()) / 100.0 * (1 + 1e-12));
   const std::size_t k = std::min(values.size() - 1, std::size_t(position));
   std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(k), values.end());
   return values[k];
@@ -55,23 +58,27 @@ std::string FormatMeasureReport(const MeasureReportData& data) {
   if (!data.testName.empty()) out << "Test object: " << data.testName << "\n";
   if (!data.referenceName.empty()) out << "Reference object: " << data.referenceName << "\n";
   out << std::string(68, '-') << "\n";
-  for (const double level : kReportLevels) out << PercentileLine(level, Percentile(data.magnitudes, level)) << "\n";
+  for (const double level : kReportLevels)
+    out << PercentileLine(level, Percentile(data.magnitudes, level)) << "\n";
   if (data.noOverlap) out << kNoOverlapLine << "\n";
   for (std::size_t i = 0; i < data.planes.size(); ++i) {
     const auto& plane = data.planes[i];
-    out << "\nPlane " << i + 1 << "\nCount: " << plane.count << "\n" << PercentileLine(99.7, plane.p997) << "\n";
+    out << "\nPlane " << i + 1 << "\nCount: " << plane.count << "\n"
+        << PercentileLine(99.7, plane.p997) << "\n";
   }
   for (std::size_t i = 0; i < data.spheres.size(); ++i) {
     const auto& sphere = data.spheres[i];
-    out << "\nSphere " << i + 1 << "\nDiameter: " << 2 * sphere.radius << "mm\nCenter: " << sphere.centre[0] << " "
-        << sphere.centre[1] << " " << sphere.centre[2] << "\nCount: " << sphere.count << "\n"
+    out << "\nSphere " << i + 1 << "\nDiameter: " << 2 * sphere.radius
+        << "mm\nCenter: " << sphere.centre[0] << " " << sphere.centre[1] << " " << sphere.centre[2]
+        << "\nCount: " << sphere.count << "\n"
         << PercentileLine(99.7, sphere.p997) << "\n";
   }
   if (data.spheres.size() >= 2) {
     out << "Sphere Distances\n";
     for (std::size_t i = 0; i < data.spheres.size(); ++i)
       for (std::size_t j = i + 1; j < data.spheres.size(); ++j)
-        out << i + 1 << "-" << j + 1 << ": " << (data.spheres[i].centre - data.spheres[j].centre).Length() << "mm\n";
+        out << i + 1 << "-" << j + 1 << ": "
+            << (data.spheres[i].centre - data.spheres[j].centre).Length() << "mm\n";
   }
   return out.str();
 }
@@ -82,7 +89,8 @@ bool WriteMeasureReport(const std::filesystem::path& path, const MeasureReportDa
     out.write(text.data(), std::streamsize(text.size()));
     return out.good();
   });
-  if (!written) std::cerr << "Error: Measure::Compare - Could not write the report " << path.string() << "\n";
+  if (!written)
+    std::cerr << "Error: Measure::Compare - Could not write the report " << path.string() << "\n";
   return written;
 }
 

@@ -64,6 +64,7 @@ bool WriteMeasureReport(const std::filesystem::path& path, const MeasureReportDa
 
 // The line of a report without overlap.
 inline constexpr char kNoOverlapLine[] =
-    "No point lies within twice the tolerance of the reference object: every deviation is the tolerance.";
+    "No point lies within twice the tolerance of the reference object: every deviation is the "
+    "tolerance.";
 
 }  // namespace surf

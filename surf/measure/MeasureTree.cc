@@ -7,7 +7,8 @@
 namespace surf {
 namespace {
 
-constexpr char kVersionWarning[] = "WARNING: Object could not be added to measure module due to wrong version.";
+constexpr char kVersionWarning[] =
+    "WARNING: Object could not be added to measure module due to wrong version.";
 
 void SetVersion(utils::ChunkNode& node) {
   node.version = 1;
@@ -81,8 +82,8 @@ utils::ChunkNode::Ptr WriteMeasureTree(const MeasureTreeData& data) {
 
 std::optional<MeasureTreeData> ReadMeasureTree(const utils::ChunkNode& root) {
   if (root.GetName() != kMeasureRoot) {
-    throw utils::InvalidChunkFormatException("surf::ReadMeasureTree",
-                                             "The tree is named \"" + root.GetName() + "\", not \"measure\".");
+    throw utils::InvalidChunkFormatException(
+        "surf::ReadMeasureTree", "The tree is named \"" + root.GetName() + "\", not \"measure\".");
   }
   if (!Readable(root)) return std::nullopt;
   MeasureTreeData data;

@@ -49,16 +49,17 @@ void ReferenceMarker::SetLabel(const std::string& text, v3d::Color4ub color) {
   IncVersion();
 }
 
-ReferenceMarker* ReferenceMarkerListener::NewDataTip(const math::Vec3f& position, std::int32_t parentID) {
+ReferenceMarker* ReferenceMarkerListener::NewDataTip(const math::Vec3f& position,
+                                                     std::int32_t parentID) {
   if (!m_scene) {
     std::cerr << "Error in DataTipListener::NewDataTip: Invalid scene pointer." << std::endl;
     return nullptr;
   }
-  auto* parent = dynamic_cast<v3d::Geo*>(parentID >= 0 && parentID < v3d::Scene::MAX_NUM_NODES
-                                             ? m_scene->GetNode(parentID)
-                                             : nullptr);
+  auto* parent = dynamic_cast<v3d::Geo*>(
+      parentID >= 0 && parentID < v3d::Scene::MAX_NUM_NODES ? m_scene->GetNode(parentID) : nullptr);
   if (!parent) {
-    std::cerr << "Error in DataTipListener::NewDataTip: Could not find parent node with ID " << parentID << std::endl;
+    std::cerr << "Error in DataTipListener::NewDataTip: Could not find parent node with ID "
+              << parentID << std::endl;
     return nullptr;
   }
   auto marker = std::make_unique<ReferenceMarker>();

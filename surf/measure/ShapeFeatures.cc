@@ -1,7 +1,6 @@
 #include "surf/measure/ShapeFeatures.h"
 
 #include <Eigen/Dense>
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -14,7 +13,9 @@ namespace {
 using math::Vec3d;
 using math::Vec3f;
 
-bool IsFinite(const Vec3f& p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
+bool IsFinite(const Vec3f& p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
 
 enum class Kind { kPlane, kSphere };
 
@@ -32,7 +33,8 @@ struct Shape {
   // surface).
   bool Accepts(const Vec3d& p, const Vec3d& n, double tolerance, double cosAngle) const {
     if (kind == Kind::kPlane) {
-      return std::abs(math::Dot(p - point, normal)) <= tolerance && std::abs(math::Dot(n, normal)) >= cosAngle;
+      return std::abs(math::Dot(p - point, normal)) <= tolerance &&
+             std::abs(math::Dot(n, normal)) >= cosAngle;
     }
     const Vec3d d = p - point;
     const double length = d.Length();
@@ -45,7 +47,8 @@ struct Shape {
 // from which nearby points are drawn.
 class PointSet {
  public:
-  PointSet(std::span<const Vec3f> positions, std::span<const Vec3f> normals) : m_positions(positions) {
+  PointSet(std::span<const Vec3f> positions, std::span<const Vec3f> normals)
+      : m_positions(positions) {
     m_normals.resize(positions.size());
     Vec3d low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
     for (std::uint32_t i = 0; i < positions.size(); ++i) {
@@ -71,11 +74,15 @@ class PointSet {
   const Vec3d& Normal(std::uint32_t i) const { return m_normals[i]; }
   std::span<const Vec3f> Positions() const { return m_positions; }
   // The points of i's cell.
-  const std::vector<std::uint32_t>& Cell(std::uint32_t i) const { return m_cells.at(Key(m_positions[i])); }
+  const std::vector<std::uint32_t>& Cell(std::uint32_t i) const {
+    return m_cells.at(Key(m_positions[i]));
+  }
 
  private:
   std::int64_t Key(const Vec3f& p) const {
-    const auto c = [&](int k) { return std::int64_t(std::floor(double(p[k]) / m_cellSize)) & 0x1FFFFF; };
+    const auto c = [&](int k) {
+      return std::int64_t(std::floor(double(p[k]) / m_cellSize)) & 0x1FFFFF;
+    };
     return (c(0) << 42) | (c(1) << 21) | c(2);
   }
 
@@ -104,8 +111,10 @@ bool SphereThrough(const Vec3d* p, Shape& shape) {
     a.row(i) << 2 * d[0], 2 * d[1], 2 * d[2];
     b[i] = p[i + 1].LengthSquared() - p[0].LengthSquared();
   }
-  const double scale = (p[1] - p[0]).LengthSquared() + (p[2] - p[0]).LengthSquared() + (p[3] - p[0]).LengthSquared();
-  if (!(std::abs(a.determinant()) > 1e-4 * scale * std::sqrt(scale))) return false;  // nearly coplanar
+  const double scale =
+      (p[1] - p[0]).LengthSquared() + (p[2] - p[0]).LengthSquared() + (p[3] - p[0]).LengthSquared();
+  if (!(std::abs(a.determinant()) > 1e-4 * scale * std::sqrt(scale)))
+    return false;  // nearly coplanar
   const Eigen::Vector3d c = a.partialPivLu().solve(b);
   shape.kind = Kind::kSphere;
   shape.point = Vec3d(c[0], c[1], c[2]);
@@ -113,7 +122,8 @@ bool SphereThrough(const Vec3d* p, Shape& shape) {
   return std::isfinite(shape.radius);
 }
 
-std::vector<std::uint32_t> Consensus(const PointSet& set, const std::vector<std::uint32_t>& candidates,
+std::vector<std::uint32_t> Consensus(const PointSet& set,
+                                     const std::vector<std::uint32_t>& candidates,
                                      const Shape& shape, double tolerance, double cosAngle) {
   std::vector<std::uint32_t> inliers;
   for (const std::uint32_t i : candidates)
@@ -150,7 +160,8 @@ double Rms(const PointSet& set, const std::vector<std::uint32_t>& points, const 
 
 }  // namespace
 
-bool FitPlane(std::span<const Vec3f> positions, std::span<const std::uint32_t> indices, Vec3d& point, Vec3d& normal) {
+bool FitPlane(std::span<const Vec3f> positions, std::span<const std::uint32_t> indices,
+              Vec3d& point, Vec3d& normal) {
   if (indices.size() < 3) return false;
   Vec3d mean(0, 0, 0);
   for (const std::uint32_t i : indices) mean += Vec3d(positions[i]);
@@ -163,7 +174,7 @@ bool FitPlane(std::span<const Vec3f> positions, std::span<const std::uint32_t> i
   }
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(covariance);
   if (solver.info() != Eigen::Success) return false;
-  const Eigen::Vector3d values = solver.eigenvalues();  // ascending
+  const Eigen::Vector3d values = solver.eigenvalues();                   // ascending
   if (!(values[1] > 1e-12 * std::max(values[2], 1e-300))) return false;  // the points lie on a line
   const Eigen::Vector3d n = solver.eigenvectors().col(0);
   point = mean;
@@ -171,8 +182,8 @@ bool FitPlane(std::span<const Vec3f> positions, std::span<const std::uint32_t> i
   return std::isfinite(normal[0]) && std::isfinite(normal[1]) && std::isfinite(normal[2]);
 }
 
-bool FitSphere(std::span<const Vec3f> positions, std::span<const std::uint32_t> indices, Vec3d& centre,
-               double& radius) {
+bool FitSphere(std::span<const Vec3f> positions, std::span<const std::uint32_t> indices,
+               Vec3d& centre, double& radius) {
   if (indices.size() < 4) return false;
   // Algebraic fit about the centroid: |p|² + 2 p·(−c) + (|c|² − r²) = 0 is
   // linear in c and |c|² − r².
@@ -231,15 +242,18 @@ ShapeFeatures DetectShapeFeatures(std::span<const Vec3f> positions, std::span<co
   const double maxRadius = options.maxRadius > 0 ? options.maxRadius : set.Diagonal() / 2;
   const std::size_t minSize = std::max<std::size_t>(
       options.minPoints, std::size_t(std::ceil(options.minShare * double(set.Valid().size()))));
-  constexpr int kCandidates = 400;         // of each kind per feature
+  constexpr int kCandidates = 400;           // of each kind per feature
   constexpr std::size_t kSampleSize = 3000;  // points a candidate is scored on
 
   std::mt19937_64 random(options.seed);
   std::vector<std::uint8_t> taken(positions.size(), 0);
   std::vector<std::uint32_t> alive = set.Valid();
-  const auto draw = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  const auto draw = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+  };
 
-  while (alive.size() >= minSize && result.planes.size() + result.spheres.size() < options.maxFeatures) {
+  while (alive.size() >= minSize &&
+         result.planes.size() + result.spheres.size() < options.maxFeatures) {
     std::vector<std::uint32_t> sample;
     if (alive.size() <= kSampleSize) {
       sample = alive;
@@ -254,16 +268,20 @@ ShapeFeatures DetectShapeFeatures(std::span<const Vec3f> positions, std::span<co
     std::vector<Scored> best;
     for (int c = 0; c < 2 * kCandidates; ++c) {
       const std::uint32_t first = alive[draw(alive.size())];
+      // The others from the same cell, or from all points left when the
+      // cell holds too few.
       const auto& cell = set.Cell(first);
+      const std::vector<std::uint32_t>& pool = cell.size() >= 8 ? cell : alive;
       Vec3d p[4] = {set.Position(first)};
       int have = 1;
       for (int attempt = 0; attempt < 16 && have < 4; ++attempt) {
-        const std::uint32_t other = cell[draw(cell.size())];
+        const std::uint32_t other = pool[draw(pool.size())];
         if (!taken[other] && other != first) p[have++] = set.Position(other);
       }
       Shape shape;
       const bool plane = c % 2 == 0;
-      if (plane ? (have < 3 || !PlaneThrough(p[0], p[1], p[2], shape)) : (have < 4 || !SphereThrough(p, shape)))
+      if (plane ? (have < 3 || !PlaneThrough(p[0], p[1], p[2], shape))
+                : (have < 4 || !SphereThrough(p, shape)))
         continue;
       if (!plane && (shape.radius < options.minRadius || shape.radius > maxRadius)) continue;
       Scored scored{shape, 0};
@@ -287,7 +305,9 @@ ShapeFeatures DetectShapeFeatures(std::span<const Vec3f> positions, std::span<co
         if (ok) inliers = Consensus(set, alive, shape, tolerance, cosAngle);
       }
       if (!ok || inliers.size() < minSize) continue;
-      if (shape.kind == Kind::kSphere && (shape.radius < options.minRadius || shape.radius > maxRadius)) continue;
+      if (shape.kind == Kind::kSphere &&
+          (shape.radius < options.minRadius || shape.radius > maxRadius))
+        continue;
       if (shape.kind == Kind::kPlane) {
         Vec3d sum(0, 0, 0);
         for (const std::uint32_t i : inliers) sum += set.Normal(i);
@@ -305,7 +325,9 @@ ShapeFeatures DetectShapeFeatures(std::span<const Vec3f> positions, std::span<co
       break;
     }
     if (!added) break;
-    if (options.progress && options.progress(1.0 - double(alive.size()) / double(set.Valid().size()))) break;
+    if (options.progress &&
+        options.progress(1.0 - double(alive.size()) / double(set.Valid().size())))
+      break;
   }
   return result;
 }

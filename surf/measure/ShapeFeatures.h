@@ -60,14 +60,15 @@ struct FeatureOptions {
 // axes of their points, spheres by the geometric least-squares fit. A
 // shape's points are those within the tolerances of the final fit. The
 // result is the same for the same seed.
-ShapeFeatures DetectShapeFeatures(std::span<const math::Vec3f> positions, std::span<const math::Vec3f> normals,
+ShapeFeatures DetectShapeFeatures(std::span<const math::Vec3f> positions,
+                                  std::span<const math::Vec3f> normals,
                                   const FeatureOptions& options);
 
 // Least-squares fits of all the given points; false when the points do not
 // determine the shape (fewer than 3 resp. 4, or degenerate).
-bool FitPlane(std::span<const math::Vec3f> positions, std::span<const std::uint32_t> indices, math::Vec3d& point,
-              math::Vec3d& normal);
-bool FitSphere(std::span<const math::Vec3f> positions, std::span<const std::uint32_t> indices, math::Vec3d& centre,
-               double& radius);
+bool FitPlane(std::span<const math::Vec3f> positions, std::span<const std::uint32_t> indices,
+              math::Vec3d& point, math::Vec3d& normal);
+bool FitSphere(std::span<const math::Vec3f> positions, std::span<const std::uint32_t> indices,
+               math::Vec3d& centre, double& radius);
 
 }  // namespace surf
