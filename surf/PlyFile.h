@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "surf/MeshArrays.h"
 
@@ -19,8 +21,17 @@ namespace surf {
 // the shortest form that reads back to the same float. Every file goes
 // through a temporary file. False, with one "Error: ..." line on standard
 // error, for invalid arrays or a file that cannot be written.
+// Extra per-vertex float properties (one value per vertex, e.g. a signed
+// deviation) follow the others as "property float32 <name>" in the binary
+// form; the ASCII form leaves them out.
 enum class PlyEncoding { kAscii, kBinary };
 
-bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding);
+struct PlyFloatProperty {
+  std::string name;
+  std::vector<float> values;
+};
+
+bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding,
+             const std::vector<PlyFloatProperty>& extraVertexProperties = {});
 
 }  // namespace surf

@@ -1,20 +1,20 @@
 // The tarvelin command: git-style subcommands over the scanning libraries.
 // Exit codes: 0 success, 1 failure, 2 usage error, 130 cancelled.
 
-#include <CLI/CLI.hpp>
-
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
 
 #include "apps/tarvelin/AlignCommand.h"
-#include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/DemoCommand.h"
+#include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
+#include "apps/tarvelin/MeasureCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
 #include "foundation/utils/ChunkNode.h"
 
@@ -34,10 +34,11 @@ int InspectChunks(const std::string& path) {
     while (!pending.empty()) {
       auto [node, depth] = pending.back();
       pending.pop_back();
-      std::cout << std::string(2 * depth, ' ') << node->GetName() << "  (level " << node->level << ", version "
-                << node->version << ", " << node->GetDataSize() << " bytes)\n";
+      std::cout << std::string(2 * depth, ' ') << node->GetName() << "  (level " << node->level
+                << ", version " << node->version << ", " << node->GetDataSize() << " bytes)\n";
       const auto& children = node->GetChildren();
-      for (auto it = children.rbegin(); it != children.rend(); ++it) pending.emplace_back(*it, depth + 1);
+      for (auto it = children.rbegin(); it != children.rend(); ++it)
+        pending.emplace_back(*it, depth + 1);
     }
     return 0;
   } catch (const utils::Exception& e) {
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   std::string chunkPath;
-  auto* chunks = app.add_subcommand("chunks", "Print the chunk tree of a .tarvelinmesh or .tarvelinproj file");
+  auto* chunks =
+      app.add_subcommand("chunks", "Print the chunk tree of a .tarvelinmesh or .tarvelinproj file");
   chunks->add_option("file", chunkPath, "The file to inspect")->required();
   tarvelin::PatternsCommand patterns;
   auto* patternsApp = patterns.Register(app);
@@ -87,6 +89,8 @@ int main(int argc, char** argv) {
   CLI::App* scanApp = scan.Register(app);
   tarvelin::DemoCommand demo;
   CLI::App* demoApp = demo.Register(app);
+  tarvelin::MeasureCommand measure;
+  CLI::App* measureApp = measure.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -105,6 +109,7 @@ int main(int argc, char** argv) {
     if (*fuseApp) return fuse.Run();
     if (*scanApp) return scan.Run();
     if (*demoApp) return demo.Run();
+    if (*measureApp) return measure.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
