@@ -34,13 +34,11 @@ std::string Header(const MeshArrays& mesh, PlyEncoding encoding, const std::stri
   if (!textureName.empty()) h += "comment TextureFile " + textureName + "\n";
   h += "element vertex " + std::to_string(mesh.positions.size()) + "\n";
   h += "property float32 x\nproperty float32 y\nproperty float32 z\n";
-  if (binary && !mesh.normals.empty())
-    h += "property float32 nx\nproperty float32 ny\nproperty float32 nz\n";
+  if (binary && !mesh.normals.empty()) h += "property float32 nx\nproperty float32 ny\nproperty float32 nz\n";
   if (binary && !mesh.colors.empty()) {
     h += "property uint8 red\nproperty uint8 green\nproperty uint8 blue\nproperty uint8 alpha\n";
   }
-  if (binary && !mesh.texCoords.empty())
-    h += "property float32 texture_u\nproperty float32 texture_v\n";
+  if (binary && !mesh.texCoords.empty()) h += "property float32 texture_u\nproperty float32 texture_v\n";
   for (const auto& property : extra)
     if (binary) h += "property float32 " + property.name + "\n";
   h += "element face " + std::to_string(mesh.NumTriangles()) + "\n";
@@ -66,14 +64,12 @@ void AppendAsciiBody(std::string& out, const MeshArrays& mesh) {
   }
 }
 
-void AppendBinaryBody(std::string& out, const MeshArrays& mesh,
-                      const std::vector<PlyFloatProperty>& extra) {
+void AppendBinaryBody(std::string& out, const MeshArrays& mesh, const std::vector<PlyFloatProperty>& extra) {
   for (std::size_t i = 0; i < mesh.positions.size(); ++i) {
     AppendRaw(out, mesh.positions[i]);
     if (!mesh.normals.empty()) AppendRaw(out, mesh.normals[i]);
     if (!mesh.colors.empty()) AppendRaw(out, mesh.colors[i]);
-    if (!mesh.texCoords.empty())
-      AppendRaw(out, math::Vec2f(mesh.texCoords[i][0], 1.f - mesh.texCoords[i][1]));
+    if (!mesh.texCoords.empty()) AppendRaw(out, math::Vec2f(mesh.texCoords[i][0], 1.f - mesh.texCoords[i][1]));
     for (const auto& property : extra) AppendRaw(out, property.values[i]);
   }
   for (std::size_t i = 0; i < mesh.indices.size(); i += 3) {
@@ -94,9 +90,8 @@ bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncod
   for (const auto& property : extra) {
     if (property.values.size() != mesh.positions.size() || property.name.empty() ||
         property.name.find_first_of(" \n") != std::string::npos) {
-      std::cerr << "Error: SavePly - The vertex property \"" << property.name
-                << "\" needs a name without blanks and " << mesh.positions.size() << " values, not "
-                << property.values.size() << ".\n";
+      std::cerr << "Error: SavePly - The vertex property \"" << property.name << "\" needs a name without blanks and "
+                << mesh.positions.size() << " values, not " << property.values.size() << ".\n";
       return false;
     }
   }
@@ -107,10 +102,9 @@ bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncod
   std::string textureName;
   if (encoding == PlyEncoding::kBinary && !mesh.texCoords.empty() && !mesh.texture.IsEmpty()) {
     textureName = path.stem().string() + ".png";
-    const bool written = WriteFileSafely(path.parent_path() / textureName,
-                                         [&](const std::filesystem::path& temporary) {
-                                           return img::SavePNG(mesh.texture, temporary);
-                                         });
+    const bool written = WriteFileSafely(path.parent_path() / textureName, [&](const std::filesystem::path& temporary) {
+      return img::SavePNG(mesh.texture, temporary);
+    });
     if (!written) {
       std::cerr << "Error: SavePly - Could not write the texture beside " << path.string() << "\n";
       return false;

@@ -66,8 +66,7 @@ utils::ChunkNode::Ptr LoadExternal(const fs::path& projectFolder, const std::str
 }  // namespace
 
 std::size_t GetNumProjectItems(const ScanListData& data) {
-  return data.scans.size() + (data.fusionResult ? 1 : 0) +
-         (data.unfilteredFusionTriangles.empty() ? 0 : 1) + 1;
+  return data.scans.size() + (data.fusionResult ? 1 : 0) + (data.unfilteredFusionTriangles.empty() ? 0 : 1) + 1;
 }
 
 utils::ChunkNode::Ptr GetProjectItem(const ScanListData& data, std::size_t i) {
@@ -108,16 +107,14 @@ void LoadProjectItem(ScanListData& data, const utils::ChunkNode& tree) {
   }
 }
 
-bool SaveProject(const fs::path& path, const ScanListData& data,
-                 const ProjectSaveOptions& options) {
+bool SaveProject(const fs::path& path, const ScanListData& data, const ProjectSaveOptions& options) {
   const std::size_t numMeshes = data.scans.size() + (data.fusionResult ? 1 : 0);
   std::vector<utils::ChunkNode::Ptr> trees;
   for (std::size_t i = 0; i < GetNumProjectItems(data); ++i) {
     utils::ChunkNode::Ptr tree = GetProjectItem(data, i);
     const std::string source = ItemSource(*tree);
     if (options.externalMeshes && i < numMeshes) {
-      const std::string name =
-          path.filename().string() + ".item" + std::to_string(i) + ".tarvelinmesh";
+      const std::string name = path.filename().string() + ".item" + std::to_string(i) + ".tarvelinmesh";
       const fs::path file = path.parent_path() / name;
       const bool written = WriteStreamSafely(file, [&](std::ostream& out) {
         tree->Save(out);
@@ -138,8 +135,7 @@ bool SaveProject(const fs::path& path, const ScanListData& data,
     for (std::size_t i = 0; module && i < module->GetNumProjectItems(); ++i) {
       utils::ChunkNode::Ptr tree = module->GetProjectItem(i);
       if (!tree->FindChild("type")) tree->NewChild("type")->SetString(module->GetProjectItemType());
-      if (!tree->FindChild("source"))
-        tree->NewChild("source")->SetString(module->GetProjectItemType());
+      if (!tree->FindChild("source")) tree->NewChild("source")->SetString(module->GetProjectItemType());
       trees.push_back(std::move(tree));
     }
   }
@@ -153,8 +149,7 @@ bool SaveProject(const fs::path& path, const ScanListData& data,
   return written;
 }
 
-bool LoadProject(const fs::path& path, ScanListData& data,
-                 std::vector<utils::ChunkNode::Ptr>* otherItems) {
+bool LoadProject(const fs::path& path, ScanListData& data, std::vector<utils::ChunkNode::Ptr>* otherItems) {
   std::ifstream in(path, std::ios::binary);
   std::error_code error;
   if (!in || fs::is_directory(path, error)) {

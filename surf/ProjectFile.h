@@ -96,7 +96,6 @@ bool LoadProject(const std::filesystem::path& path, ScanListData& data,
 // Writes scan geoIndex (≥ 0), or the fusion result for -1, as a single-object
 // mesh file. An index outside the scan list prints "ERROR: Invalid geoIndex
 // << " and the index; -1 without a fusion result fails too.
-bool SaveGeoZentomesh(const ScanListData& data, const std::filesystem::path& path,
-                      std::int64_t geoIndex);
+bool SaveGeoZentomesh(const ScanListData& data, const std::filesystem::path& path, std::int64_t geoIndex);
 
 }  // namespace surf

@@ -18,8 +18,7 @@ namespace {
 constexpr std::uint32_t kDisplayFlags = kRenderShowTextures | kRenderShowEdges | kRenderShowNormals;
 
 std::string IndexError(const char* method, int index) {
-  return std::string("ShapeFusion::") + method + " - Invalid scan index " + std::to_string(index) +
-         ".";
+  return std::string("ShapeFusion::") + method + " - Invalid scan index " + std::to_string(index) + ".";
 }
 
 // A texture of its own with the same image and properties.
@@ -53,8 +52,7 @@ void ParentBox(const v3d::Geo& geo, math::Vec3d& lo, math::Vec3d& hi) {
   math::Vec3d min, max;
   GetAxisAlignedBoundingBox(geo, min, max);
   for (int corner = 0; corner < 8; ++corner) {
-    const math::Vec3d local(corner & 1 ? max[0] : min[0], corner & 2 ? max[1] : min[1],
-                            corner & 4 ? max[2] : min[2]);
+    const math::Vec3d local(corner & 1 ? max[0] : min[0], corner & 2 ? max[1] : min[1], corner & 4 ? max[2] : min[2]);
     const math::Vec3d p = geo.GetFrame().MultP(local);
     for (int k = 0; k < 3; ++k) {
       lo[k] = corner == 0 ? p[k] : std::min(lo[k], p[k]);
@@ -66,8 +64,7 @@ void ParentBox(const v3d::Geo& geo, math::Vec3d& lo, math::Vec3d& hi) {
 }  // namespace
 
 ShapeFusion::ShapeFusion()
-    : m_scene(std::make_unique<v3d::Scene>()),
-      m_registration(std::make_unique<PairRegistration>(m_params.seed)) {}
+    : m_scene(std::make_unique<v3d::Scene>()), m_registration(std::make_unique<PairRegistration>(m_params.seed)) {}
 
 ShapeFusion::~ShapeFusion() {
   // The scene lets go of the geos and textures it does not own; the list's
@@ -86,8 +83,7 @@ void ShapeFusion::Set3DViewParams(const ViewParams& params) {
   v3d::LockGuard lock;
   m_viewParams = params;
   auto apply = [&](const Placed& placed) {
-    for (const auto& texture : placed.textures)
-      texture->SetTextureResolutionLimit(params.textureResolutionLimit);
+    for (const auto& texture : placed.textures) texture->SetTextureResolutionLimit(params.textureResolutionLimit);
   };
   for (const Scan& scan : m_scans) apply(scan);
   if (m_fusionResult) apply(*m_fusionResult);
@@ -141,8 +137,7 @@ ShapeFusion::Placed ShapeFusion::Attach(GeoItem item) {
     texture->SetTextureResolutionLimit(m_viewParams.textureResolutionLimit);
     const std::int32_t slot = m_scene->AddTexture(texture.get());
     if (slot < 0) {
-      std::cerr << "Error: ShapeFusion::AddGeo - The scene has no free texture slot; a texture is "
-                   "left out.\n";
+      std::cerr << "Error: ShapeFusion::AddGeo - The scene has no free texture slot; a texture is left out.\n";
       continue;
     }
     slots[i] = slot;
@@ -150,8 +145,7 @@ ShapeFusion::Placed ShapeFusion::Attach(GeoItem item) {
   }
   for (const auto& mesh : *item.geo) {
     const std::int32_t id = mesh->GetTextureID();
-    mesh->SetTextureID(
-        id >= 0 && static_cast<std::size_t>(id) < slots.size() ? slots[std::size_t(id)] : -1);
+    mesh->SetTextureID(id >= 0 && static_cast<std::size_t>(id) < slots.size() ? slots[std::size_t(id)] : -1);
   }
   return placed;
 }
@@ -185,21 +179,17 @@ GeoItem ShapeFusion::ExportItem(const Placed& placed) const {
   for (const auto& texture : placed.textures) {
     const std::int32_t slot = texture->GetTextureID();
     if (slot < 0) continue;
-    if (item.textures.size() <= static_cast<std::size_t>(slot))
-      item.textures.resize(std::size_t(slot) + 1);
+    if (item.textures.size() <= static_cast<std::size_t>(slot)) item.textures.resize(std::size_t(slot) + 1);
     item.textures[std::size_t(slot)] = texture;
   }
   return item;
 }
 
 void ShapeFusion::RenumberFragments() {
-  for (std::size_t i = 0; i < m_scans.size(); ++i)
-    m_scans[i].fragment->SetId(static_cast<std::int32_t>(i));
+  for (std::size_t i = 0; i < m_scans.size(); ++i) m_scans[i].fragment->SetId(static_cast<std::int32_t>(i));
 }
 
-void ShapeFusion::ResetRegistration() {
-  m_registration = std::make_unique<PairRegistration>(m_params.seed);
-}
+void ShapeFusion::ResetRegistration() { m_registration = std::make_unique<PairRegistration>(m_params.seed); }
 
 void ShapeFusion::ApplyColors() {
   v3d::LockGuard lock;
@@ -226,8 +216,7 @@ int ShapeFusion::AddGeo(const std::filesystem::path& path, const ImportOptions& 
   return AddGeo(std::move(item));
 }
 
-int ShapeFusion::AddGeo(const std::vector<float>& vertices,
-                        const std::vector<std::uint32_t>& indices,
+int ShapeFusion::AddGeo(const std::vector<float>& vertices, const std::vector<std::uint32_t>& indices,
                         const std::vector<float>& textureCoordinates, const std::string& name) {
   std::cout << "Generate geometry..." << std::flush;
   std::shared_ptr<v3d::Geo> geo = MeshToGeo(vertices, indices, textureCoordinates, false);
@@ -260,14 +249,12 @@ ScanListData ShapeFusion::ExportScanListData() const {
   return data;
 }
 
-bool ShapeFusion::SaveProject(const std::filesystem::path& path,
-                              const ProjectSaveOptions& options) const {
+bool ShapeFusion::SaveProject(const std::filesystem::path& path, const ProjectSaveOptions& options) const {
   return surf::SaveProject(path, ExportScanListData(), options);
 }
 
 std::size_t ShapeFusion::GetNumProjectItems() const {
-  return m_scans.size() + (m_fusionResult ? 1 : 0) + (m_unfilteredFusionTriangles.empty() ? 0 : 1) +
-         1;
+  return m_scans.size() + (m_fusionResult ? 1 : 0) + (m_unfilteredFusionTriangles.empty() ? 0 : 1) + 1;
 }
 
 utils::ChunkNode::Ptr ShapeFusion::GetProjectItem(std::size_t i) const {
@@ -277,10 +264,9 @@ utils::ChunkNode::Ptr ShapeFusion::GetProjectItem(std::size_t i) const {
 void ShapeFusion::MergeLoaded(ScanListData&& loaded, const std::optional<GeoItem>& previousResult) {
   v3d::LockGuard lock;
   const std::size_t nodes = loaded.scans.size() + (loaded.fusionResult ? 1 : 0);
-  if (static_cast<std::size_t>(m_scene->GetNumNodes()) + nodes >
-      static_cast<std::size_t>(v3d::Scene::MAX_NUM_NODES)) {
-    throw std::length_error("ShapeFusion::LoadProject - The scene cannot take " +
-                            std::to_string(nodes) + " more geos.");
+  if (static_cast<std::size_t>(m_scene->GetNumNodes()) + nodes > static_cast<std::size_t>(v3d::Scene::MAX_NUM_NODES)) {
+    throw std::length_error("ShapeFusion::LoadProject - The scene cannot take " + std::to_string(nodes) +
+                            " more geos.");
   }
   const bool newResult =
       loaded.fusionResult && (!previousResult || loaded.fusionResult->geo != previousResult->geo);
@@ -293,8 +279,7 @@ void ShapeFusion::MergeLoaded(ScanListData&& loaded, const std::optional<GeoItem
 
 // The loaders start from the list's own fusion result, triangle list and
 // colour map, so that what a project does not hold stays as it is.
-bool ShapeFusion::LoadProject(const std::filesystem::path& path,
-                              const std::vector<ProjectItemModule*>& modules) {
+bool ShapeFusion::LoadProject(const std::filesystem::path& path, const std::vector<ProjectItemModule*>& modules) {
   ScanListData data;
   if (m_fusionResult) data.fusionResult = ExportItem(*m_fusionResult);
   const std::optional<GeoItem> previous = data.fusionResult;
@@ -390,8 +375,7 @@ void ShapeFusion::InvertNormals(int index) {
     if (size != 3 && size != 4) continue;
     std::vector<std::uint32_t>& prims = mesh->mGetPrims();
     // (a, b, c) → (a, c, b); (a, b, c, d) → (a, d, c, b).
-    for (std::size_t p = 0; p + size <= prims.size(); p += size)
-      std::swap(prims[p + 1], prims[p + size - 1]);
+    for (std::size_t p = 0; p + size <= prims.size(); p += size) std::swap(prims[p + 1], prims[p + size - 1]);
   }
   scan.normalsInverted = !scan.normalsInverted;
   Touch();
@@ -431,17 +415,15 @@ void ShapeFusion::RemoveTexture(int index) {
 bool ShapeFusion::HasTexture(int index) const {
   const Placed* placed = Find(index);
   if (!placed) throw std::out_of_range(IndexError("HasTexture", index));
-  return std::any_of(placed->geo->begin(), placed->geo->end(), [&](const auto& mesh) {
-    return m_scene->GetTexture(mesh->GetTextureID()) != nullptr;
-  });
+  return std::any_of(placed->geo->begin(), placed->geo->end(),
+                     [&](const auto& mesh) { return m_scene->GetTexture(mesh->GetTextureID()) != nullptr; });
 }
 
 img::RGBImage ShapeFusion::GetTextureImage(int index) const {
   const Placed* placed = Find(index);
   if (!placed) throw std::out_of_range(IndexError("GetTextureImage", index));
   for (const auto& mesh : *placed->geo) {
-    if (const v3d::Texture* texture = m_scene->GetTexture(mesh->GetTextureID()))
-      return TextureToImage(*texture);
+    if (const v3d::Texture* texture = m_scene->GetTexture(mesh->GetTextureID())) return TextureToImage(*texture);
   }
   return {};
 }
@@ -486,8 +468,7 @@ int ShapeFusion::CombineGeos(const std::vector<int>& indices) {
     At(index, "CombineGeos");
     if (std::find(order.begin(), order.end(), index) == order.end()) order.push_back(index);
   }
-  if (order.size() < 2)
-    throw std::invalid_argument("ShapeFusion::CombineGeos - At least two scans are needed.");
+  if (order.size() < 2) throw std::invalid_argument("ShapeFusion::CombineGeos - At least two scans are needed.");
 
   const Scan& first = m_scans[std::size_t(order.front())];
   Placed combined{std::make_shared<v3d::Geo>(), {}};
@@ -507,8 +488,7 @@ int ShapeFusion::CombineGeos(const std::vector<int>& indices) {
       if (from.HasVertexNormals()) {
         to.AddVertexNormals();
         auto& normals = to.mGetVertexNormals();
-        for (std::size_t v = 0; v < normals.size(); ++v)
-          normals[v] = rotation.MultV(from.GetVertexNormals()[v]);
+        for (std::size_t v = 0; v < normals.size(); ++v) normals[v] = rotation.MultV(from.GetVertexNormals()[v]);
       }
       if (from.HasVertexColors()) {
         to.AddVertexColors();
@@ -561,10 +541,9 @@ int ShapeFusion::UncombineGeo(int index) {
     to.mGetPrims() = from.GetPrims();
     to.Surface::SetName(from.Surface::GetName());
     to.SetTag(from.GetTag());
-    const auto texture =
-        std::find_if(scan.textures.begin(), scan.textures.end(), [&](const auto& t) {
-          return t->GetTextureID() >= 0 && t->GetTextureID() == from.GetTextureID();
-        });
+    const auto texture = std::find_if(scan.textures.begin(), scan.textures.end(), [&](const auto& t) {
+      return t->GetTextureID() >= 0 && t->GetTextureID() == from.GetTextureID();
+    });
     if (texture != scan.textures.end()) {
       // A texture shared by several meshes goes to the first piece; the
       // others get copies in slots of their own.
@@ -646,8 +625,7 @@ bool ShapeFusion::CheckPair(int indexA, int indexB, const char* method) const {
   return !problem;
 }
 
-AlignScan ShapeFusion::MakeAlignScan(int index, const FragmentOptions& options,
-                                     img::RGBImage& texture) {
+AlignScan ShapeFusion::MakeAlignScan(int index, const FragmentOptions& options, img::RGBImage& texture) {
   Scan& scan = m_scans[std::size_t(index)];
   AlignScan align{scan.geo.get(), scan.fragment.get(), {}};
   if (options.useTexture) texture = GetTextureImage(index);
@@ -656,14 +634,12 @@ AlignScan ShapeFusion::MakeAlignScan(int index, const FragmentOptions& options,
   align.prepare.useTexturePercentage = m_params.useTexturePercentage;
   align.prepare.useSurfaceFeatures = options.useSurfaceFeatures;
   align.prepare.normalSmoothingPasses = options.normalSmoothingPasses;
-  align.prepare.shuffleSeed =
-      m_params.seed == 0 ? 0 : m_params.seed + static_cast<std::uint64_t>(index);
+  align.prepare.shuffleSeed = m_params.seed == 0 ? 0 : m_params.seed + static_cast<std::uint64_t>(index);
   return align;
 }
 
 double ShapeFusion::CoarseRegistration(int indexA, int indexB, bool keepPrepared,
-                                       const CoarseRegistrationParams& params,
-                                       const FragmentOptions& options,
+                                       const CoarseRegistrationParams& params, const FragmentOptions& options,
                                        const utils::ProgressCallback& progress) {
   if (!CheckPair(indexA, indexB, "CoarseRegistration")) return 0.0;
   img::RGBImage textureA, textureB;
@@ -672,8 +648,7 @@ double ShapeFusion::CoarseRegistration(int indexA, int indexB, bool keepPrepared
   return m_registration->CoarseRegistration(a, b, keepPrepared, params, progress);
 }
 
-PairAlignmentInfo ShapeFusion::FineRegistration(int indexA, int indexB, bool keepPrepared,
-                                                const IcpParams& params,
+PairAlignmentInfo ShapeFusion::FineRegistration(int indexA, int indexB, bool keepPrepared, const IcpParams& params,
                                                 const FragmentOptions& options) {
   if (!CheckPair(indexA, indexB, "FineRegistration")) return {};
   img::RGBImage textureA, textureB;
@@ -690,8 +665,7 @@ GlobalFineResult ShapeFusion::GlobalFineRegistration(const GlobalFineParams& par
                                                      const utils::ProgressCallback& progress) {
   std::vector<AlignScan> scans;
   std::vector<img::RGBImage> unused(m_scans.size());
-  for (int i = 0; i < GetNumGeos(); ++i)
-    scans.push_back(MakeAlignScan(i, {}, unused[std::size_t(i)]));
+  for (int i = 0; i < GetNumGeos(); ++i) scans.push_back(MakeAlignScan(i, {}, unused[std::size_t(i)]));
   return surf::GlobalFineRegistration(scans, params, progress);
 }
 
@@ -763,8 +737,7 @@ void ShapeFusion::RestoreFrames(const FrameSnapshot& frames) {
   v3d::LockGuard lock;
   auto restore = [&](const Placed& placed) {
     const auto it = frames.find(placed.geo->GetGuid());
-    if (it != frames.end() && !(it->second == placed.geo->GetFrame()))
-      placed.geo->SetFrame(it->second);
+    if (it != frames.end() && !(it->second == placed.geo->GetFrame())) placed.geo->SetFrame(it->second);
   };
   for (const Scan& scan : m_scans) restore(scan);
   if (m_fusionResult) restore(*m_fusionResult);
@@ -792,8 +765,7 @@ bool ShapeFusion::Redo() {
 void ShapeFusion::SetFusionResult(GeoItem item) {
   v3d::LockGuard lock;
   if (item.geo && (item.geo->GetScene() || item.geo->GetParent())) {
-    throw std::invalid_argument(
-        "ShapeFusion::SetFusionResult - The geo is already part of a scene.");
+    throw std::invalid_argument("ShapeFusion::SetFusionResult - The geo is already part of a scene.");
   }
   if (m_fusionResult) {
     Detach(*m_fusionResult);

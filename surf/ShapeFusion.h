@@ -136,8 +136,7 @@ class ShapeFusion {
   // the first module that takes them, after the scans are in the list; a
   // tree a module cannot read is left out with an error line, the rest of
   // the project stays loaded.
-  bool LoadProject(const std::filesystem::path& path,
-                   const std::vector<ProjectItemModule*>& modules = {});
+  bool LoadProject(const std::filesystem::path& path, const std::vector<ProjectItemModule*>& modules = {});
   // Writes the project container of the whole list (surf::SaveProject).
   bool SaveProject(const std::filesystem::path& path, const ProjectSaveOptions& options = {}) const;
 
@@ -213,14 +212,11 @@ class ShapeFusion {
   // Returns the score, 0 for fewer than two scans, invalid or equal indices
   // (with an error line), fragments that cannot be built (a scan without
   // normals) or no result.
-  double CoarseRegistration(int indexA, int indexB, bool keepPrepared,
-                            const CoarseRegistrationParams& params,
-                            const FragmentOptions& options = {},
-                            const utils::ProgressCallback& progress = {});
+  double CoarseRegistration(int indexA, int indexB, bool keepPrepared, const CoarseRegistrationParams& params,
+                            const FragmentOptions& options = {}, const utils::ProgressCallback& progress = {});
   // ICP of A onto B from the last coarse result or the current poses; an
   // invalid record under the same conditions as above.
-  PairAlignmentInfo FineRegistration(int indexA, int indexB, bool keepPrepared,
-                                     const IcpParams& params = {},
+  PairAlignmentInfo FineRegistration(int indexA, int indexB, bool keepPrepared, const IcpParams& params = {},
                                      const FragmentOptions& options = {});
   // Joint refinement of all scans enabled for it (IsEnabledForGlobalAlignment),
   // with the parameter block's globalFine settings or the given ones.
@@ -281,9 +277,9 @@ class ShapeFusion {
   // may cancel.
   // Returns false on success; true when the fusion failed or was cancelled,
   // with the scan list and the previous result untouched.
-  bool StartFusionPoisson(const utils::ProgressCallback& progress, int resolution,
-                          float holeClosingSize, bool ground, bool reconstructionOption,
-                          float sharpness, int smoothingPasses, const std::string& resultName);
+  bool StartFusionPoisson(const utils::ProgressCallback& progress, int resolution, float holeClosingSize, bool ground,
+                          bool reconstructionOption, float sharpness, int smoothingPasses,
+                          const std::string& resultName);
   // Hole filtering: the result's triangles become those of the unfiltered
   // list whose vertices all have a support value ≥ −t (all of them for
   // t ≥ 1). Nothing without a result or an unfiltered list.
@@ -308,9 +304,7 @@ class ShapeFusion {
   // Replaces the fusion result by the item (item-local texture IDs); a null
   // geo removes it.
   void SetFusionResult(GeoItem item);
-  const std::vector<std::uint32_t>& GetUnfilteredFusionTriangles() const {
-    return m_unfilteredFusionTriangles;
-  }
+  const std::vector<std::uint32_t>& GetUnfilteredFusionTriangles() const { return m_unfilteredFusionTriangles; }
   void SetUnfilteredFusionTriangles(std::vector<std::uint32_t> triangles) {
     m_unfilteredFusionTriangles = std::move(triangles);
   }

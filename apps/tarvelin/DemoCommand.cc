@@ -1,6 +1,7 @@
 #include "apps/tarvelin/DemoCommand.h"
 
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "apps/tarvelin/Commands.h"
@@ -53,27 +53,23 @@ std::size_t CountBorderEdges(const v3d::Mesh& mesh) {
   std::map<std::array<float, 3>, std::uint32_t> welded;
   std::vector<std::uint32_t> canonical;
   for (const auto& p : mesh.GetVertexCoords())
-    canonical.push_back(
-        welded.emplace(std::array<float, 3>{p[0], p[1], p[2]}, std::uint32_t(welded.size()))
-            .first->second);
+    canonical.push_back(welded.emplace(std::array<float, 3>{p[0], p[1], p[2]}, std::uint32_t(welded.size()))
+                            .first->second);
   std::map<std::pair<std::uint32_t, std::uint32_t>, int> uses;
   for (std::size_t t = 0; t + 2 < triangles.size(); t += 3) {
     for (int e = 0; e < 3; ++e) {
-      const std::uint32_t a = canonical[triangles[t + e]],
-                          b = canonical[triangles[t + (e + 1) % 3]];
+      const std::uint32_t a = canonical[triangles[t + e]], b = canonical[triangles[t + (e + 1) % 3]];
       if (a != b) ++uses[{std::min(a, b), std::max(a, b)}];
     }
   }
-  return std::size_t(
-      std::count_if(uses.begin(), uses.end(), [](const auto& use) { return use.second == 1; }));
+  return std::size_t(std::count_if(uses.begin(), uses.end(), [](const auto& use) { return use.second == 1; }));
 }
 
 // The geo's vertices in its parent's coordinates (every step-th one).
 std::vector<math::Vec3d> PlacedVertices(const v3d::Geo& geo, std::size_t maxPoints) {
   std::size_t total = 0;
   for (const auto& mesh : geo) total += mesh->GetVertexCoords().size();
-  const std::size_t step =
-      std::max<std::size_t>(1, maxPoints ? (total + maxPoints - 1) / maxPoints : 1);
+  const std::size_t step = std::max<std::size_t>(1, maxPoints ? (total + maxPoints - 1) / maxPoints : 1);
   std::vector<math::Vec3d> points;
   std::size_t i = 0;
   const math::Frame4d frame = geo.GetFrame();
@@ -159,8 +155,8 @@ class StatusPrinter {
   void Update(const std::string& status, double fraction) {
     if (status.empty() || status == m_last) return;
     m_last = status;
-    std::fprintf(stderr, "[%6.1f s] %3d%%  %s\n", m_clock.ElapsedSeconds(),
-                 int(std::lround(fraction * 100.0)), status.c_str());
+    std::fprintf(stderr, "[%6.1f s] %3d%%  %s\n", m_clock.ElapsedSeconds(), int(std::lround(fraction * 100.0)),
+                 status.c_str());
   }
 
  private:
@@ -170,8 +166,7 @@ class StatusPrinter {
 
 bool WriteScene(const fs::path& rigFolder, const std::string& object, std::string& error) {
   try {
-    sim::SceneDescription description =
-        sim::ReadSceneFile(sim::ResolveRigFolder("default") / "scene.json");
+    sim::SceneDescription description = sim::ReadSceneFile(sim::ResolveRigFolder("default") / "scene.json");
     if (!sim::SetSingleObject(object, description, error)) return false;
     fs::create_directories(rigFolder);
     std::ofstream file(rigFolder / "scene.json");
@@ -190,16 +185,13 @@ bool WriteScene(const fs::path& rigFolder, const std::string& object, std::strin
 }  // namespace
 
 CLI::App* DemoCommand::Register(CLI::App& app) {
-  CLI::App* command = app.add_subcommand(
-      "demo", "A headless turntable run of the shell on the virtual rig, scored against its truth");
-  command->add_option("--views", views, "Scans over the full circle")
-      ->check(CLI::Range(2, 72))
-      ->capture_default_str();
+  CLI::App* command =
+      app.add_subcommand("demo", "A headless turntable run of the shell on the virtual rig, scored against its truth");
+  command->add_option("--views", views, "Scans over the full circle")->check(CLI::Range(2, 72))->capture_default_str();
   command->add_option("--total-angle", totalAngle, "Degrees the table covers (360: a full circle)")
       ->check(CLI::Range(1, 360))
       ->capture_default_str();
-  command->add_option("--object", object, "vase, sphere, torus, box, blob or a mesh file")
-      ->capture_default_str();
+  command->add_option("--object", object, "vase, sphere, torus, box, blob or a mesh file")->capture_default_str();
   command->add_option("--scale", scale, "Image scale of the rig's cameras and projector")
       ->check(CLI::Range(0.05, 1.0))
       ->capture_default_str();
@@ -211,8 +203,7 @@ CLI::App* DemoCommand::Register(CLI::App& app) {
   command->add_option("--effort", effort, "Scales the coarse alignment's hypotheses")
       ->check(CLI::Range(0.01, 10.0))
       ->capture_default_str();
-  command->add_flag("--surface-features", surfaceFeatures,
-                    "Weigh rare surface features in the coarse alignment");
+  command->add_flag("--surface-features", surfaceFeatures, "Weigh rare surface features in the coarse alignment");
   return command;
 }
 
@@ -242,8 +233,7 @@ int DemoCommand::Run() {
   shell::HeadlessSession::Options options;
   options.arguments = {"--root", rootFolder.string(), "--rig-scale", std::to_string(scale)};
   options.application.log = [logFile](const std::string& line) { logFile->Write(line); };
-  options.application.notify = [&notes, logFile](const std::string& text,
-                                                 const std::string& title) {
+  options.application.notify = [&notes, logFile](const std::string& text, const std::string& title) {
     logFile->Write("Note: " + title + ": " + text);
     notes.push_back(title + ": " + text);
   };
@@ -259,9 +249,7 @@ int DemoCommand::Run() {
   }
   sim::VirtualRig* rig = session.GetVirtualRig();
   if (!rig || session.GetTurntableResult() != 0) {
-    std::cerr << "Error: "
-              << (rig ? "no turntable plug-in could be loaded"
-                      : "the scanner is not the virtual rig")
+    std::cerr << "Error: " << (rig ? "no turntable plug-in could be loaded" : "the scanner is not the virtual rig")
               << " (see " << (out / "demo.log").string() << ")\n";
     return kExitFailure;
   }
@@ -274,19 +262,12 @@ int DemoCommand::Run() {
   settings.GetSetting<int>(shell::SettingPath("Turntable/NumberOfScans")).SetValue(views);
   settings.GetSetting<int>(shell::SettingPath("Turntable/TotalScanAngle")).SetValue(totalAngle);
   settings.GetSetting<bool>(shell::SettingPath("Scan/AutoGrabTexture")).SetValue(true);
-  settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/UseSurfaceFeatures"))
-      .SetValue(surfaceFeatures);
-  settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/AxisKnown"))
-      .SetValue(true);
-  settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisX"))
-      .SetValue(0.0);
-  settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisY"))
-      .SetValue(0.0);
-  settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisZ"))
-      .SetValue(1.0);
-  if (resolution > 0)
-    settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution"))
-        .SetValue(resolution);
+  settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/UseSurfaceFeatures")).SetValue(surfaceFeatures);
+  settings.GetSetting<bool>(shell::SettingPath("ShapeFusion/Registration/AxisKnown")).SetValue(true);
+  settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisX")).SetValue(0.0);
+  settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisY")).SetValue(0.0);
+  settings.GetSetting<double>(shell::SettingPath("ShapeFusion/Registration/RotationAxisZ")).SetValue(1.0);
+  if (resolution > 0) settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).SetValue(resolution);
 
   // The true object pose of each scan, taken when its capture starts.
   std::vector<math::Frame4d> poses;
@@ -402,8 +383,7 @@ int DemoCommand::Run() {
     view["scan_p99_mm"] = scanScore.p99;
     view["alignment_rms_mm"] = count ? std::sqrt(sumSquares / double(count)) : 0.0;
     view["alignment_deg"] = RotationDegrees(found.GetInverse() * trueRelative);
-    view["link_replaced"] =
-        std::size_t(k) < sequence.replacedLinks.size() && sequence.replacedLinks[std::size_t(k)];
+    view["link_replaced"] = std::size_t(k) < sequence.replacedLinks.size() && sequence.replacedLinks[std::size_t(k)];
     perView.push_back(view);
   }
 
@@ -434,8 +414,7 @@ int DemoCommand::Run() {
   const math::Frame4d rootFromObject = objectFromRoot.GetInverse();
   for (const auto& p : truth.mesh.positions)
     trueArrays.positions.push_back(math::Vec3f(rootFromObject.MultP(math::Vec3d(p))));
-  for (const auto& t : truth.mesh.triangles)
-    trueArrays.indices.insert(trueArrays.indices.end(), {t[0], t[1], t[2]});
+  for (const auto& t : truth.mesh.triangles) trueArrays.indices.insert(trueArrays.indices.end(), {t[0], t[1], t[2]});
   surf::GeoItem trueItem = surf::MakeGeoItem(trueArrays);
   trueItem.geo->SetName("true object");
   MeasureSettings measureSettings;
@@ -445,8 +424,8 @@ int DemoCommand::Run() {
   measureSettings.printSummary = false;
   Json measured;
   if (!surf::SaveMesh(out / "truth.stl", trueItem) ||
-      MeasureItems(surf::GeoItem{std::make_shared<v3d::Geo>(*fused), data.fusionResult->textures},
-                   trueItem, measureSettings, &measured) != kExitSuccess) {
+      MeasureItems(surf::GeoItem{std::make_shared<v3d::Geo>(*fused), data.fusionResult->textures}, trueItem,
+                   measureSettings, &measured) != kExitSuccess) {
     std::cerr << "Error: the fused mesh could not be measured against the true object\n";
     return kExitFailure;
   }
@@ -459,14 +438,12 @@ int DemoCommand::Run() {
   report["views"] = views;
   report["total_angle_deg"] = totalAngle;
   report["scale"] = scale;
-  report["resolution"] =
-      settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value();
-  report["voxel_size_mm"] = list.CalculateFusionVoxelSize(
-      settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value());
+  report["resolution"] = settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value();
+  report["voxel_size_mm"] =
+      list.CalculateFusionVoxelSize(settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value());
   report["per_view"] = perView;
-  report["sequence"] = {{"step_turn_deg", sequence.stepTurn},
-                        {"on_table_model", sequence.onTableModel},
-                        {"refined", sequence.refined}};
+  report["sequence"] = {
+      {"step_turn_deg", sequence.stepTurn}, {"on_table_model", sequence.onTableModel}, {"refined", sequence.refined}};
   report["fused"] = {{"vertices", vertices},
                      {"triangles", triangles},
                      {"closed", closed},
@@ -483,18 +460,9 @@ int DemoCommand::Run() {
                        {"planes", measured["planes"].size()},
                        {"spheres", measured["spheres"]}};
   report["notes"] = notes;
-  report["files"] = {"fused.ply",
-                     "fused.obj",
-                     "fused.mtl",
-                     "fused.png",
-                     "fused.3mf",
-                     "demo.tarvelinproj",
-                     "demo.log",
-                     "truth.stl",
-                     "Measurements.txt",
-                     "measure/deviations.ply",
-                     "measure/deviations.png",
-                     "measure/report.json"};
+  report["files"] = {"fused.ply", "fused.obj", "fused.mtl", "fused.png", "fused.3mf", "demo.tarvelinproj",
+                     "demo.log", "truth.stl", "Measurements.txt", "measure/deviations.ply",
+                     "measure/deviations.png", "measure/report.json"};
   report["seconds"] = seconds;
   std::ofstream(out / "report.json") << report.dump(2) << '\n';
 
@@ -503,12 +471,10 @@ int DemoCommand::Run() {
     worstRms = std::max(worstRms, view["alignment_rms_mm"].get<double>());
     worstDeg = std::max(worstDeg, view["alignment_deg"].get<double>());
   }
-  std::printf(
-      "demo: %d views of the %s in %.0f s; worst alignment %.3f mm / %.2f deg; fused %zu "
-      "triangles, %s, "
-      "deviation %.3f mm RMS, %.3f mm p99\n",
-      views, object.c_str(), total.ElapsedSeconds(), worstRms, worstDeg, triangles,
-      closed ? "closed" : "open", fusedSupported.rms, fusedSupported.p99);
+  std::printf("demo: %d views of the %s in %.0f s; worst alignment %.3f mm / %.2f deg; fused %zu triangles, %s, "
+              "deviation %.3f mm RMS, %.3f mm p99\n",
+              views, object.c_str(), total.ElapsedSeconds(), worstRms, worstDeg, triangles,
+              closed ? "closed" : "open", fusedSupported.rms, fusedSupported.p99);
   std::printf("report: %s\n", (out / "report.json").string().c_str());
   return kExitSuccess;
 }

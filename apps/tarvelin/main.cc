@@ -1,18 +1,19 @@
 // The tarvelin command: git-style subcommands over the scanning libraries.
 // Exit codes: 0 success, 1 failure, 2 usage error, 130 cancelled.
 
+#include <CLI/CLI.hpp>
+
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
 
 #include "apps/tarvelin/AlignCommand.h"
+#include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/DemoCommand.h"
-#include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
 #include "apps/tarvelin/MeasureCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
@@ -34,11 +35,10 @@ int InspectChunks(const std::string& path) {
     while (!pending.empty()) {
       auto [node, depth] = pending.back();
       pending.pop_back();
-      std::cout << std::string(2 * depth, ' ') << node->GetName() << "  (level " << node->level
-                << ", version " << node->version << ", " << node->GetDataSize() << " bytes)\n";
+      std::cout << std::string(2 * depth, ' ') << node->GetName() << "  (level " << node->level << ", version "
+                << node->version << ", " << node->GetDataSize() << " bytes)\n";
       const auto& children = node->GetChildren();
-      for (auto it = children.rbegin(); it != children.rend(); ++it)
-        pending.emplace_back(*it, depth + 1);
+      for (auto it = children.rbegin(); it != children.rend(); ++it) pending.emplace_back(*it, depth + 1);
     }
     return 0;
   } catch (const utils::Exception& e) {
@@ -70,8 +70,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   std::string chunkPath;
-  auto* chunks =
-      app.add_subcommand("chunks", "Print the chunk tree of a .tarvelinmesh or .tarvelinproj file");
+  auto* chunks = app.add_subcommand("chunks", "Print the chunk tree of a .tarvelinmesh or .tarvelinproj file");
   chunks->add_option("file", chunkPath, "The file to inspect")->required();
   tarvelin::PatternsCommand patterns;
   auto* patternsApp = patterns.Register(app);
