@@ -9,9 +9,9 @@
 #include "apps/tarvelin/Console.h"
 #include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
-#include "surf/MeshFormats.h"
-#include "surf/Registration.h"
-#include "surf/ShapeFusion.h"
+#include "surf/align/Registration.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/fusion/ShapeFusion.h"
 #include "surf/measure/DeviationColors.h"
 #include "surf/measure/Measure.h"
 

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "surf/GeoItem.h"
 #include "surf/measure/Deviation.h"
+#include "surf/mesh/GeoItem.h"
 
 namespace tarvelin {
 

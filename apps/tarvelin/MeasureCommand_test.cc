@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/Procedural.h"
-#include "surf/MeshFormats.h"
+#include "surf/files/MeshFormats.h"
 #include "surf/measure/MeasureReport.h"
 #include "surf/measure/testing/MeasureMeshes.h"
 #include "surf/testing/TestMeshes.h"

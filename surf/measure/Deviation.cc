@@ -12,7 +12,7 @@
 #include <omp.h>
 #endif
 
-#include "surf/KDTree.h"
+#include "surf/mesh/KDTree.h"
 #include "surf/measure/ClosestPoint.h"
 #include "v3d/GeoTools.h"
 

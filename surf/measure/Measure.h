@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "surf/ProjectFile.h"
+#include "surf/files/ProjectFile.h"
 #include "surf/measure/Comparison.h"
 #include "surf/measure/MeasureTree.h"
 #include "surf/measure/ReferenceMarker.h"

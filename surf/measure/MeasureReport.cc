@@ -7,7 +7,7 @@
 #include <locale>
 #include <sstream>
 
-#include "surf/SafeWrite.h"
+#include "surf/files/SafeWrite.h"
 
 namespace surf {
 namespace {

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "sim/Procedural.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/ShapeFusion.h"
 #include "surf/measure/DeviationColors.h"
 #include "surf/measure/testing/MeasureMeshes.h"
 #include "surf/testing/TestMeshes.h"
@@ -299,6 +299,47 @@ TEST_F(MeasureTest, BrokenTreesChangeNothing) {
   ASSERT_EQ(others.size(), 1u);
   EXPECT_EQ(others[0]->GetName(), "measure");
   EXPECT_EQ(data.scans.size(), 3u);
+}
+
+TEST(MeasureTree, TruncatedAndCorruptBytesReadOrFailCleanly) {
+  MeasureTreeData data;
+  utils::Guid guid;
+  for (int i = 0; i < 16; ++i) guid.Data()[i] = std::uint8_t(i);
+  data.testObject = guid;
+  data.markers.push_back({guid, Vec3f(1, 2, 3), 0.05f, true, 0.1f});
+  data.markers.push_back({std::nullopt, Vec3f(4, 5, 6), 0.2f, false, 0.1f});
+  data.links.push_back({guid, std::nullopt, Vec3f(0, 0, 0), Vec3f(1, 0, 0)});
+  std::ostringstream out;
+  WriteMeasureTree(data)->Save(out);
+  const std::string bytes = out.str();
+  // The whole tree reads back as written.
+  {
+    std::istringstream in(bytes);
+    const auto read = ReadMeasureTree(*utils::ChunkNode::Load(in));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->testObject, guid);
+    EXPECT_FALSE(read->referenceObject);
+    ASSERT_EQ(read->markers.size(), 2u);
+    EXPECT_EQ(read->markers[1].position, Vec3f(4, 5, 6));
+    EXPECT_FALSE(read->markers[1].parent);
+    ASSERT_EQ(read->links.size(), 1u);
+    EXPECT_FALSE(read->links[0].parentB);
+  }
+  const auto attempt = [](const std::string& input) {
+    std::istringstream in(input);
+    try {
+      const auto root = utils::ChunkNode::Load(in);
+      if (root) (void)ReadMeasureTree(*root);
+    } catch (const utils::Exception&) {
+    }
+  };
+  for (std::size_t n = 0; n < bytes.size(); ++n) attempt(bytes.substr(0, n));
+  Capture quiet(std::cout);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::string corrupt = bytes;
+    corrupt[i] = char(corrupt[i] ^ 0x5A);
+    attempt(corrupt);
+  }
 }
 
 }  // namespace

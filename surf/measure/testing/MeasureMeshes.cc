@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "surf/GeoItem.h"
+#include "surf/mesh/GeoItem.h"
 #include "v3d/GeoTools.h"
 
 namespace surf::testing {

@@ -5,7 +5,7 @@
 
 #include "foundation/math/Frame.h"
 #include "sim/Procedural.h"
-#include "surf/MeshArrays.h"
+#include "surf/mesh/MeshArrays.h"
 #include "v3d/Geo.h"
 
 // Objects of known geometry for the measurement tests and benchmarks.
