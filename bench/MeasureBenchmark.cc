@@ -63,3 +63,5 @@ void BM_SphereFeatures(benchmark::State& state) {
 BENCHMARK(BM_SphereFeatures)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+BENCHMARK_MAIN();
