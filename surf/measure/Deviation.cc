@@ -145,19 +145,25 @@ DeviationResult ComputeDeviations(const v3d::Geo& test, const v3d::Geo& referenc
       std::vector<float>& values = result.perMesh[m];
       std::vector<std::uint8_t>& hits = found[m];
       const std::int64_t n = static_cast<std::int64_t>(points.size());
-#pragma omp parallel for schedule(dynamic, 512)
-      for (std::int64_t i = 0; i < n; ++i) {
-        if (cancel.load(std::memory_order_relaxed)) continue;
-        const Vec3f& q = points[std::size_t(i)];
-        float candidate = t;
-        if (surface.Find(q, 2.f * t, candidate)) {
-          candidate = std::clamp(candidate, -t, t);
-          hits[std::size_t(i)] = 1;
+      // Thread 0 reports after every 100 of its own vertices.
+#pragma omp parallel
+      {
+        const bool reporter = ThreadNumber() == 0;
+        std::size_t own = 0;
+#pragma omp for schedule(dynamic, 512)
+        for (std::int64_t i = 0; i < n; ++i) {
+          if (cancel.load(std::memory_order_relaxed)) continue;
+          const Vec3f& q = points[std::size_t(i)];
+          float candidate = t;
+          if (surface.Find(q, 2.f * t, candidate)) {
+            candidate = std::clamp(candidate, -t, t);
+            hits[std::size_t(i)] = 1;
+          }
+          float& value = values[std::size_t(i)];
+          if (std::abs(candidate) < std::abs(value)) value = candidate;
+          const std::size_t count = done.fetch_add(1, std::memory_order_relaxed) + 1;
+          if (reporter && ++own % 100 == 0) report(count);
         }
-        float& value = values[std::size_t(i)];
-        if (std::abs(candidate) < std::abs(value)) value = candidate;
-        const std::size_t count = done.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (count % 100 == 0 && ThreadNumber() == 0) report(count);
       }
     }
   }
