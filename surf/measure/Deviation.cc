@@ -167,11 +167,12 @@ DeviationResult ComputeDeviations(const v3d::Geo& test, const v3d::Geo& referenc
       }
     }
   }
+  // The last report may cancel too.
+  if (!cancel) report(std::size_t(total));
   if (cancel) {
     result.cancelled = true;
     return result;
   }
-  report(std::size_t(total));
 
   for (std::size_t m = 0; m < placed.size(); ++m) {
     for (std::size_t i = 0; i < placed[m].size(); ++i) {
