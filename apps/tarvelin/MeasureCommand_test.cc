@@ -94,6 +94,11 @@ TEST_F(MeasureCommandTest, FilesInProjectOutAndMeasuredAgainFromIt) {
   std::memcpy(&deviation, ply.data() + body + 28, 4);
   EXPECT_NEAR(deviation, 0.03f, 0.002f);
   EXPECT_TRUE(std::filesystem::file_size(d1 / "deviations.png") > 100);
+  // deviations.ply is a mesh file like any other: measured again, the same.
+  const Result chained = RunTarvelin("measure " + Q(d1 / "deviations.ply") + " " + Q(m_folder / "ref.stl") +
+                                     " --method triangle --no-features --out " + Q(m_folder / "chained"));
+  ASSERT_EQ(chained.exitCode, 0) << chained.output;
+  EXPECT_EQ(ReadJson(m_folder / "chained" / "report.json")["deviation_mm"], report["deviation_mm"]);
 
   // The project keeps both objects and the measurement: measured again
   // from it alone, and by its items.
