@@ -15,6 +15,7 @@
 
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
+#include "apps/tarvelin/MeasureCommand.h"
 #include "apps/tarvelin/Preview.h"
 #include "apps/tarvelin/SurfaceDistance.h"
 #include "foundation/img/ImageIO.h"
@@ -430,6 +431,30 @@ int DemoCommand::Run() {
   }
   const bool closed = triangles > 0 && borderEdges == 0;
   seconds["evaluation"] = stage.ElapsedSeconds();
+
+  // The fused mesh measured against the true object, placed in the list's
+  // coordinates (also written as truth.stl for other tools).
+  stage.Restart();
+  surf::MeshArrays trueArrays;
+  const math::Frame4d rootFromObject = objectFromRoot.GetInverse();
+  for (const auto& p : truth.mesh.positions)
+    trueArrays.positions.push_back(math::Vec3f(rootFromObject.MultP(math::Vec3d(p))));
+  for (const auto& t : truth.mesh.triangles) trueArrays.indices.insert(trueArrays.indices.end(), {t[0], t[1], t[2]});
+  surf::GeoItem trueItem = surf::MakeGeoItem(trueArrays);
+  trueItem.geo->SetName("true object");
+  MeasureSettings measureSettings;
+  measureSettings.method = surf::DeviationMethod::kTriangle;
+  measureSettings.out = out / "measure";
+  measureSettings.report = out / "Measurements.txt";
+  measureSettings.printSummary = false;
+  Json measured;
+  if (!surf::SaveMesh(out / "truth.stl", trueItem) ||
+      MeasureItems(surf::GeoItem{std::make_shared<v3d::Geo>(*fused), data.fusionResult->textures}, trueItem,
+                   measureSettings, &measured) != kExitSuccess) {
+    std::cerr << "Error: the fused mesh could not be measured against the true object\n";
+    return kExitFailure;
+  }
+  seconds["measure"] = stage.ElapsedSeconds();
   quiet.reset();
   seconds["total"] = total.ElapsedSeconds();
 
@@ -454,9 +479,15 @@ int DemoCommand::Run() {
                      {"p99_mm", fusedSupported.p99},
                      {"all_vertices_rms_mm", fusedAll.rms},
                      {"all_vertices_p99_mm", fusedAll.p99}};
+  report["measure"] = {{"method", measured["method"]},
+                       {"tolerance_mm", measured["tolerance_mm"]},
+                       {"deviation_mm", measured["deviation_mm"]},
+                       {"planes", measured["planes"].size()},
+                       {"spheres", measured["spheres"]}};
   report["notes"] = notes;
   report["files"] = {"fused.ply", "fused.obj", "fused.mtl", "fused.png", "fused.3mf", "demo.tarvelinproj",
-                     "demo.log"};
+                     "demo.log", "truth.stl", "Measurements.txt", "measure/deviations.ply",
+                     "measure/deviations.png", "measure/report.json"};
   for (const std::string& picture : pictures) report["files"].push_back(picture);
   report["seconds"] = seconds;
   std::ofstream(out / "report.json") << report.dump(2) << '\n';

@@ -15,6 +15,7 @@
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/DemoCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
+#include "apps/tarvelin/MeasureCommand.h"
 #include "apps/tarvelin/RenderCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
 #include "foundation/utils/ChunkNode.h"
@@ -90,6 +91,8 @@ int main(int argc, char** argv) {
   CLI::App* demoApp = demo.Register(app);
   tarvelin::RenderCommand render;
   CLI::App* renderApp = render.Register(app);
+  tarvelin::MeasureCommand measure;
+  CLI::App* measureApp = measure.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -109,6 +112,7 @@ int main(int argc, char** argv) {
     if (*scanApp) return scan.Run();
     if (*demoApp) return demo.Run();
     if (*renderApp) return render.Run();
+    if (*measureApp) return measure.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;

@@ -25,7 +25,8 @@ void AppendRaw(std::string& out, const T& value) {
   out.append(reinterpret_cast<const char*>(&value), sizeof(T));
 }
 
-std::string Header(const MeshArrays& mesh, PlyEncoding encoding, const std::string& textureName) {
+std::string Header(const MeshArrays& mesh, PlyEncoding encoding, const std::string& textureName,
+                   const std::vector<PlyFloatProperty>& extra) {
   const bool binary = encoding == PlyEncoding::kBinary;
   std::string h = "ply\n";
   h += binary ? "format binary_little_endian 1.0\n" : "format ascii 1.0\n";
@@ -38,6 +39,8 @@ std::string Header(const MeshArrays& mesh, PlyEncoding encoding, const std::stri
     h += "property uint8 red\nproperty uint8 green\nproperty uint8 blue\nproperty uint8 alpha\n";
   }
   if (binary && !mesh.texCoords.empty()) h += "property float32 texture_u\nproperty float32 texture_v\n";
+  for (const auto& property : extra)
+    if (binary) h += "property float32 " + property.name + "\n";
   h += "element face " + std::to_string(mesh.NumTriangles()) + "\n";
   h += "property list uint8 int32 vertex_index\n";
   h += "end_header\n";
@@ -61,12 +64,13 @@ void AppendAsciiBody(std::string& out, const MeshArrays& mesh) {
   }
 }
 
-void AppendBinaryBody(std::string& out, const MeshArrays& mesh) {
+void AppendBinaryBody(std::string& out, const MeshArrays& mesh, const std::vector<PlyFloatProperty>& extra) {
   for (std::size_t i = 0; i < mesh.positions.size(); ++i) {
     AppendRaw(out, mesh.positions[i]);
     if (!mesh.normals.empty()) AppendRaw(out, mesh.normals[i]);
     if (!mesh.colors.empty()) AppendRaw(out, mesh.colors[i]);
     if (!mesh.texCoords.empty()) AppendRaw(out, math::Vec2f(mesh.texCoords[i][0], 1.f - mesh.texCoords[i][1]));
+    for (const auto& property : extra) AppendRaw(out, property.values[i]);
   }
   for (std::size_t i = 0; i < mesh.indices.size(); i += 3) {
     out += static_cast<char>(3);
@@ -76,11 +80,20 @@ void AppendBinaryBody(std::string& out, const MeshArrays& mesh) {
 
 }  // namespace
 
-bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding) {
+bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding,
+             const std::vector<PlyFloatProperty>& extra) {
   std::string error;
   if (!mesh.IsValid(&error)) {
     std::cerr << "Error: SavePly - " << error << ".\n";
     return false;
+  }
+  for (const auto& property : extra) {
+    if (property.values.size() != mesh.positions.size() || property.name.empty() ||
+        property.name.find_first_of(" \n") != std::string::npos) {
+      std::cerr << "Error: SavePly - The vertex property \"" << property.name << "\" needs a name without blanks and "
+                << mesh.positions.size() << " values, not " << property.values.size() << ".\n";
+      return false;
+    }
   }
   if (mesh.positions.size() > 0x7FFFFFFFu) {
     std::cerr << "Error: SavePly - Too many vertices for int32 indices.\n";
@@ -97,11 +110,11 @@ bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncod
       return false;
     }
   }
-  std::string out = Header(mesh, encoding, textureName);
+  std::string out = Header(mesh, encoding, textureName, extra);
   if (encoding == PlyEncoding::kAscii) {
     AppendAsciiBody(out, mesh);
   } else {
-    AppendBinaryBody(out, mesh);
+    AppendBinaryBody(out, mesh, extra);
   }
   const bool written = WriteStreamSafely(path, [&](std::ostream& stream) {
     stream.write(out.data(), static_cast<std::streamsize>(out.size()));

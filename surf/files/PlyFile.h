@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "surf/files/ImportOptions.h"
 #include "surf/mesh/MeshArrays.h"
@@ -23,9 +24,18 @@ namespace surf {
 // the shortest form that reads back to the same float. Every file goes
 // through a temporary file. False, with one "Error: ..." line on standard
 // error, for invalid arrays or a file that cannot be written.
+// Extra per-vertex float properties (one value per vertex, e.g. a signed
+// deviation) follow the others as "property float32 <name>" in the binary
+// form; the ASCII form leaves them out.
 enum class PlyEncoding { kAscii, kBinary };
 
-bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding);
+struct PlyFloatProperty {
+  std::string name;
+  std::vector<float> values;
+};
+
+bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding,
+             const std::vector<PlyFloatProperty>& extraVertexProperties = {});
 
 // PLY import: "format ascii", "binary_little_endian" and "binary_big_endian"
 // 1.0, every scalar type by its old and new names. The "vertex" element

@@ -131,6 +131,14 @@ bool SaveProject(const fs::path& path, const ScanListData& data, const ProjectSa
     if (!tree->FindChild("source")) tree->NewChild("source")->SetString(source);
     trees.push_back(std::move(tree));
   }
+  for (const ProjectItemModule* module : options.modules) {
+    for (std::size_t i = 0; module && i < module->GetNumProjectItems(); ++i) {
+      utils::ChunkNode::Ptr tree = module->GetProjectItem(i);
+      if (!tree->FindChild("type")) tree->NewChild("type")->SetString(module->GetProjectItemType());
+      if (!tree->FindChild("source")) tree->NewChild("source")->SetString(module->GetProjectItemType());
+      trees.push_back(std::move(tree));
+    }
+  }
   trees.push_back(utils::ChunkNode::NewNode("end"));
 
   const bool written = WriteStreamSafely(path, [&](std::ostream& out) {
@@ -141,7 +149,7 @@ bool SaveProject(const fs::path& path, const ScanListData& data, const ProjectSa
   return written;
 }
 
-bool LoadProject(const fs::path& path, ScanListData& data) {
+bool LoadProject(const fs::path& path, ScanListData& data, std::vector<utils::ChunkNode::Ptr>* otherItems) {
   std::ifstream in(path, std::ios::binary);
   std::error_code error;
   if (!in || fs::is_directory(path, error)) {
@@ -150,6 +158,7 @@ bool LoadProject(const fs::path& path, ScanListData& data) {
   }
   // Loaded into a copy that shares the existing geos; committed at the end.
   ScanListData staged = data;
+  std::vector<utils::ChunkNode::Ptr> others;
   try {
     while (true) {
       utils::ChunkNode::Ptr tree = NextTree(in);
@@ -168,7 +177,12 @@ bool LoadProject(const fs::path& path, ScanListData& data) {
           return false;
         }
       }
-      LoadProjectItem(staged, *tree);
+      const std::string root = tree->GetName();
+      if (root == "zentomesh" || root == kUnfilteredList || root == kColorMap) {
+        LoadProjectItem(staged, *tree);
+      } else {
+        others.push_back(std::move(tree));
+      }
     }
   } catch (const utils::InvalidChunkVersionException&) {
     std::cerr << "ERROR: File version is not supported. Please update software.\n";
@@ -178,6 +192,7 @@ bool LoadProject(const fs::path& path, ScanListData& data) {
     return false;
   }
   data = std::move(staged);
+  if (otherItems) *otherItems = std::move(others);
   return true;
 }
 

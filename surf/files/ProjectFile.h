@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "foundation/utils/ChunkNode.h"
@@ -40,12 +41,30 @@ utils::ChunkNode::Ptr GetProjectItem(const ScanListData& data, std::size_t i);
 // Throws the chunk exceptions; data is unchanged when it throws.
 void LoadProjectItem(ScanListData& data, const utils::ChunkNode& tree);
 
+// A module other than the scan list that keeps its state in the project
+// container through the same item interface (the measurement): its trees
+// are written after the scan list's, with its own "type", and the trees
+// whose root names it takes are handed to it after the scan list's items
+// have been loaded.
+class ProjectItemModule {
+ public:
+  virtual ~ProjectItemModule() = default;
+  virtual std::string GetProjectItemType() const = 0;
+  virtual std::size_t GetNumProjectItems() const = 0;
+  virtual utils::ChunkNode::Ptr GetProjectItem(std::size_t i) const = 0;
+  virtual bool TakesProjectItem(const std::string& rootName) const = 0;
+  // Throws the chunk exceptions, leaving the module unchanged.
+  virtual void LoadProjectItem(const utils::ChunkNode& tree) = 0;
+};
+
 // How SaveProject stores the mesh items.
 struct ProjectSaveOptions {
   // Each scan and the fusion result go to a mesh file of their own beside
   // the project ("<project name>.item<i>.tarvelinmesh"), referenced from the
   // container by "externalFile"/"filename" relative to the project folder.
   bool externalMeshes = false;
+  // Modules whose items follow the scan list's (not owned).
+  std::vector<const ProjectItemModule*> modules;
 };
 
 // The project container's "type" of the trees written by SaveProject.
@@ -69,7 +88,10 @@ bool SaveProject(const std::filesystem::path& path, const ScanListData& data,
 // file " + name), an unsupported version ("ERROR: File version is not
 // supported. Please update software.") or any other failure ("ERROR: Loading
 // of project failed."). data is changed only when the whole project loaded.
-bool LoadProject(const std::filesystem::path& path, ScanListData& data);
+// Trees of other modules (root names the scan list does not read) go to
+// otherItems when given, in file order, else they are ignored.
+bool LoadProject(const std::filesystem::path& path, ScanListData& data,
+                 std::vector<utils::ChunkNode::Ptr>* otherItems = nullptr);
 
 // Writes scan geoIndex (≥ 0), or the fusion result for -1, as a single-object
 // mesh file. An index outside the scan list prints "ERROR: Invalid geoIndex

@@ -279,18 +279,31 @@ void ShapeFusion::MergeLoaded(ScanListData&& loaded, const std::optional<GeoItem
 
 // The loaders start from the list's own fusion result, triangle list and
 // colour map, so that what a project does not hold stays as it is.
-bool ShapeFusion::LoadProject(const std::filesystem::path& path) {
+bool ShapeFusion::LoadProject(const std::filesystem::path& path, const std::vector<ProjectItemModule*>& modules) {
   ScanListData data;
   if (m_fusionResult) data.fusionResult = ExportItem(*m_fusionResult);
   const std::optional<GeoItem> previous = data.fusionResult;
   data.unfilteredFusionTriangles = m_unfilteredFusionTriangles;
   data.geoColorMap = m_colors.Get();
-  if (!surf::LoadProject(path, data)) return false;
+  std::vector<utils::ChunkNode::Ptr> others;
+  if (!surf::LoadProject(path, data, &others)) return false;
   try {
     MergeLoaded(std::move(data), previous);
   } catch (const std::length_error& e) {
     std::cerr << "Error: " << e.what() << "\n";
     return false;
+  }
+  for (const auto& tree : others) {
+    for (ProjectItemModule* module : modules) {
+      if (!module || !module->TakesProjectItem(tree->GetName())) continue;
+      try {
+        module->LoadProjectItem(*tree);
+      } catch (const std::exception& e) {
+        std::cerr << "Error: the \"" << tree->GetName() << "\" item of " << path.string()
+                  << " could not be read and was left out (" << e.what() << ").\n";
+      }
+      break;
+    }
   }
   return true;
 }

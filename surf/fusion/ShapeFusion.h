@@ -132,8 +132,11 @@ class ShapeFusion {
   // Reads a project container: its scans are appended, its fusion result,
   // unfiltered triangle list and colour map replace the current ones when
   // the project has them. False (messages on standard error) with the list
-  // unchanged when the project cannot be read.
-  bool LoadProject(const std::filesystem::path& path);
+  // unchanged when the project cannot be read. Trees of other modules go to
+  // the first module that takes them, after the scans are in the list; a
+  // tree a module cannot read is left out with an error line, the rest of
+  // the project stays loaded.
+  bool LoadProject(const std::filesystem::path& path, const std::vector<ProjectItemModule*>& modules = {});
   // Writes the project container of the whole list (surf::SaveProject).
   bool SaveProject(const std::filesystem::path& path, const ProjectSaveOptions& options = {}) const;
 
