@@ -15,6 +15,10 @@ PACKAGES=(
   libembree-dev                     # ray casting of the virtual rig (Embree 3)
   lib3mf-dev liblodepng-dev         # 3MF export with its PNG texture
   libopen3d-dev                     # screened Poisson fusion; mesh-file interoperability test
+  libv4l-dev libturbojpeg0-dev      # live cameras over V4L2; MJPG frames
+  libusb-1.0-0-dev                  # USB camera control channel (vendor control transfers)
+  libudev-dev                       # video and USB device lists, device monitoring
+  libglfw3-dev libxrandr-dev        # monitors: display records and topology
 )
 
 missing=()
