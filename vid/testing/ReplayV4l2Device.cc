@@ -614,6 +614,11 @@ int ReplayV4l2Bus::Poll(int fd, int timeoutMs) {
       if (!d->done.empty()) return 1;
       const bool triggered = d->Triggered();
       const bool due = !d->faults.realTime || Clock::now() >= d->nextDue;
+      if (d->faults.realTime && !triggered && due && d->queued.empty() && !d->faults.stall) {
+        // No buffer for a frame that is due: the device loses it, as drivers do.
+        ++d->sequence;
+        d->nextDue += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / d->Fps()));
+      }
       if (!d->faults.stall && !d->queued.empty() && (triggered ? d->pendingTriggers > 0 : due)) {
         if (triggered) --d->pendingTriggers;
         d->nextDue += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / d->Fps()));
