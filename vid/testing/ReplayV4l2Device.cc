@@ -179,6 +179,7 @@ struct ReplayV4l2Bus::Device {
     std::vector<std::uint8_t> bytes;
     std::uint32_t used = 0, sequence = 0, flags = 0;
     timeval timestamp{};
+    const std::vector<std::uint8_t>* content = nullptr;  // the cached frame the bytes hold
   };
   std::vector<Buffer> buffers;
   std::deque<std::uint32_t> queued, done;
@@ -227,6 +228,8 @@ struct ReplayV4l2Bus::Device {
     bytesPerLine = f->compressed ? 0 : width * std::uint32_t(bpp ? bpp : 16) / 8 + descriptor.linePadding;
     sizeImage = f->compressed ? width * height * 2 : bytesPerLine * height;
     interval = best->intervals.front();
+    frameCache.clear();
+    for (auto& b : buffers) b.content = nullptr;
   }
 
   const std::vector<std::uint8_t>& Frame(std::uint64_t n) {
@@ -512,7 +515,7 @@ int ReplayV4l2Bus::HandleIoctl(Device& d, unsigned long request, void* argument)
       if (req->count == 0) return 0;
       req->count = std::clamp<std::uint32_t>(req->count, 2, 8);
       d.buffers.resize(req->count);
-      for (auto& b : d.buffers) b.bytes.assign(d.sizeImage, 0);
+      for (auto& b : d.buffers) b.bytes.assign(d.sizeImage, 0), b.content = nullptr;
       return 0;
     }
     case VIDIOC_QUERYBUF:
@@ -579,7 +582,8 @@ bool ReplayV4l2Bus::Produce(Device& d) {
   const std::uint64_t n = d.produced++;
   const std::vector<std::uint8_t>& frame = d.Frame(n);
   std::size_t used = std::min(frame.size(), buffer.bytes.size());
-  std::memcpy(buffer.bytes.data(), frame.data(), used);
+  if (buffer.content != &frame) std::memcpy(buffer.bytes.data(), frame.data(), used);  // unchanged bytes are not copied again
+  buffer.content = &frame;
   if (std::int64_t(n) == d.faults.corruptJpegFrame) used = used / 3;  // cut short, as a lost USB packet run does
   if (std::int64_t(n) == d.faults.shortFrame) used /= 2;
   buffer.used = static_cast<std::uint32_t>(used);
