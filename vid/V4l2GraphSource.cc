@@ -99,8 +99,18 @@ V4l2GraphSource::~V4l2GraphSource() {
   if (m_fd >= 0) m_calls->Close(m_fd);
 }
 
-bool V4l2GraphSource::Fail(const std::string& text) {
+void V4l2GraphSource::SetError(const std::string& text) const {
+  std::lock_guard lock(m_errorMutex);
   m_error = text;
+}
+
+std::string V4l2GraphSource::GetError() const {
+  std::lock_guard lock(m_errorMutex);
+  return m_error;
+}
+
+bool V4l2GraphSource::Fail(const std::string& text) {
+  SetError(text);
   return false;
 }
 
@@ -241,7 +251,7 @@ const V4l2GraphSource::Control* V4l2GraphSource::FindControl(const std::string& 
 bool V4l2GraphSource::GetControl(std::uint32_t id, std::int32_t& value) const {
   v4l2_control control{id, 0};
   if (m_calls->Ioctl(m_fd, VIDIOC_G_CTRL, &control) != 0) {
-    m_error = std::string("Could not read control (") + std::strerror(errno) + ")";
+    SetError(std::string("Could not read control (") + std::strerror(errno) + ")");
     return false;
   }
   value = control.value;

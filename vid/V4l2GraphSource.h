@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ class V4l2GraphSource : public GraphSource {
   bool SupportsSoftwareTrigger() const override { return m_softwareTrigger != 0; }
   bool SendSoftwareTrigger() override;
 
-  std::string GetError() const override { return m_error; }
+  std::string GetError() const override;
 
  private:
   struct Control;
@@ -85,6 +86,8 @@ class V4l2GraphSource : public GraphSource {
   std::vector<Buffer> m_buffers;
   bool m_streaming = false;
   int m_dequeued = -1;  // index of the buffer handed out, -1 = none
+  void SetError(const std::string& text) const;
+  mutable std::mutex m_errorMutex;  // the streaming thread and the caller's both report
   mutable std::string m_error;
 };
 
