@@ -8,11 +8,11 @@
 #include <cmath>
 #include <filesystem>
 
-#include "surf/MeshFile.h"
-#include "surf/ObjFile.h"
-#include "surf/PlyFile.h"
-#include "surf/StlFile.h"
-#include "surf/ThreeMfFile.h"
+#include "surf/files/MeshFile.h"
+#include "surf/files/ObjFile.h"
+#include "surf/files/PlyFile.h"
+#include "surf/files/StlFile.h"
+#include "surf/files/ThreeMfFile.h"
 
 namespace {
 

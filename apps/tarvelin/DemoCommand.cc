@@ -23,8 +23,8 @@
 #include "sim/ScanScores.h"
 #include "sim/VirtualRig.h"
 #include "sim/turntable/TurntableFollower.h"
-#include "surf/MeshFormats.h"
-#include "surf/ShapeFusion.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/fusion/ShapeFusion.h"
 #include "v3d/Geo.h"
 
 namespace tarvelin {

@@ -10,9 +10,9 @@
 #include "apps/tarvelin/Console.h"
 #include "foundation/math/Vec.h"
 #include "foundation/utils/Timer.h"
-#include "surf/Fusion.h"
-#include "surf/MeshFormats.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/Fusion.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace tarvelin {
 namespace {

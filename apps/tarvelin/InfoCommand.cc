@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "apps/tarvelin/Console.h"
-#include "surf/MeshFormats.h"
+#include "surf/files/MeshFormats.h"
 #include "v3d/GlEnums.h"
 
 namespace tarvelin {

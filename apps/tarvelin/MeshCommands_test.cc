@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "surf/MeshFormats.h"
-#include "surf/StlFile.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/files/StlFile.h"
 #include "surf/testing/SyntheticScans.h"
 #include "surf/testing/TestMeshes.h"
 

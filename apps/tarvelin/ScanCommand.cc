@@ -14,8 +14,8 @@
 #include "foundation/utils/Timer.h"
 #include "sim/RigScan.h"
 #include "sim/RigSetup.h"
-#include "surf/MeshFormats.h"
-#include "surf/PlyFile.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/files/PlyFile.h"
 
 namespace tarvelin {
 namespace {
