@@ -31,7 +31,8 @@ class CountingStore : public vid::ImageStore {
 struct Camera {
   enum Kind { kMjpgColour, kMjpgGrey, kMonoY800 };
 
-  std::shared_ptr<vid::testing::ReplayV4l2Bus> bus = std::make_shared<vid::testing::ReplayV4l2Bus>();
+  std::shared_ptr<vid::testing::ReplayV4l2Bus> bus =
+      std::make_shared<vid::testing::ReplayV4l2Bus>();
   std::unique_ptr<vid::GrabberDirectShow> grabber;
   std::shared_ptr<CountingStore> store = std::make_shared<CountingStore>();
   vid::Format format;
@@ -46,12 +47,14 @@ struct Camera {
       bus->Plug("/dev/video0", vid::testing::UvcWebcam1080p(), faults);
       format = {kind == kMjpgGrey ? vid::subtype::Y800 : vid::subtype::RGB24, 1920, 1080, 30.0};
     }
-    grabber = std::make_unique<vid::GrabberDirectShow>("", vid::GrabberDirectShow::Options{bus, 30.0, false});
+    grabber = std::make_unique<vid::GrabberDirectShow>(
+        "", vid::GrabberDirectShow::Options{bus, 30.0, false});
     grabber->Init();
     vid::CameraInfo info;
     info.source = {vid::SourceType::Live, "/dev/video0"};
     info.allowedFormats = {format};
-    if (grabber->Open(info, false) != 0 || !grabber->Run()) throw std::runtime_error("camera did not start");
+    if (grabber->Open(info, false) != 0 || !grabber->Run())
+      throw std::runtime_error("camera did not start");
     grabber->StartCapture(store, nullptr);
   }
   ~Camera() {
@@ -99,10 +102,15 @@ void BM_RealTimeStream(benchmark::State& state) {
     state.counters["dropped"] = double(stats.dropped);
     state.counters["skipped"] = double(stats.skipped);
   }
-  state.SetLabel(std::string(Name(kind)) + " at " + (kind == Camera::kMonoY800 ? "60" : "30") + " fps");
+  state.SetLabel(std::string(Name(kind)) + " at " + (kind == Camera::kMonoY800 ? "60" : "30") +
+                 " fps");
 }
-BENCHMARK(BM_RealTimeStream)->Arg(Camera::kMjpgColour)->Arg(Camera::kMonoY800)->Iterations(1)
-    ->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_RealTimeStream)
+    ->Arg(Camera::kMjpgColour)
+    ->Arg(Camera::kMonoY800)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -14,18 +14,20 @@ namespace {
 
 class FuzzUsb : public lib33u::driver_interface::IUsbDevice {
  public:
-  FuzzUsb(const std::uint8_t* ack, std::size_t size, bool matchId) : m_ack(ack, ack + size), m_matchId(matchId) {}
+  FuzzUsb(const std::uint8_t* ack, std::size_t size, bool matchId)
+      : m_ack(ack, ack + size), m_matchId(matchId) {}
   std::uint16_t GetProductId() const override { return 1; }
   std::string GetSerialNumber() const override { return "1"; }
-  std::size_t ControlTransferIn(std::uint8_t request, std::uint16_t, std::uint16_t, std::uint8_t* buffer,
-                                std::size_t length) override {
+  std::size_t ControlTransferIn(std::uint8_t request, std::uint16_t, std::uint16_t,
+                                std::uint8_t* buffer, std::size_t length) override {
     if (request != 48) {
       const std::uint8_t size[4] = {0x00, 0x04, 0, 0};  // 1024
       std::memcpy(buffer, size, std::min<std::size_t>(4, length));
       return std::min<std::size_t>(4, length);
     }
     std::vector<std::uint8_t> ack = m_ack;
-    if (m_matchId && ack.size() >= 12) ack[10] = std::uint8_t(m_id), ack[11] = std::uint8_t(m_id >> 8);
+    if (m_matchId && ack.size() >= 12)
+      ack[10] = std::uint8_t(m_id), ack[11] = std::uint8_t(m_id >> 8);
     const std::size_t n = std::min(ack.size(), length);
     if (n) std::memcpy(buffer, ack.data(), n);
     return n;

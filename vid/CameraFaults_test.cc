@@ -88,7 +88,8 @@ TEST(CameraFaults, DeviceGoneWhileStreamingStopsCaptureAndTheUsbManagerNamesIt) 
 
 TEST(CameraFaults, DamagedCorruptAndShortFramesAreSkipped) {
   {
-    Rig rig(testing::UvcWebcam1080p(), {.realTime = false, .corruptJpegFrame = 1, .damagedFrame = 3});
+    Rig rig(testing::UvcWebcam1080p(),
+            {.realTime = false, .corruptJpegFrame = 1, .damagedFrame = 3});
     ASSERT_EQ(rig.Open({kMjpg720}), 0);
     auto queue = std::make_shared<ImageQueue>(4, ImageQueue::kStopWhenFull);
     ASSERT_TRUE(rig.grabber->Run());

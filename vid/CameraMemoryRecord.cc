@@ -41,7 +41,8 @@ std::vector<std::uint8_t> EncodeCameraMemoryRecord(const CameraMemoryRecord& rec
   const std::size_t count = ParameterCount(record.modelType);
   if (!count) throw std::invalid_argument("EncodeCameraMemoryRecord - Unknown model type.");
   if (record.parameters.size() != count)
-    throw std::invalid_argument("EncodeCameraMemoryRecord - Parameter count does not fit the model type.");
+    throw std::invalid_argument(
+        "EncodeCameraMemoryRecord - Parameter count does not fit the model type.");
   std::vector<std::uint8_t> out;
   Put<std::uint16_t>(out, record.modelType);
   Put<std::uint16_t>(out, 0);  // the length, filled in below
@@ -99,7 +100,8 @@ bool WriteCameraMemoryRecord(GrabberImagingSource& grabber, const CameraMemoryRe
   return grabber.WriteUserMemory(bytes.data(), bytes.size());
 }
 
-CameraMemoryStatus ReadCameraMemoryRecord(GrabberImagingSource& grabber, CameraMemoryRecord& record) {
+CameraMemoryStatus ReadCameraMemoryRecord(GrabberImagingSource& grabber,
+                                          CameraMemoryRecord& record) {
   std::uint8_t header[kHeader] = {0, 0, 0, 0};
   if (!grabber.ReadUserMemory(0, header, kHeader)) {
     record.modelType = 0;
@@ -112,7 +114,8 @@ CameraMemoryStatus ReadCameraMemoryRecord(GrabberImagingSource& grabber, CameraM
   }
   const std::size_t length = std::size_t(header[2]) | std::size_t(header[3]) << 8;
   // Reads go in whole 4-byte words.
-  std::vector<std::uint8_t> payload(std::min((length + 3) / 4 * 4, grabber.GetUserMemorySize() / 4 * 4 - kHeader));
+  std::vector<std::uint8_t> payload(
+      std::min((length + 3) / 4 * 4, grabber.GetUserMemorySize() / 4 * 4 - kHeader));
   if (!payload.empty() && !grabber.ReadUserMemory(kHeader, payload.data(), payload.size())) {
     record.modelType = 0;
     return CameraMemoryStatus::kReadFailed;

@@ -58,6 +58,7 @@ CameraMemoryStatus DecodeCameraMemoryRecord(const std::uint8_t* header, const st
 bool WriteCameraMemoryRecord(GrabberImagingSource& grabber, const CameraMemoryRecord& record);
 // Reads the header, then the payload; `record.modelType` holds the type read
 // even when it is wrong.
-CameraMemoryStatus ReadCameraMemoryRecord(GrabberImagingSource& grabber, CameraMemoryRecord& record);
+CameraMemoryStatus ReadCameraMemoryRecord(GrabberImagingSource& grabber,
+                                          CameraMemoryRecord& record);
 
 }  // namespace vid

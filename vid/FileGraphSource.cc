@@ -23,7 +23,8 @@ FileGraphSource::FileGraphSource(const fs::path& path, Kind kind, double framesP
                                                path.string() + "'.");
   } else {
     if (!fs::is_regular_file(path, error))
-      throw CaptureDeviceNotAvailableException("Image file does not exist: '" + path.string() + "'.");
+      throw CaptureDeviceNotAvailableException("Image file does not exist: '" + path.string() +
+                                               "'.");
     m_files = {path};
   }
   img::UniImage<img::RGB8> first;
@@ -32,7 +33,8 @@ FileGraphSource::FileGraphSource(const fs::path& path, Kind kind, double framesP
                                              m_files.front().string() + "'.");
   const bool grey = std::all_of(first.data, first.data + first.size,
                                 [](const img::RGB8& c) { return c.r == c.g && c.g == c.b; });
-  const double fps = std::isfinite(framesPerSecond) && framesPerSecond > 0.0 ? framesPerSecond : 30.0;
+  const double fps =
+      std::isfinite(framesPerSecond) && framesPerSecond > 0.0 ? framesPerSecond : 30.0;
   m_type.format = Format{grey ? subtype::Y800 : subtype::RGB24, std::int32_t(first.width),
                          std::int32_t(first.height), fps};
   m_type.fourcc = FourccOfSubtype(m_type.format.mediaSubtype);
@@ -68,7 +70,8 @@ bool FileGraphSource::Decode(const fs::path& file) {
     loaded = img::LoadUniImage(image, file);
     fw = image.width, fh = image.height;
     if (loaded && image.SameSize(w, h))
-      for (std::uint32_t y = 0; y < h; ++y) std::memcpy(&m_bytes[y * m_stride], image.Row(y), 3 * w);
+      for (std::uint32_t y = 0; y < h; ++y)
+        std::memcpy(&m_bytes[y * m_stride], image.Row(y), 3 * w);
   }
   if (!loaded) {
     m_error = "Could not decode image file '" + file.string() + "'.";
@@ -76,7 +79,8 @@ bool FileGraphSource::Decode(const fs::path& file) {
   }
   if (fw != w || fh != h) {
     m_error = "Image file '" + file.string() + "' is " + std::to_string(fw) + " x " +
-              std::to_string(fh) + ", expected " + std::to_string(w) + " x " + std::to_string(h) + ".";
+              std::to_string(fh) + ", expected " + std::to_string(w) + " x " + std::to_string(h) +
+              ".";
     return false;
   }
   return true;

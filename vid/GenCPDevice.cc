@@ -37,7 +37,8 @@ std::optional<Acknowledge> ParseAcknowledge(const std::uint8_t* bytes, std::size
   return ack;
 }
 
-GenCPDevice::GenCPDevice(std::shared_ptr<driver_interface::IUsbDevice> usb) : m_usb(std::move(usb)) {
+GenCPDevice::GenCPDevice(std::shared_ptr<driver_interface::IUsbDevice> usb)
+    : m_usb(std::move(usb)) {
   if (!m_usb) throw std::invalid_argument("GenCPDevice - usb device is nullptr.");
 }
 
@@ -65,8 +66,7 @@ std::size_t GenCPDevice::GetMaxWritePayload() {
 }
 
 std::vector<std::uint8_t> GenCPDevice::Transact(std::uint16_t command, std::uint16_t flags,
-                                                std::uint64_t address,
-                                                const std::uint8_t* payload,
+                                                std::uint64_t address, const std::uint8_t* payload,
                                                 std::size_t payloadLength) {
   const std::size_t ackSize = ReadSize(kRequestMaxAckSize, m_maxAck);
   const std::uint16_t id = ++s_requestId;

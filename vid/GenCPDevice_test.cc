@@ -36,17 +36,19 @@ TEST(GenCPDevice, PacketsAreLaidOutByteForByte) {
   EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + 8),
             (std::vector<std::uint8_t>{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7}));
   const std::uint8_t lo = std::uint8_t(id), hi = std::uint8_t(id >> 8);
-  const std::vector<std::uint8_t> read = {'U', '3', 'V', 'C', 0x00, 0x00, 0x00, 0x08, 0x0C, 0x00, lo, hi,
-                                          0x10, 0x00, 0x09, 0xBB, 0x43, 0x54, 0x52, 0x4C,  // address
-                                          0x00, 0x00, 0x08, 0x00};                         // reserved, count
+  const std::vector<std::uint8_t> read = {'U',  '3',  'V',  'C',  0x00, 0x00, 0x00,
+                                          0x08, 0x0C, 0x00, lo,   hi,   0x10, 0x00,
+                                          0x09, 0xBB, 0x43, 0x54, 0x52, 0x4C,  // address
+                                          0x00, 0x00, 0x08, 0x00};             // reserved, count
   ASSERT_EQ(camera->GetCommands().size(), 1u);
   EXPECT_EQ(camera->GetCommands()[0], read);
 
   const std::uint8_t data[4] = {1, 2, 3, 4};
   device.WriteMemory(kBase + 4, data, 4);
   const std::uint8_t lo2 = std::uint8_t(id + 1), hi2 = std::uint8_t((id + 1) >> 8);
-  const std::vector<std::uint8_t> write = {'U', '3', 'V', 'C', 0x00, 0x40, 0x02, 0x08, 0x0C, 0x00, lo2, hi2,
-                                           0x04, 0x00, 0x09, 0xBB, 0x43, 0x54, 0x52, 0x4C, 1, 2, 3, 4};
+  const std::vector<std::uint8_t> write = {'U',  '3',  'V',  'C',  0x00, 0x40, 0x02, 0x08,
+                                           0x0C, 0x00, lo2,  hi2,  0x04, 0x00, 0x09, 0xBB,
+                                           0x43, 0x54, 0x52, 0x4C, 1,    2,    3,    4};
   EXPECT_EQ(camera->GetCommands()[1], write);
   EXPECT_EQ(camera->GetMemory()[4], 1);
   EXPECT_EQ(camera->GetMemory()[7], 4);
@@ -99,8 +101,9 @@ TEST(GenCPDevice, ProtocolFaultsThrowTheirTexts) {
   EXPECT_EQ(ThrownText<std::runtime_error>([&] { device.ReadMemory(kBase, buffer, 8); }),
             "ack length mismatch");
   camera->SetFaults({.unplugged = true});
-  EXPECT_NE(ThrownText<std::runtime_error>([&] { device.ReadMemory(kBase, buffer, 4); })
-                .find("NO_DEVICE"),
+  EXPECT_NE(ThrownText<std::runtime_error>([&] {
+              device.ReadMemory(kBase, buffer, 4);
+            }).find("NO_DEVICE"),
             std::string::npos);
   camera->SetFaults({});
   EXPECT_NO_THROW(device.ReadMemory(kBase, buffer, 8));
@@ -195,8 +198,10 @@ TEST(CameraMemoryRecord, DecodingStopsAtTheRecordsEnd) {
             CameraMemoryStatus::kOk);
   EXPECT_EQ(back.text.size(), 255u) << "at most 255 text bytes";
   // A payload shorter than the model, and one without the value.
-  EXPECT_EQ(DecodeCameraMemoryRecord(bytes.data(), bytes.data() + 4, 100, back), CameraMemoryStatus::kBadModel);
-  EXPECT_EQ(DecodeCameraMemoryRecord(bytes.data(), bytes.data() + 4, 180, back), CameraMemoryStatus::kOk);
+  EXPECT_EQ(DecodeCameraMemoryRecord(bytes.data(), bytes.data() + 4, 100, back),
+            CameraMemoryStatus::kBadModel);
+  EXPECT_EQ(DecodeCameraMemoryRecord(bytes.data(), bytes.data() + 4, 180, back),
+            CameraMemoryStatus::kOk);
   EXPECT_EQ(back.value, 0u);
   EXPECT_TRUE(back.text.empty());
   record.parameters.resize(5);

@@ -177,17 +177,20 @@ void GrabberDirectShow::LogMissingGroups() {
     m_logger.Info(kLogSource, "IID_IKsPropertySet interface not found.");
 }
 
-std::int32_t GrabberDirectShow::SetAvailableFormats(const std::vector<Format>& formats, bool force) {
+std::int32_t GrabberDirectShow::SetAvailableFormats(const std::vector<Format>& formats,
+                                                    bool force) {
   if (m_state != STATE_OPEN) return Fail("Not in state STATE_OPEN.");
   m_logger.Info(kLogSource, "Requested formats...");
   m_logger.Info(kLogSource, std::string(" force configuration: ") + (force ? "true" : "false"));
   for (std::size_t i = 0; i < formats.size(); ++i)
-    m_logger.Info(kLogSource, " Requested format #" + std::to_string(i) + ": " + DescribeFormat(formats[i]));
+    m_logger.Info(kLogSource,
+                  " Requested format #" + std::to_string(i) + ": " + DescribeFormat(formats[i]));
   const std::vector<MediaType> types = m_source->GetMediaTypes();
   if (types.empty()) return Fail("IID_IAMStreamConfig not available.");
   m_logger.Info(kLogSource, "Iterating through media types...");
   for (std::size_t i = 0; i < types.size(); ++i)
-    m_logger.Info(kLogSource, " Media type #" + std::to_string(i) + ": " + DescribeMediaType(types[i]));
+    m_logger.Info(kLogSource,
+                  " Media type #" + std::to_string(i) + ": " + DescribeMediaType(types[i]));
   const std::vector<Format> allowed = formats.empty() ? std::vector<Format>{Format{}} : formats;
   const MediaTypeChoice choice = ChooseMediaType(types, allowed);
   m_logger.Info(kLogSource, " Preferred media type by device #0: " + DescribeMediaType(types[0]));
@@ -386,9 +389,10 @@ bool GrabberDirectShow::AddPropertyValueConverter(const std::string& name,
     added = m_converters.Add(name, std::move(converter));
   }
   if (!added)
-    m_logger.Error(kLogSource,
-                   "Error in GrabberDirectShow::AddPropertyValueConverter: Invalid property name or "
-                   "converter already exists.");
+    m_logger.Error(
+        kLogSource,
+        "Error in GrabberDirectShow::AddPropertyValueConverter: Invalid property name or "
+        "converter already exists.");
   return added;
 }
 

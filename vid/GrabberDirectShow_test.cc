@@ -69,7 +69,8 @@ double MeanColourError(const Image& frame, const img::UniImage<img::RGB8>& scene
     const std::uint8_t* row = frame.data->Row(y);
     for (std::uint32_t x = 0; x < scene.width; ++x) {
       const img::RGB8& c = scene(x, y);
-      sum += std::abs(row[3 * x] - c.b) + std::abs(row[3 * x + 1] - c.g) + std::abs(row[3 * x + 2] - c.r);
+      sum += std::abs(row[3 * x] - c.b) + std::abs(row[3 * x + 1] - c.g) +
+             std::abs(row[3 * x + 2] - c.r);
     }
   }
   return sum / (3.0 * scene.size);
@@ -89,7 +90,8 @@ TEST(GrabberDirectShow, WebcamDeliversItsLargestSizeFromMjpgDecoded) {
   ASSERT_EQ(frames.size(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(frames[i]->Stride(), 5760);
-    EXPECT_LT(MeanColourError(*frames[i], testing::ReplayScene(1920, 1080, i)), 3.0) << "frame " << i;
+    EXPECT_LT(MeanColourError(*frames[i], testing::ReplayScene(1920, 1080, i)), 3.0)
+        << "frame " << i;
     EXPECT_EQ(frames[i]->info.sourceGuid, rig.grabber->GetSourceGuid());
   }
   EXPECT_NEAR(frames[1]->info.timestamp - frames[0]->info.timestamp, 1.0 / 30.0, 1e-6);  // µs clock
@@ -118,7 +120,8 @@ TEST(GrabberDirectShow, YuyvFramesReachTheFilterAsAViewOfTheDeviceBuffer) {
   ASSERT_TRUE(ConvertToGray(*frames[2], grey));
   const auto scene = testing::ReplayScene(640, 480, 2);
   for (std::uint32_t y = 0; y < 480; y += 37)
-    for (std::uint32_t x = 0; x < 640; x += 41) ASSERT_EQ(grey(x, y), testing::ReplayGrey(scene(x, y)));
+    for (std::uint32_t x = 0; x < 640; x += 41)
+      ASSERT_EQ(grey(x, y), testing::ReplayGrey(scene(x, y)));
 }
 
 TEST(GrabberDirectShow, MonoCameraChoicesFollowTheScoring) {
@@ -166,6 +169,29 @@ TEST(GrabberDirectShow, RowsArePaddedToFourBytesAndRgbOrderIsTurned) {
   }
 }
 
+TEST(GrabberDirectShow, BayerFramesAreDeliveredRawAndDemosaicToTheScene) {
+  testing::ReplayDescriptor d;
+  d.card = "Colour USB3 Camera";
+  d.formats = {{fourcc::RGGB, "8-bit Bayer RGRG/GBGB", false, {{64, 48, {{1, 60}}}}}};
+  Rig rig;
+  rig.bus->Plug("/dev/video0", d, {.realTime = false});
+  ASSERT_EQ(rig.Open("Colour", {{subtype::BY8, 0, 0, 0.0}}), 0);
+  const auto frames = Capture(*rig.grabber, 1);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]->format, (Format{subtype::BY8, 64, 48, 60.0}));
+  img::UniImage<img::RGB8> colour;
+  ASSERT_TRUE(ConvertToColor(*frames[0], colour));
+  const auto scene = testing::ReplayScene(64, 48, 0);
+  // Away from the moving square the scene is a smooth gradient: bilinear
+  // demosaicing gives it back within a grey level or two.
+  for (std::uint32_t y = 2; y < 14; ++y)
+    for (std::uint32_t x = 40; x < 62; ++x) {
+      ASSERT_NEAR(colour(x, y).r, scene(x, y).r, 3) << x << "," << y;
+      ASSERT_NEAR(colour(x, y).g, scene(x, y).g, 3) << x << "," << y;
+      ASSERT_NEAR(colour(x, y).b, scene(x, y).b, 3) << x << "," << y;
+    }
+}
+
 TEST(GrabberDirectShow, StatesOfRunPauseAndStop) {
   Rig rig;
   rig.bus->Plug("/dev/video0", testing::MonoIndustrialCamera(), {.realTime = false});
@@ -195,25 +221,28 @@ TEST(GrabberDirectShow, StatesOfRunPauseAndStop) {
   EXPECT_FALSE(rig.bus->GetState("/dev/video0").streaming);
   EXPECT_FALSE(rig.grabber->Stop());
   const std::string log = rig.Log();
-  EXPECT_NE(log.find("GrabberDirectShow is not in minimum state STATE_STOPPED."), std::string::npos);
+  EXPECT_NE(log.find("GrabberDirectShow is not in minimum state STATE_STOPPED."),
+            std::string::npos);
   EXPECT_NE(log.find("Source and sink are not connected."), std::string::npos);
   EXPECT_EQ(log.find("Choosen media type"), std::string::npos) << "INFO stays out of the file";
 }
 
 TEST(GrabberDirectShow, PropertiesMapOntoTheWebcamsControls) {
   Rig rig;
-  rig.bus->Plug("/dev/video0", testing::UvcWebcam1080p(), {.realTime = false, .refusedControls = {V4L2_CID_SHARPNESS}});
+  rig.bus->Plug("/dev/video0", testing::UvcWebcam1080p(),
+                {.realTime = false, .refusedControls = {V4L2_CID_SHARPNESS}});
   ASSERT_EQ(rig.Open("C920", {{subtype::YUY2, 640, 480, 30.0}}), 0);
   const auto names = rig.grabber->GetPropertyNames(false);
-  for (const char* name : {"brightness", "contrast", "saturation", "sharpness", "white_balance", "gain",
-                           "backlight_compensation", "pan", "tilt", "zoom", "exposure", "focus",
-                           "auto_exposure", "flip_vertical_sw"})
+  for (const char* name : {"brightness", "contrast", "saturation", "sharpness", "white_balance",
+                           "gain", "backlight_compensation", "pan", "tilt", "zoom", "exposure",
+                           "focus", "auto_exposure", "flip_vertical_sw"})
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
   EXPECT_EQ(std::find(names.begin(), names.end(), "hue"), names.end());
 
   // Exposure in log2 seconds over 100 µs units 3 … 2047, automatic at first.
   EXPECT_TRUE(rig.grabber->GetProperty("exposure").IsAuto());
-  EXPECT_EQ(rig.grabber->GetPropertyRange("exposure"), (PropertyRange{-11.0, -3.0, -5.0, 1.0, true}));
+  EXPECT_EQ(rig.grabber->GetPropertyRange("exposure"),
+            (PropertyRange{-11.0, -3.0, -5.0, 1.0, true}));
   ASSERT_TRUE(rig.grabber->SetProperty("exposure", Property(-7.0)));
   auto device = rig.bus->GetState("/dev/video0");
   EXPECT_EQ(device.controls[V4L2_CID_EXPOSURE_AUTO], V4L2_EXPOSURE_MANUAL);
@@ -222,10 +251,12 @@ TEST(GrabberDirectShow, PropertiesMapOntoTheWebcamsControls) {
   EXPECT_FALSE(exposure.IsAuto());
   EXPECT_NEAR(exposure.value, std::log2(78e-4), 1e-12);
   ASSERT_TRUE(rig.grabber->SetProperty("exposure", Property(0.0, Property::kAuto)));
-  EXPECT_EQ(rig.bus->GetState("/dev/video0").controls[V4L2_CID_EXPOSURE_AUTO], V4L2_EXPOSURE_APERTURE_PRIORITY);
+  EXPECT_EQ(rig.bus->GetState("/dev/video0").controls[V4L2_CID_EXPOSURE_AUTO],
+            V4L2_EXPOSURE_APERTURE_PRIORITY);
 
   // White balance leaves its automatic mode when a temperature is set.
-  ASSERT_TRUE(rig.grabber->SetProperties({{"white_balance", Property(5500.0)}, {"gain", Property(34.0)}}));
+  ASSERT_TRUE(
+      rig.grabber->SetProperties({{"white_balance", Property(5500.0)}, {"gain", Property(34.0)}}));
   device = rig.bus->GetState("/dev/video0");
   EXPECT_EQ(device.controls[V4L2_CID_AUTO_WHITE_BALANCE], 0);
   EXPECT_EQ(device.controls[V4L2_CID_WHITE_BALANCE_TEMPERATURE], 5500);
@@ -238,20 +269,25 @@ TEST(GrabberDirectShow, PropertiesMapOntoTheWebcamsControls) {
   EXPECT_FALSE(rig.grabber->SetProperty("sharpness", Property(10.0)));
   EXPECT_FALSE(rig.grabber->SetProperty("roll", Property(1.0)));
   const std::string log = rig.Log();
-  EXPECT_NE(log.find("Could not set property 'exposure': Value -14 of 'exposure' is outside"), std::string::npos);
-  EXPECT_NE(log.find("Could not set property 'sharpness': The device refused the value 10"), std::string::npos);
+  EXPECT_NE(log.find("Could not set property 'exposure': Value -14 of 'exposure' is outside"),
+            std::string::npos);
+  EXPECT_NE(log.find("Could not set property 'sharpness': The device refused the value 10"),
+            std::string::npos);
 
   EXPECT_TRUE(rig.grabber->AddPropertyValueConverter("exposure", [](std::string& t, double v) {
     t = std::to_string(std::lround(1000.0 * std::exp2(v))) + " ms";
     return true;
   }));
-  EXPECT_FALSE(rig.grabber->AddPropertyValueConverter("exposure", [](std::string&, double) { return true; }));
-  EXPECT_FALSE(rig.grabber->AddPropertyValueConverter("hue", [](std::string&, double) { return true; }));
+  EXPECT_FALSE(rig.grabber->AddPropertyValueConverter("exposure",
+                                                      [](std::string&, double) { return true; }));
+  EXPECT_FALSE(
+      rig.grabber->AddPropertyValueConverter("hue", [](std::string&, double) { return true; }));
   std::string text;
   EXPECT_TRUE(rig.grabber->FormatPropertyValue(text, -5.0, "exposure"));
   EXPECT_EQ(text, "31 ms");
-  EXPECT_NE(rig.Log().find("Error in GrabberDirectShow::AddPropertyValueConverter: Invalid property name or "
-                           "converter already exists."),
+  EXPECT_NE(rig.Log().find(
+                "Error in GrabberDirectShow::AddPropertyValueConverter: Invalid property name or "
+                "converter already exists."),
             std::string::npos);
 }
 
@@ -316,7 +352,8 @@ TEST(GrabberDirectShow, VideoFolderIsPlayedInOrderAtItsRate) {
   EXPECT_EQ(rig.grabber->GetFormat(), (Format{subtype::Y800, 16, 8, 50.0}));
   const auto start = std::chrono::steady_clock::now();
   const auto frames = Capture(*rig.grabber, 5);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(frames.size(), 5u);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(frames[std::size_t(i)]->data->data[0], 10 * (i + 1));
   EXPECT_GE(seconds, 4 / 50.0 - 0.005) << "held back to 50 fps";

@@ -26,7 +26,8 @@ std::uint64_t SerialToId(const std::string& serial) {
 }  // namespace
 
 GrabberImagingSource::GrabberImagingSource(const std::filesystem::path& logFile, Options options)
-    : GrabberDirectShow(logFile, std::move(options.grabber)), m_usbOpener(std::move(options.usbOpener)) {
+    : GrabberDirectShow(logFile, std::move(options.grabber)),
+      m_usbOpener(std::move(options.usbOpener)) {
   if (!m_usbOpener)
     m_usbOpener = [](const std::string& node) {
       return std::shared_ptr<lib33u::driver_interface::IUsbDevice>(
@@ -65,7 +66,8 @@ std::uint64_t GrabberImagingSource::GetDeviceId() const {
   }
 }
 
-bool GrabberImagingSource::ReadUserMemory(std::size_t offset, std::uint8_t* buffer, std::size_t length) {
+bool GrabberImagingSource::ReadUserMemory(std::size_t offset, std::uint8_t* buffer,
+                                          std::size_t length) {
   if (offset > kUserMemorySize || length > kUserMemorySize - offset) {
     GetLogger().Error(kSource, "Camera memory read outside the user memory.");
     return false;

@@ -41,7 +41,8 @@ TEST(JpegDecoder, DecodesWebcamFramesIntoPaddedRowsOfColourOrGrey) {
                              grey.data(), 64));
   double sum = 0.0;
   for (std::uint32_t y = 0; y < 40; ++y)
-    for (std::uint32_t x = 0; x < 62; ++x) sum += std::abs(grey[y * 64 + x] - testing::ReplayGrey(scene(x, y)));
+    for (std::uint32_t x = 0; x < 62; ++x)
+      sum += std::abs(grey[y * 64 + x] - testing::ReplayGrey(scene(x, y)));
   EXPECT_LT(sum / (62 * 40), 4.0);
 }
 

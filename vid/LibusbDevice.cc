@@ -70,7 +70,8 @@ std::shared_ptr<LibusbDevice> LibusbDevice::OpenForVideoNode(const std::string& 
   udev* context = udev_new();
   if (!context) throw std::runtime_error("Could not create a udev context.");
   const std::string sysname = std::filesystem::path(node).filename().string();
-  udev_device* video = udev_device_new_from_subsystem_sysname(context, "video4linux", sysname.c_str());
+  udev_device* video =
+      udev_device_new_from_subsystem_sysname(context, "video4linux", sysname.c_str());
   int bus = -1, address = -1;
   if (video) {
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(video, "usb", "usb_device");
@@ -90,9 +91,8 @@ std::size_t LibusbDevice::ControlTransferIn(std::uint8_t request, std::uint16_t 
                                             std::uint16_t index, std::uint8_t* buffer,
                                             std::size_t length) {
   const int r = libusb_control_transfer(
-      m_handles->handle, kVendorIn,
-      request, value, index, buffer, static_cast<std::uint16_t>(std::min<std::size_t>(length, 0xFFFF)),
-      kTimeoutMs);
+      m_handles->handle, kVendorIn, request, value, index, buffer,
+      static_cast<std::uint16_t>(std::min<std::size_t>(length, 0xFFFF)), kTimeoutMs);
   if (r < 0) throw Error("USB control transfer in failed", r);
   return static_cast<std::size_t>(r);
 }
@@ -100,10 +100,9 @@ std::size_t LibusbDevice::ControlTransferIn(std::uint8_t request, std::uint16_t 
 void LibusbDevice::ControlTransferOut(std::uint8_t request, std::uint16_t value,
                                       std::uint16_t index, const std::uint8_t* data,
                                       std::size_t length) {
-  const int r = libusb_control_transfer(
-      m_handles->handle, kVendorOut,
-      request, value, index, const_cast<std::uint8_t*>(data), static_cast<std::uint16_t>(length),
-      kTimeoutMs);
+  const int r = libusb_control_transfer(m_handles->handle, kVendorOut, request, value, index,
+                                        const_cast<std::uint8_t*>(data),
+                                        static_cast<std::uint16_t>(length), kTimeoutMs);
   if (r < 0) throw Error("USB control transfer out failed", r);
   if (static_cast<std::size_t>(r) != length)
     throw std::runtime_error("USB control transfer out sent " + std::to_string(r) + " of " +

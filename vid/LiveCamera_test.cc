@@ -24,8 +24,8 @@ TEST(LiveCamera, FirstDeviceDeliversFramesInItsChosenFormat) {
   ASSERT_TRUE(grabber.Run());
   auto queue = std::make_shared<ImageQueue>(3, ImageQueue::kStopWhenFull);
   grabber.StartCapture(queue, nullptr);
-  EXPECT_TRUE(queue->Wait(ImageQueue::kFull, 10.0)) << devices.front().name << " delivered "
-                                                    << queue->Count() << " frames in 10 s";
+  EXPECT_TRUE(queue->Wait(ImageQueue::kFull, 10.0))
+      << devices.front().name << " delivered " << queue->Count() << " frames in 10 s";
   grabber.StopCapture();
   const Format format = grabber.GetFormat();
   EXPECT_GT(format.width, 0);

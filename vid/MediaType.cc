@@ -101,7 +101,8 @@ MediaTypeChoice ChooseMediaType(const std::vector<MediaType>& types,
   MediaTypeChoice choice;
   if (allowed.empty()) return choice;
   for (std::size_t i = 0; i < types.size(); ++i) {
-    const int score = ScoreMediaType(types[i], allowed[FindNearestAllowedFormat(types[i], allowed)]);
+    const int score =
+        ScoreMediaType(types[i], allowed[FindNearestAllowedFormat(types[i], allowed)]);
     if (choice.index < 0 || score > choice.score) choice = {static_cast<int>(i), score};
   }
   return choice;

@@ -5,8 +5,12 @@
 namespace vid {
 namespace {
 
-MediaType Grey(int w, int h, double fps) { return {Format{subtype::Y800, w, h, fps}, fourcc::GREY}; }
-MediaType Yuyv(int w, int h, double fps) { return {Format{subtype::YUY2, w, h, fps}, fourcc::YUYV}; }
+MediaType Grey(int w, int h, double fps) {
+  return {Format{subtype::Y800, w, h, fps}, fourcc::GREY};
+}
+MediaType Yuyv(int w, int h, double fps) {
+  return {Format{subtype::YUY2, w, h, fps}, fourcc::YUYV};
+}
 MediaType Jpeg(const utils::Guid& delivered, int w, int h, double fps) {
   return {Format{delivered, w, h, fps}, fourcc::MJPG};
 }
@@ -28,12 +32,13 @@ TEST(MediaTypeChoice, WrongSizeStillWinsWhenRateAndSubtypeMatch) {
 TEST(MediaTypeChoice, OpenFieldsMatchAnythingAndTheEarlierTypeWinsTies) {
   // The descriptor of any camera: every subtype at any size and rate.
   std::vector<Format> allowed;
-  for (const auto& s : {subtype::BY8, subtype::Y800, subtype::RGB24, subtype::YUY2, subtype::UYVY,
-                        subtype::RGB8})
+  for (const auto& s :
+       {subtype::BY8, subtype::Y800, subtype::RGB24, subtype::YUY2, subtype::UYVY, subtype::RGB8})
     allowed.push_back({s, 0, 0, 0.0});
   const std::vector<MediaType> types = {Yuyv(640, 480, 30.0), Yuyv(1920, 1080, 5.0),
                                         Grey(1280, 720, 10.0)};
-  for (const auto& type : types) EXPECT_EQ(ScoreMediaType(type, allowed[FindNearestAllowedFormat(type, allowed)]), 3);
+  for (const auto& type : types)
+    EXPECT_EQ(ScoreMediaType(type, allowed[FindNearestAllowedFormat(type, allowed)]), 3);
   EXPECT_EQ(ChooseMediaType(types, allowed).index, 0);
 }
 

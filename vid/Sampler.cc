@@ -32,8 +32,8 @@ Sampler::~Sampler() { Stop(); }
 
 bool Sampler::CheckMediaType(const MediaType& type) {
   const Format& f = type.format;
-  const bool decodable = !type.IsCompressed() || f.mediaSubtype == subtype::RGB24 ||
-                         f.mediaSubtype == subtype::Y800;
+  const bool decodable =
+      !type.IsCompressed() || f.mediaSubtype == subtype::RGB24 || f.mediaSubtype == subtype::Y800;
   if (!Accepted(f.mediaSubtype) || !decodable || f.width < 1 || f.height < 1) {
     m_logger.Warning(kSource, "Format is not supported.");
     m_logger.Warning(kSource, " MediaSubtype:   " + MediaSubtype2String(type.DeviceSubtype()));
@@ -42,8 +42,9 @@ bool Sampler::CheckMediaType(const MediaType& type) {
   const std::int32_t stride = DefaultStride(f);
   const std::int64_t rowBytes = (std::int64_t(f.width) * BitsPerPixel(f.mediaSubtype) + 7) / 8;
   m_logger.Info(kSource, "Checking media type...");
-  m_logger.Info(kSource, " MediaSubtype:   " + MediaSubtype2String(f.mediaSubtype) +
-                             (type.IsCompressed() ? " (from " + FourccToString(type.fourcc) + ")" : ""));
+  m_logger.Info(kSource,
+                " MediaSubtype:   " + MediaSubtype2String(f.mediaSubtype) +
+                    (type.IsCompressed() ? " (from " + FourccToString(type.fourcc) + ")" : ""));
   m_logger.Info(kSource, " width:          " + std::to_string(f.width));
   m_logger.Info(kSource, " height:         " + std::to_string(f.height));
   m_logger.Info(kSource, " signed height:  " + std::to_string(f.height));
@@ -175,8 +176,8 @@ void Sampler::Run(GraphSource* source) {
     }
     if (result == GraphSource::Wait::kLost) {
       m_lost = true;
-      const std::string why = "Device lost while streaming: " + source->GetName() + " - " +
-                              source->GetError();
+      const std::string why =
+          "Device lost while streaming: " + source->GetName() + " - " + source->GetError();
       m_logger.Error(kSource, why);
       m_delivery.Detach();
       LostCallback onLost;
@@ -239,8 +240,8 @@ bool Sampler::Process(const RawFrame& frame, const MediaType& type) {
     const std::size_t line = frame.bytesPerLine ? frame.bytesPerLine : rowBytes;
     const std::size_t needed = line * (height - 1) + rowBytes;
     if (line < rowBytes || frame.bytes < needed || !frame.data) {
-      Skip("Short frame skipped: " + std::to_string(frame.bytes) + " of " +
-           std::to_string(needed) + " bytes.");
+      Skip("Short frame skipped: " + std::to_string(frame.bytes) + " of " + std::to_string(needed) +
+           " bytes.");
       return false;
     }
     const bool swap = type.fourcc == fourcc::RGB24;  // r, g, b bytes: turned into b, g, r

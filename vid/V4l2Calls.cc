@@ -31,7 +31,8 @@ class SystemCalls : public V4l2Calls {
       udev_enumerate_scan_devices(list);
       udev_list_entry* entry = nullptr;
       udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list)) {
-        udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        udev_device* device =
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
         if (!device) continue;
         if (const char* node = udev_device_get_devnode(device)) nodes.emplace_back(node);
         udev_device_unref(device);

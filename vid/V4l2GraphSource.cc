@@ -44,11 +44,14 @@ constexpr Mapping kMappings[] = {
 
 std::string Lower(const char* text, std::size_t size) {
   std::string s(text, strnlen(text, size));
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return char(std::tolower(c)); });
   return s;
 }
 
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
 
 std::string Number(double value) {
   char text[32];
@@ -156,7 +159,9 @@ void V4l2GraphSource::AddSizes(std::uint32_t code) {
 
 void V4l2GraphSource::AddIntervals(std::uint32_t code, std::uint32_t width, std::uint32_t height) {
   std::vector<double> rates;
-  auto rate = [](const v4l2_fract& f) { return f.numerator ? double(f.denominator) / f.numerator : 0.0; };
+  auto rate = [](const v4l2_fract& f) {
+    return f.numerator ? double(f.denominator) / f.numerator : 0.0;
+  };
   for (std::uint32_t index = 0;; ++index) {
     v4l2_frmivalenum interval{};
     interval.index = index;
@@ -331,16 +336,19 @@ bool V4l2GraphSource::SetMediaType(const MediaType& type) {
       format.fmt.pix.height != std::uint32_t(type.format.height))
     return Fail("The device offers " + FourccToString(format.fmt.pix.pixelformat) + " " +
                 std::to_string(format.fmt.pix.width) + " x " +
-                std::to_string(format.fmt.pix.height) + " instead of " + DescribeMediaType(type) + ".");
+                std::to_string(format.fmt.pix.height) + " instead of " + DescribeMediaType(type) +
+                ".");
   m_bytesPerLine = type.IsCompressed() ? 0 : format.fmt.pix.bytesperline;
   MediaType applied = type;
   if (type.format.fps > 0.0) {
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    parm.parm.capture.timeperframe = {1000, static_cast<std::uint32_t>(std::lround(type.format.fps * 1000.0))};
+    parm.parm.capture.timeperframe = {
+        1000, static_cast<std::uint32_t>(std::lround(type.format.fps * 1000.0))};
     if (m_calls->Ioctl(m_fd, VIDIOC_S_PARM, &parm) != 0) return FailErrno("VIDIOC_S_PARM failed");
     const v4l2_fract& f = parm.parm.capture.timeperframe;
-    if (f.numerator && std::fabs(double(f.denominator) / f.numerator - type.format.fps) > 0.001 * type.format.fps + 0.001)
+    if (f.numerator && std::fabs(double(f.denominator) / f.numerator - type.format.fps) >
+                           0.001 * type.format.fps + 0.001)
       applied.format.fps = double(f.denominator) / f.numerator;
   }
   m_current = applied;
@@ -353,7 +361,8 @@ bool V4l2GraphSource::StartStreaming() {
   request.count = kBufferCount;
   request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   request.memory = V4L2_MEMORY_MMAP;
-  if (m_calls->Ioctl(m_fd, VIDIOC_REQBUFS, &request) != 0) return FailErrno("VIDIOC_REQBUFS failed");
+  if (m_calls->Ioctl(m_fd, VIDIOC_REQBUFS, &request) != 0)
+    return FailErrno("VIDIOC_REQBUFS failed");
   if (request.count < 2) {
     ReleaseBuffers();
     return Fail("The device gave fewer than two buffers.");

@@ -8,7 +8,8 @@ namespace vid {
 namespace {
 
 std::string Text(const __u8* bytes, std::size_t size) {
-  return std::string(reinterpret_cast<const char*>(bytes), strnlen(reinterpret_cast<const char*>(bytes), size));
+  return std::string(reinterpret_cast<const char*>(bytes),
+                     strnlen(reinterpret_cast<const char*>(bytes), size));
 }
 
 }  // namespace

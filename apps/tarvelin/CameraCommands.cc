@@ -1,7 +1,5 @@
 #include "apps/tarvelin/CameraCommands.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -10,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
@@ -39,8 +38,9 @@ std::string Describe(const vid::Format& f) {
   if (f.width > 0) text += std::to_string(f.width) + "x" + std::to_string(f.height);
   if (f.fps > 0.0) text += "@" + Number(f.fps);
   if (!f.mediaSubtype.IsNull())
-    text += "/" + (f.mediaSubtype == vid::subtype::MJPG ? std::string("MJPG")
-                                                         : vid::MediaSubtype2String(f.mediaSubtype).substr(13));
+    text += "/" + (f.mediaSubtype == vid::subtype::MJPG
+                       ? std::string("MJPG")
+                       : vid::MediaSubtype2String(f.mediaSubtype).substr(13));
   return text.empty() ? "any" : text;
 }
 
@@ -48,7 +48,8 @@ std::string PropertyLine(const vid::ImageCaptureProperties& camera, const std::s
   const vid::Property value = camera.GetProperty(name);
   const vid::PropertyRange range = camera.GetPropertyRange(name);
   std::ostringstream line;
-  line << "    " << name << " = " << Number(value.value) << (value.IsAuto() ? " (auto)" : " (manual)");
+  line << "    " << name << " = " << Number(value.value)
+       << (value.IsAuto() ? " (auto)" : " (manual)");
   if (name == "exposure") line << ", " << Number(1000.0 * std::exp2(value.value)) << " ms";
   if (range.valid)
     line << "  [" << Number(range.minimum) << " .. " << Number(range.maximum) << ", default "
@@ -66,11 +67,14 @@ std::vector<std::string> SizeLines(const std::vector<vid::MediaType>& types, std
     const auto key = std::make_pair(t.format.width, t.format.height);
     if (!rates.count(key)) order.push_back(key);
     auto& list = rates[key];
-    if (std::find(list.begin(), list.end(), t.format.fps) == list.end()) list.push_back(t.format.fps);
+    if (std::find(list.begin(), list.end(), t.format.fps) == list.end())
+      list.push_back(t.format.fps);
   }
   for (const auto& key : order) {
-    std::string line = "      " + std::to_string(key.first) + "x" + std::to_string(key.second) + " @ ";
-    for (std::size_t i = 0; i < rates[key].size(); ++i) line += (i ? ", " : "") + Number(rates[key][i]);
+    std::string line =
+        "      " + std::to_string(key.first) + "x" + std::to_string(key.second) + " @ ";
+    for (std::size_t i = 0; i < rates[key].size(); ++i)
+      line += (i ? ", " : "") + Number(rates[key][i]);
     lines.push_back(line + " fps");
   }
   return lines;
@@ -98,7 +102,8 @@ class CaptureStore : public vid::ImageStore {
   // The next frame, or null after `seconds` without one.
   vid::ImagePtr Pop(double seconds) {
     std::unique_lock lock(m_mutex);
-    if (!m_ready.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return !m_frames.empty(); }))
+    if (!m_ready.wait_for(lock, std::chrono::duration<double>(seconds),
+                          [&] { return !m_frames.empty(); }))
       return nullptr;
     auto image = std::move(m_frames.front());
     m_frames.pop_front();
@@ -129,14 +134,16 @@ bool SaveFrame(const vid::Image& image, const fs::path& file) {
 vid::SourceInfo SourceOf(const std::string& camera) {
   std::error_code ec;
   if (fs::is_directory(camera, ec)) return {vid::SourceType::Video, camera};
-  if (fs::is_regular_file(camera, ec) && camera.rfind("/dev/", 0) != 0) return {vid::SourceType::Image, camera};
+  if (fs::is_regular_file(camera, ec) && camera.rfind("/dev/", 0) != 0)
+    return {vid::SourceType::Image, camera};
   return {vid::SourceType::Live, camera};
 }
 
 }  // namespace
 
 bool ParseCaptureFormat(const std::string& text, vid::Format& format, std::string& error) {
-  static const std::regex pattern(R"(^(?:(\d+)x(\d+))?(?:@([0-9]*\.?[0-9]+))?(?:/([A-Za-z0-9 ]{2,5}))?$)");
+  static const std::regex pattern(
+      R"(^(?:(\d+)x(\d+))?(?:@([0-9]*\.?[0-9]+))?(?:/([A-Za-z0-9 ]{2,5}))?$)");
   std::smatch m;
   if (!std::regex_match(text, m, pattern)) {
     error = "--format '" + text + "' is not WIDTHxHEIGHT@FPS/FOURCC (e.g. 1920x1080@30/MJPG)";
@@ -147,12 +154,15 @@ bool ParseCaptureFormat(const std::string& text, vid::Format& format, std::strin
   if (m[3].matched) format.fps = std::stod(m[3]);
   if (m[4].matched) {
     std::string code = m[4];
-    std::transform(code.begin(), code.end(), code.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    std::transform(code.begin(), code.end(), code.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
     static const std::map<std::string, utils::Guid> kCodes = {
-        {"GREY", vid::subtype::Y800}, {"Y800", vid::subtype::Y800}, {"YUYV", vid::subtype::YUY2},
-        {"YUY2", vid::subtype::YUY2}, {"UYVY", vid::subtype::UYVY}, {"RGB3", vid::subtype::RGB24},
-        {"BGR3", vid::subtype::RGB24}, {"RGB24", vid::subtype::RGB24}, {"BY8", vid::subtype::BY8},
-        {"RGGB", vid::subtype::BY8}, {"MJPG", vid::subtype::MJPG}};
+        {"GREY", vid::subtype::Y800},  {"Y800", vid::subtype::Y800},
+        {"YUYV", vid::subtype::YUY2},  {"YUY2", vid::subtype::YUY2},
+        {"UYVY", vid::subtype::UYVY},  {"RGB3", vid::subtype::RGB24},
+        {"BGR3", vid::subtype::RGB24}, {"RGB24", vid::subtype::RGB24},
+        {"BY8", vid::subtype::BY8},    {"RGGB", vid::subtype::BY8},
+        {"MJPG", vid::subtype::MJPG}};
     const auto it = kCodes.find(code);
     if (it == kCodes.end()) {
       error = "--format: unknown pixel format '" + code + "' (GREY, YUYV, UYVY, RGB3, BY8 or MJPG)";
@@ -160,7 +170,8 @@ bool ParseCaptureFormat(const std::string& text, vid::Format& format, std::strin
     }
     format.mediaSubtype = it->second;
   }
-  if ((m[1].matched && (format.width <= 0 || format.height <= 0)) || (m[3].matched && format.fps <= 0.0)) {
+  if ((m[1].matched && (format.width <= 0 || format.height <= 0)) ||
+      (m[3].matched && format.fps <= 0.0)) {
     error = "--format '" + text + "': sizes and rates must be positive";
     return false;
   }
@@ -193,7 +204,8 @@ bool ParsePropertySetting(const std::string& text, std::string& name, vid::Prope
 }
 
 CLI::App* CamerasCommand::Register(CLI::App& app) {
-  auto* sub = app.add_subcommand("cameras", "List cameras with their formats, frame rates and properties");
+  auto* sub =
+      app.add_subcommand("cameras", "List cameras with their formats, frame rates and properties");
   sub->add_option("--camera", camera, "Only cameras whose name or device node contains this");
   return sub;
 }
@@ -203,14 +215,17 @@ int CamerasCommand::Run() {
   const auto devices = vid::EnumerateVideoInputDevices(*calls);
   int listed = 0;
   for (const auto& device : devices) {
-    if (!camera.empty() && device.name.find(camera) == std::string::npos && device.path != camera) continue;
+    if (!camera.empty() && device.name.find(camera) == std::string::npos && device.path != camera)
+      continue;
     ++listed;
-    std::cout << device.path << ": " << device.name << " (" << device.driver << ", " << device.busInfo << ")\n";
+    std::cout << device.path << ": " << device.name << " (" << device.driver << ", "
+              << device.busInfo << ")\n";
     vid::GrabberDirectShow grabber("", vid::GrabberDirectShow::Options{calls, 30.0, false});
     grabber.Init();
     grabber.GetLogger().SetConsolePriority(vid::Logger::kWarning, -1);
     if (grabber.OpenSource({vid::SourceType::Live, device.path}) != 0) {
-      std::cout << "  cannot be opened (in use by another program, or no permission for " << device.path << ")\n";
+      std::cout << "  cannot be opened (in use by another program, or no permission for "
+                << device.path << ")\n";
       continue;
     }
     std::cout << "  formats:\n";
@@ -226,7 +241,8 @@ int CamerasCommand::Run() {
       for (const auto& line : SizeLines(types, f.fourcc)) std::cout << line << "\n";
     }
     std::cout << "  properties:\n";
-    for (const auto& name : grabber.GetPropertyNames(false)) std::cout << PropertyLine(grabber, name) << "\n";
+    for (const auto& name : grabber.GetPropertyNames(false))
+      std::cout << PropertyLine(grabber, name) << "\n";
   }
   if (listed == 0)
     std::cout << (devices.empty() ? "No video capture devices found (/dev/video*).\n"
@@ -236,13 +252,19 @@ int CamerasCommand::Run() {
 
 CLI::App* CaptureCommand::Register(CLI::App& app) {
   auto* sub = app.add_subcommand("capture", "Save frames of a camera through the capture pipeline");
-  sub->add_option("--camera", camera,
-                  "Camera name (or part of it) or device node; a folder of numbered images or an image file")
+  sub->add_option(
+         "--camera", camera,
+         "Camera name (or part of it) or device node; a folder of numbered images or an image file")
       ->required();
-  sub->add_option("--format", format, "WIDTHxHEIGHT@FPS/FOURCC, each part optional (e.g. 1280x720@30/MJPG)");
-  sub->add_option("--frames", frames, "Frames to save")->capture_default_str()->check(CLI::Range(1u, 100000u));
+  sub->add_option("--format", format,
+                  "WIDTHxHEIGHT@FPS/FOURCC, each part optional (e.g. 1280x720@30/MJPG)");
+  sub->add_option("--frames", frames, "Frames to save")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 100000u));
   sub->add_option("--set", settings, "Set a property first: NAME=VALUE or NAME=auto (repeatable)");
-  sub->add_option("--scan", scan, "A scan.xml to copy beside the frames (then --frames defaults to its pattern count)")
+  sub->add_option(
+         "--scan", scan,
+         "A scan.xml to copy beside the frames (then --frames defaults to its pattern count)")
       ->check(CLI::ExistingFile);
   sub->add_option("--timeout", timeout, "Seconds to wait for a frame")->capture_default_str();
   sub->add_option("--out", out, "Output folder")->required();
@@ -285,32 +307,36 @@ int CaptureCommand::Run() {
   if (!scan.empty() && !fs::equivalent(scan, out / "scan.xml", ec))
     fs::copy_file(scan, out / "scan.xml", fs::copy_options::overwrite_existing, ec);
 
-  vid::GrabberDirectShow grabber(out / "camera.log",
-                                 vid::GrabberDirectShow::Options{v4l2 ? v4l2 : vid::SystemV4l2Calls(), 30.0, false});
+  vid::GrabberDirectShow grabber(
+      out / "camera.log",
+      vid::GrabberDirectShow::Options{v4l2 ? v4l2 : vid::SystemV4l2Calls(), 30.0, false});
   grabber.Init();
   vid::CameraInfo info;
   info.source = SourceOf(camera);
   info.allowedFormats = {wanted};
   if (grabber.Open(info, false) != 0) {
-    std::cerr << "Error: could not open camera '" << camera << "' in " << Describe(wanted)
-              << " (see the messages above; `tarvelin cameras` lists the cameras and their formats)\n";
+    std::cerr
+        << "Error: could not open camera '" << camera << "' in " << Describe(wanted)
+        << " (see the messages above; `tarvelin cameras` lists the cameras and their formats)\n";
     return kExitFailure;
   }
   const vid::Format got = grabber.GetFormat();
   if (info.source.type == vid::SourceType::Live && !format.empty() &&
       vid::ScoreMediaType({got, vid::FourccOfSubtype(wanted.mediaSubtype)}, wanted) < 3 &&
-      !(wanted.mediaSubtype == vid::subtype::MJPG && wanted.width == got.width && wanted.height == got.height))
-    std::cerr << "Warning: the camera offers no " << Describe(wanted) << "; capturing " << Describe(got) << '\n';
+      !(wanted.mediaSubtype == vid::subtype::MJPG && wanted.width == got.width &&
+        wanted.height == got.height))
+    std::cerr << "Warning: the camera offers no " << Describe(wanted) << "; capturing "
+              << Describe(got) << '\n';
   for (const auto& [name, value] : sets) {
     if (!grabber.SetProperty(name, value)) {
-      std::cerr << "Error: the camera refused --set " << name << "=" << (value.IsAuto() ? "auto" : Number(value.value))
-                << "\n";
+      std::cerr << "Error: the camera refused --set " << name << "="
+                << (value.IsAuto() ? "auto" : Number(value.value)) << "\n";
       return kExitFailure;
     }
   }
   if (!grabber.Run()) {
-    std::cerr << "Error: camera '" << camera << "' does not start streaming (see " << (out / "camera.log").string()
-              << ")\n";
+    std::cerr << "Error: camera '" << camera << "' does not start streaming (see "
+              << (out / "camera.log").string() << ")\n";
     return kExitFailure;
   }
   // Frames wait for the writer in at most about 512 MB.
@@ -335,21 +361,24 @@ int CaptureCommand::Run() {
       if (!image) {
         if (grabber.IsDeviceLost()) {
           bar.Finish();
-          std::cerr << "Error: camera '" << camera << "' was disconnected after " << saved << " frames\n";
+          std::cerr << "Error: camera '" << camera << "' was disconnected after " << saved
+                    << " frames\n";
           result = kExitFailure;
           break;
         }
         if (grabber.IsAtEnd()) {
           bar.Finish();
-          std::cerr << "Error: " << camera << " has only " << saved << " frames, " << count << " were asked\n";
+          std::cerr << "Error: " << camera << " has only " << saved << " frames, " << count
+                    << " were asked\n";
           result = kExitFailure;
           break;
         }
         idle += 0.1;
         if (idle >= timeout) {
           bar.Finish();
-          std::cerr << "Error: no frame from camera '" << camera << "' within " << Number(timeout)
-                    << " s (a triggered camera, a covered lens does not stop frames; check the cable)\n";
+          std::cerr
+              << "Error: no frame from camera '" << camera << "' within " << Number(timeout)
+              << " s (a triggered camera, a covered lens does not stop frames; check the cable)\n";
           result = kExitFailure;
           break;
         }
@@ -374,7 +403,8 @@ int CaptureCommand::Run() {
   if (grabber.GetState() >= vid::GrabberDirectShow::STATE_PAUSED) grabber.Stop();
 
   const vid::SamplerStatistics stats = grabber.GetStatistics();
-  const double measured = saved > 1 && lastTime > firstTime ? (saved - 1) / (lastTime - firstTime) : 0.0;
+  const double measured =
+      saved > 1 && lastTime > firstTime ? (saved - 1) / (lastTime - firstTime) : 0.0;
   const std::uint64_t dropped = stats.dropped + store->Dropped();
   nlohmann::json report;
   report["camera"] = camera;
@@ -400,9 +430,9 @@ int CaptureCommand::Run() {
     return kExitFailure;
   }
   if (result != kExitSuccess) return result;
-  std::cout << "Captured " << saved << " frames " << Describe(got) << " from '" << camera << "': "
-            << Number(measured) << " fps measured, " << dropped << " dropped, " << stats.skipped
-            << " skipped; frames in " << out.string() << '\n';
+  std::cout << "Captured " << saved << " frames " << Describe(got) << " from '" << camera
+            << "': " << Number(measured) << " fps measured, " << dropped << " dropped, "
+            << stats.skipped << " skipped; frames in " << out.string() << '\n';
   return kExitSuccess;
 }
 
@@ -413,12 +443,13 @@ CLI::App* DisplaysCommand::Register(CLI::App& app) {
 int DisplaysCommand::Run() {
   const auto displays = utils::GetActiveDisplaysInfos();
   if (displays.empty()) {
-    std::cout << "No displays (no X server to ask: DISPLAY is '" << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
-              << "').\n";
+    std::cout << "No displays (no X server to ask: DISPLAY is '"
+              << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "').\n";
     return kExitSuccess;
   }
   for (const auto& display : displays) std::cout << display << '\n';
-  std::cout << "Topology: " << utils::TopologyIdToString(utils::GetDisplayTopologyId(displays)) << '\n';
+  std::cout << "Topology: " << utils::TopologyIdToString(utils::GetDisplayTopologyId(displays))
+            << '\n';
   return kExitSuccess;
 }
 

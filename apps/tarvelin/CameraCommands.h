@@ -1,12 +1,11 @@
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "vid/MediaType.h"
 #include "vid/Property.h"
@@ -18,7 +17,7 @@ namespace tarvelin {
 // sizes and frame rates and its properties (range, current value,
 // automatic or manual).
 struct CamerasCommand {
-  std::string camera;                     // only devices whose name or node contains this
+  std::string camera;                    // only devices whose name or node contains this
   std::shared_ptr<vid::V4l2Calls> v4l2;  // null: the machine's devices
 
   CLI::App* Register(CLI::App& app);

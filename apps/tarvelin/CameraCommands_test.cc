@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-
 #include <nlohmann/json.hpp>
 
 #include "apps/tarvelin/Commands.h"
@@ -26,7 +25,8 @@ nlohmann::json ReadJson(const fs::path& path) {
   return nlohmann::json::parse(in);
 }
 
-std::shared_ptr<vid::testing::ReplayV4l2Bus> TwoCameras(const vid::testing::ReplayFaults& webcamFaults = {}) {
+std::shared_ptr<vid::testing::ReplayV4l2Bus> TwoCameras(
+    const vid::testing::ReplayFaults& webcamFaults = {}) {
   auto bus = std::make_shared<vid::testing::ReplayV4l2Bus>();
   bus->Plug("/dev/video0", vid::testing::UvcWebcam1080p(), webcamFaults);
   bus->Plug("/dev/video2", vid::testing::MonoIndustrialCamera());
@@ -68,7 +68,8 @@ TEST(CamerasCommand, ListsFormatsRatesAndProperties) {
   EXPECT_NE(text.find("MJPG (Motion-JPEG), decoded to RGB24 or Y800"), std::string::npos);
   EXPECT_NE(text.find("      1920x1080 @ 30, 24, 20, 15, 10, 7.5, 5 fps"), std::string::npos);
   EXPECT_NE(text.find("      2304x1536 @ 2 fps"), std::string::npos);
-  EXPECT_NE(text.find("    exposure = -5.32193 (auto), 25 ms  [-11 .. -3, default -5, step 1]"), std::string::npos)
+  EXPECT_NE(text.find("    exposure = -5.32193 (auto), 25 ms  [-11 .. -3, default -5, step 1]"),
+            std::string::npos)
       << text;
   EXPECT_NE(text.find("Y16  (16-bit Greyscale): not supported"), std::string::npos);
   EXPECT_NE(text.find("    trigger_enable = 0 (manual)"), std::string::npos);
@@ -76,7 +77,8 @@ TEST(CamerasCommand, ListsFormatsRatesAndProperties) {
   command.v4l2 = std::make_shared<vid::testing::ReplayV4l2Bus>();
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(command.Run(), kExitSuccess);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "No video capture devices found (/dev/video*).\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "No video capture devices found (/dev/video*).\n");
 }
 
 TEST(CaptureCommand, SavesWebcamFramesWithTheirRateAndProperties) {

@@ -89,8 +89,10 @@ std::string TopologyIdToString(int id) {
 
 std::int32_t ConnectorFromOutputName(const std::string& name) {
   std::string n = name;
-  std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-  if (StartsWith(n, "EDP") || StartsWith(n, "LVDS") || StartsWith(n, "DSI")) return connector::kInternal;
+  std::transform(n.begin(), n.end(), n.begin(),
+                 [](unsigned char c) { return char(std::toupper(c)); });
+  if (StartsWith(n, "EDP") || StartsWith(n, "LVDS") || StartsWith(n, "DSI"))
+    return connector::kInternal;
   if (StartsWith(n, "HDMI")) return connector::kHdmi;
   if (StartsWith(n, "DP") || StartsWith(n, "DISPLAYPORT")) return connector::kDisplayPortExternal;
   if (StartsWith(n, "DVI")) return connector::kDvi;

@@ -27,7 +27,8 @@ struct DisplayInfo {
   int refreshRate = 0;            // Hz, rounded
   double exactRefreshRate = 0.0;  // Hz, from the mode's timing where known
   int left = 0, top = 0;          // position of the monitor
-  int workLeft = 0, workTop = 0, workRight = 0, workBottom = 0;  // work area (right, bottom exclusive)
+  int workLeft = 0, workTop = 0, workRight = 0,
+      workBottom = 0;  // work area (right, bottom exclusive)
   std::int32_t connector = connector::kOther;
   int rotation = 0;  // 0 landscape, 1 portrait, 2 landscape flipped, 3 portrait flipped
   bool primary = false;

@@ -20,8 +20,9 @@ TEST(DisplayInfo, TextFormNamesConnectorOrientationAndPrimary) {
   d.exactRefreshRate = 59.94;
   d.workRight = 1920, d.workBottom = 1050;
   d.primary = true;
-  EXPECT_EQ(ToString(d),
-            "0: 'HDMI-1' 1920*1080 @ 60Hz (59.94Hz) work(0,0)-(1920,1050) [HDMI] (landscape) PRIMARY");
+  EXPECT_EQ(
+      ToString(d),
+      "0: 'HDMI-1' 1920*1080 @ 60Hz (59.94Hz) work(0,0)-(1920,1050) [HDMI] (landscape) PRIMARY");
   d.index = 1, d.primary = false, d.rotation = 3, d.connector = connector::kInternal;
   EXPECT_NE(ToString(d).find("[Internal] (portrait flipped)"), std::string::npos);
   d.connector = 11, d.rotation = 1;
@@ -35,13 +36,14 @@ TEST(DisplayInfo, TopologyFromTheMonitors) {
   EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId({})), "unknown");
   EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId({Monitor("eDP-1", 0, connector::kInternal)})),
             "Internal only");
-  EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId({Monitor("DP-1", 0, connector::kDisplayPortExternal)})),
+  EXPECT_EQ(TopologyIdToString(
+                GetDisplayTopologyId({Monitor("DP-1", 0, connector::kDisplayPortExternal)})),
             "External only");
-  EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId(
-                {Monitor("eDP-1", 0, connector::kInternal), Monitor("HDMI-1", 1920, connector::kHdmi)})),
+  EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId({Monitor("eDP-1", 0, connector::kInternal),
+                                                     Monitor("HDMI-1", 1920, connector::kHdmi)})),
             "Extended");
-  EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId(
-                {Monitor("eDP-1", 0, connector::kInternal), Monitor("HDMI-1", 0, connector::kHdmi)})),
+  EXPECT_EQ(TopologyIdToString(GetDisplayTopologyId({Monitor("eDP-1", 0, connector::kInternal),
+                                                     Monitor("HDMI-1", 0, connector::kHdmi)})),
             "Cloned");
 }
 

@@ -90,7 +90,8 @@ std::vector<DisplayInfo> GetActiveDisplaysInfos() {
     if (info.exactRefreshRate > 0.0) info.refreshRate = int(std::lround(info.exactRefreshRate));
     displays.push_back(info);
   }
-  std::stable_partition(displays.begin(), displays.end(), [](const DisplayInfo& d) { return d.primary; });
+  std::stable_partition(displays.begin(), displays.end(),
+                        [](const DisplayInfo& d) { return d.primary; });
   for (std::size_t i = 0; i < displays.size(); ++i) displays[i].index = int(i);
   if (started) glfwTerminate();
   glfwSetErrorCallback(previous);

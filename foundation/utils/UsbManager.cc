@@ -79,7 +79,8 @@ UsbManager::ChangeReport UsbManager::DeviceNodeChanged() {
   for (const auto& name : active) {
     const bool hit = std::any_of(changed.begin(), changed.end(),
                                  [&](const std::string& d) { return Matches(d, name); });
-    if (hit && std::find(report.affected.begin(), report.affected.end(), name) == report.affected.end())
+    if (hit &&
+        std::find(report.affected.begin(), report.affected.end(), name) == report.affected.end())
       report.affected.push_back(name);
   }
   return report;
@@ -89,9 +90,11 @@ bool UsbManager::WaitForDeviceEvent(double timeoutSeconds) {
   if (!m_monitor) {
     auto monitor = std::make_unique<Monitor>();
     monitor->context = udev_new();
-    if (monitor->context) monitor->monitor = udev_monitor_new_from_netlink(monitor->context, "udev");
+    if (monitor->context)
+      monitor->monitor = udev_monitor_new_from_netlink(monitor->context, "udev");
     if (!monitor->monitor ||
-        udev_monitor_filter_add_match_subsystem_devtype(monitor->monitor, "usb", "usb_device") < 0 ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor->monitor, "usb", "usb_device") <
+            0 ||
         udev_monitor_enable_receiving(monitor->monitor) < 0)
       return false;
     m_monitor = std::move(monitor);
@@ -102,7 +105,8 @@ bool UsbManager::WaitForDeviceEvent(double timeoutSeconds) {
   bool announced = false;
   while (udev_device* device = udev_monitor_receive_device(m_monitor->monitor)) {
     const char* action = udev_device_get_action(device);
-    if (action && (std::string(action) == "add" || std::string(action) == "remove")) announced = true;
+    if (action && (std::string(action) == "add" || std::string(action) == "remove"))
+      announced = true;
     udev_device_unref(device);
   }
   return announced;

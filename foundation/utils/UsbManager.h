@@ -18,7 +18,8 @@ class UsbManager {
 
   struct ChangeReport {
     std::int32_t kind = kRemoved;
-    std::vector<std::string> affected;  // active camera and turntable names among the changed devices
+    std::vector<std::string>
+        affected;  // active camera and turntable names among the changed devices
   };
 
   // Lists the present devices' descriptions in enumeration order.

@@ -57,7 +57,8 @@ std::size_t GenCPCameraDouble::ControlTransferIn(std::uint8_t request, std::uint
                                                  std::uint8_t* buffer, std::size_t length) {
   std::lock_guard lock(m_mutex);
   ++m_transfers;
-  if (m_faults.unplugged) throw std::runtime_error("USB control transfer in failed (LIBUSB_ERROR_NO_DEVICE)");
+  if (m_faults.unplugged)
+    throw std::runtime_error("USB control transfer in failed (LIBUSB_ERROR_NO_DEVICE)");
   if (request == 35 || request == 36) {
     const std::uint32_t size = request == 35 ? m_maxAck : m_maxCommand;
     const std::uint8_t bytes[4] = {std::uint8_t(size), std::uint8_t(size >> 8), 0, 0};
@@ -79,7 +80,8 @@ void GenCPCameraDouble::ControlTransferOut(std::uint8_t request, std::uint16_t, 
                                            const std::uint8_t* data, std::size_t length) {
   std::lock_guard lock(m_mutex);
   ++m_transfers;
-  if (m_faults.unplugged) throw std::runtime_error("USB control transfer out failed (LIBUSB_ERROR_NO_DEVICE)");
+  if (m_faults.unplugged)
+    throw std::runtime_error("USB control transfer out failed (LIBUSB_ERROR_NO_DEVICE)");
   m_commands.emplace_back(data, data + length);
   if (request != 48 || length < 20 || length > m_maxCommand || std::memcmp(data, "U3VC", 4) != 0)
     throw std::runtime_error("USB control transfer out failed (LIBUSB_ERROR_PIPE)");

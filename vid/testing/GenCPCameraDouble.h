@@ -19,11 +19,11 @@ class GenCPCameraDouble : public lib33u::driver_interface::IUsbDevice {
   static constexpr std::size_t kMemorySize = 65536;
 
   struct Faults {
-    bool staleRequestId = false;    // acknowledges carry the previous command's ID
-    bool failStatus = false;        // status 0x8006 (failure bit set)
-    std::size_t truncateAck = 0;    // > 0: the acknowledge is cut to this many bytes
-    std::int32_t lengthDelta = 0;   // added to the length field of read acknowledges
-    bool unplugged = false;         // every transfer throws
+    bool staleRequestId = false;   // acknowledges carry the previous command's ID
+    bool failStatus = false;       // status 0x8006 (failure bit set)
+    std::size_t truncateAck = 0;   // > 0: the acknowledge is cut to this many bytes
+    std::int32_t lengthDelta = 0;  // added to the length field of read acknowledges
+    bool unplugged = false;        // every transfer throws
   };
 
   GenCPCameraDouble(std::uint16_t maxAckSize = 1024, std::uint16_t maxCommandSize = 1024,

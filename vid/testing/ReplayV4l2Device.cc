@@ -61,8 +61,8 @@ ReplayDescriptor UvcWebcam1080p() {
   const auto all = Rates({30, 24, 20, 15, 10, 7.5, 5});
   ReplayFormat yuyv{fourcc::YUYV, "YUYV 4:2:2", false, {}};
   const std::pair<std::uint32_t, std::uint32_t> small[] = {
-      {640, 480}, {160, 90}, {160, 120}, {176, 144}, {320, 180}, {320, 240},
-      {352, 288}, {432, 240}, {640, 360}, {800, 448}};
+      {640, 480}, {160, 90},  {160, 120}, {176, 144}, {320, 180},
+      {320, 240}, {352, 288}, {432, 240}, {640, 360}, {800, 448}};
   for (auto [w, h] : small) yuyv.sizes.push_back({w, h, all});
   yuyv.sizes.push_back({800, 600, Rates({24, 20, 15, 10, 7.5, 5})});
   yuyv.sizes.push_back({864, 480, Rates({24, 20, 15, 10, 7.5, 5})});
@@ -75,8 +75,8 @@ ReplayDescriptor UvcWebcam1080p() {
   yuyv.sizes.push_back({2304, 1536, Rates({2})});
   ReplayFormat mjpg{fourcc::MJPG, "Motion-JPEG", true, {}};
   const std::pair<std::uint32_t, std::uint32_t> jpegSizes[] = {
-      {640, 480}, {160, 90},  {160, 120}, {176, 144}, {320, 180},  {320, 240},
-      {352, 288}, {432, 240}, {640, 360}, {800, 448}, {800, 600},  {864, 480},
+      {640, 480}, {160, 90},   {160, 120},  {176, 144},  {320, 180},  {320, 240},
+      {352, 288}, {432, 240},  {640, 360},  {800, 448},  {800, 600},  {864, 480},
       {960, 720}, {1024, 576}, {1280, 720}, {1600, 896}, {1920, 1080}};
   for (auto [w, h] : jpegSizes) mjpg.sizes.push_back({w, h, all});
   d.formats = {yuyv, mjpg};
@@ -139,7 +139,8 @@ std::uint8_t ReplayGrey(const img::RGB8& c) {
   return static_cast<std::uint8_t>((77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8);
 }
 
-img::UniImage<img::RGB8> ReplayScene(std::uint32_t width, std::uint32_t height, std::uint64_t frame) {
+img::UniImage<img::RGB8> ReplayScene(std::uint32_t width, std::uint32_t height,
+                                     std::uint64_t frame) {
   img::UniImage<img::RGB8> image(width, height);
   const std::uint32_t side = std::max<std::uint32_t>(4, std::min(width, height) / 8);
   const std::uint32_t x0 = std::uint32_t((frame * 7) % std::max<std::uint32_t>(1, width - side));
@@ -147,10 +148,11 @@ img::UniImage<img::RGB8> ReplayScene(std::uint32_t width, std::uint32_t height, 
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
       const bool square = x >= x0 && x < x0 + side && y >= y0 && y < y0 + side;
-      image(x, y) = square ? img::RGB8::FromRGB(250, 250, 240)
-                           : img::RGB8::FromRGB(std::uint8_t(40 + 160 * x / width),
-                                                std::uint8_t(30 + 180 * y / height),
-                                                std::uint8_t(60 + 120 * (x + y) / (width + height)));
+      image(x, y) = square
+                        ? img::RGB8::FromRGB(250, 250, 240)
+                        : img::RGB8::FromRGB(std::uint8_t(40 + 160 * x / width),
+                                             std::uint8_t(30 + 180 * y / height),
+                                             std::uint8_t(60 + 120 * (x + y) / (width + height)));
     }
   }
   return image;
@@ -211,7 +213,9 @@ struct ReplayV4l2Bus::Device {
       if (c.name == "Trigger Mode") return c.value != 0;
     return false;
   }
-  double Fps() const { return interval.numerator ? double(interval.denominator) / interval.numerator : 30.0; }
+  double Fps() const {
+    return interval.numerator ? double(interval.denominator) / interval.numerator : 30.0;
+  }
 
   void Select(std::uint32_t code, std::uint32_t w, std::uint32_t h) {
     const ReplayFormat* f = Format(code);
@@ -225,7 +229,8 @@ struct ReplayV4l2Bus::Device {
     width = best->width;
     height = best->height;
     const int bpp = BitsPerPixel(SubtypeOfFourcc(fourcc));
-    bytesPerLine = f->compressed ? 0 : width * std::uint32_t(bpp ? bpp : 16) / 8 + descriptor.linePadding;
+    bytesPerLine =
+        f->compressed ? 0 : width * std::uint32_t(bpp ? bpp : 16) / 8 + descriptor.linePadding;
     sizeImage = f->compressed ? width * height * 2 : bytesPerLine * height;
     interval = best->intervals.front();
     frameCache.clear();
@@ -255,6 +260,12 @@ struct ReplayV4l2Bus::Device {
             const img::RGB8& c = scene(x, y);
             const bool bgr = fourcc == fourcc::BGR24;
             row[3 * x] = bgr ? c.b : c.r, row[3 * x + 1] = c.g, row[3 * x + 2] = bgr ? c.r : c.b;
+          } else if (fourcc == fourcc::UYVY) {
+            row[2 * x] = x % 2 == 0 ? 118 : 138;
+            row[2 * x + 1] = g;
+          } else if (fourcc == fourcc::RGGB) {
+            const img::RGB8& c = scene(x, y);  // R G / G B
+            row[x] = y % 2 == 0 ? (x % 2 == 0 ? c.r : c.g) : (x % 2 == 0 ? c.g : c.b);
           } else {
             row[2 * x] = 0, row[2 * x + 1] = g;  // Y16: high byte
           }
@@ -452,7 +463,8 @@ int ReplayV4l2Bus::HandleIoctl(Device& d, unsigned long request, void* argument)
       auto* q = static_cast<v4l2_queryctrl*>(argument);
       const ReplayControl* found = nullptr;
       if (q->id & V4L2_CTRL_FLAG_NEXT_CTRL) {
-        const std::uint32_t after = q->id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND);
+        const std::uint32_t after =
+            q->id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND);
         for (const auto& c : d.descriptor.controls)
           if (c.id > after && (!found || c.id < found->id)) found = &c;
       } else {
@@ -500,14 +512,17 @@ int ReplayV4l2Bus::HandleIoctl(Device& d, unsigned long request, void* argument)
           other->flags = inactive ? other->flags | V4L2_CTRL_FLAG_INACTIVE
                                   : other->flags & ~V4L2_CTRL_FLAG_INACTIVE;
       };
-      if (c->id == V4L2_CID_EXPOSURE_AUTO) setInactive(V4L2_CID_EXPOSURE_ABSOLUTE, c->value != V4L2_EXPOSURE_MANUAL);
-      if (c->id == V4L2_CID_AUTO_WHITE_BALANCE) setInactive(V4L2_CID_WHITE_BALANCE_TEMPERATURE, c->value != 0);
+      if (c->id == V4L2_CID_EXPOSURE_AUTO)
+        setInactive(V4L2_CID_EXPOSURE_ABSOLUTE, c->value != V4L2_EXPOSURE_MANUAL);
+      if (c->id == V4L2_CID_AUTO_WHITE_BALANCE)
+        setInactive(V4L2_CID_WHITE_BALANCE_TEMPERATURE, c->value != 0);
       if (c->id == V4L2_CID_FOCUS_AUTO) setInactive(V4L2_CID_FOCUS_ABSOLUTE, c->value != 0);
       return 0;
     }
     case VIDIOC_REQBUFS: {
       auto* req = static_cast<v4l2_requestbuffers*>(argument);
-      if (req->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || req->memory != V4L2_MEMORY_MMAP) return EINVAL;
+      if (req->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || req->memory != V4L2_MEMORY_MMAP)
+        return EINVAL;
       if (d.streaming) return EBUSY;
       d.buffers.clear();
       d.queued.clear();
@@ -582,9 +597,11 @@ bool ReplayV4l2Bus::Produce(Device& d) {
   const std::uint64_t n = d.produced++;
   const std::vector<std::uint8_t>& frame = d.Frame(n);
   std::size_t used = std::min(frame.size(), buffer.bytes.size());
-  if (buffer.content != &frame) std::memcpy(buffer.bytes.data(), frame.data(), used);  // unchanged bytes are not copied again
+  if (buffer.content != &frame)
+    std::memcpy(buffer.bytes.data(), frame.data(), used);  // unchanged bytes are not copied again
   buffer.content = &frame;
-  if (std::int64_t(n) == d.faults.corruptJpegFrame) used = used / 3;  // cut short, as a lost USB packet run does
+  if (std::int64_t(n) == d.faults.corruptJpegFrame)
+    used = used / 3;  // cut short, as a lost USB packet run does
   if (std::int64_t(n) == d.faults.shortFrame) used /= 2;
   buffer.used = static_cast<std::uint32_t>(used);
   buffer.flags = std::int64_t(n) == d.faults.damagedFrame ? V4L2_BUF_FLAG_ERROR : 0;
@@ -621,11 +638,13 @@ int ReplayV4l2Bus::Poll(int fd, int timeoutMs) {
       if (d->faults.realTime && !triggered && due && d->queued.empty() && !d->faults.stall) {
         // No buffer for a frame that is due: the device loses it, as drivers do.
         ++d->sequence;
-        d->nextDue += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / d->Fps()));
+        d->nextDue += std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / d->Fps()));
       }
       if (!d->faults.stall && !d->queued.empty() && (triggered ? d->pendingTriggers > 0 : due)) {
         if (triggered) --d->pendingTriggers;
-        d->nextDue += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / d->Fps()));
+        d->nextDue += std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / d->Fps()));
         if (d->nextDue < Clock::now()) d->nextDue = Clock::now();
         Produce(*d);
         return 1;

@@ -69,7 +69,8 @@ ReplayDescriptor MonoIndustrialCamera();
 
 // The scene every replayed camera sees: smooth gradients in blue, green and
 // red with a bright square that moves with the frame number (BGR bytes).
-img::UniImage<img::RGB8> ReplayScene(std::uint32_t width, std::uint32_t height, std::uint64_t frame);
+img::UniImage<img::RGB8> ReplayScene(std::uint32_t width, std::uint32_t height,
+                                     std::uint64_t frame);
 // Its grey value at a pixel (what GREY frames carry and YUYV frames carry as Y).
 std::uint8_t ReplayGrey(const img::RGB8& c);
 // A baseline JPEG of a BGR image (4:2:2 like webcams send).
@@ -77,14 +78,14 @@ std::vector<std::uint8_t> EncodeJpeg(const img::UniImage<img::RGB8>& image, int 
 
 // Faults a device can show.
 struct ReplayFaults {
-  bool realTime = true;                  // frames at the interval's pace; else as fast as asked
-  bool stall = false;                    // never delivers a frame
-  std::int64_t unplugAfterFrames = -1;   // the device goes away after this many frames
-  std::int64_t corruptJpegFrame = -1;    // this frame's JPEG is cut short (as a USB error does)
-  std::int64_t shortFrame = -1;          // this frame's bytesused is half the image
-  std::int64_t damagedFrame = -1;        // this frame carries V4L2_BUF_FLAG_ERROR
-  std::uint32_t dropEvery = 0;           // every n-th frame number is skipped (lost by the device)
-  bool refuseSetFormat = false;          // VIDIOC_S_FMT fails with EBUSY
+  bool realTime = true;                 // frames at the interval's pace; else as fast as asked
+  bool stall = false;                   // never delivers a frame
+  std::int64_t unplugAfterFrames = -1;  // the device goes away after this many frames
+  std::int64_t corruptJpegFrame = -1;   // this frame's JPEG is cut short (as a USB error does)
+  std::int64_t shortFrame = -1;         // this frame's bytesused is half the image
+  std::int64_t damagedFrame = -1;       // this frame carries V4L2_BUF_FLAG_ERROR
+  std::uint32_t dropEvery = 0;          // every n-th frame number is skipped (lost by the device)
+  bool refuseSetFormat = false;         // VIDIOC_S_FMT fails with EBUSY
   std::set<std::uint32_t> refusedControls{};  // VIDIOC_S_CTRL fails with EIO
 };
 
@@ -105,7 +106,8 @@ class ReplayV4l2Bus : public V4l2Calls {
   ReplayV4l2Bus();
   ~ReplayV4l2Bus() override;
 
-  void Plug(const std::string& node, const ReplayDescriptor& descriptor, const ReplayFaults& faults = {});
+  void Plug(const std::string& node, const ReplayDescriptor& descriptor,
+            const ReplayFaults& faults = {});
   // The device goes away: listed no more, its calls fail with ENODEV.
   void Unplug(const std::string& node);
   ReplayDeviceState GetState(const std::string& node) const;
