@@ -150,6 +150,13 @@ TEST(CaptureCommand, FramesOfAFolderDecodeAfterCapture) {
   const auto report = ReadJson(folder / "decoded" / "report.json");
   EXPECT_GT(report["decoded_fraction"].get<double>(), 0.95);
   EXPECT_EQ(report["image"]["width"], 128);
+  // Frames without their scan definition are refused with the way to get it.
+  capture.scan.clear();
+  capture.frames = 2;
+  capture.out = folder / "loose";
+  ASSERT_EQ(capture.Run(), kExitSuccess);
+  decode.frames = folder / "loose";
+  EXPECT_EQ(decode.Run(), kExitFailure);
 }
 
 }  // namespace
