@@ -28,8 +28,9 @@ namespace vid {
 // States: 0 uninitialised → Init → 1 → OpenSource → 2 (STATE_OPEN) →
 // SetAvailableFormats and Connect → 3 (STATE_STOPPED) → Run → 5 (running)
 // ⇄ 4 (STATE_PAUSED) by StopCapture / StartCapture → Stop → 3. Close returns
-// to 1. While paused the device keeps streaming and frames are dropped, so
-// that StartCapture delivers the next frame at once.
+// to 1. While paused a camera keeps streaming and frames are dropped, so
+// that StartCapture delivers the next frame at once; a video waits at its
+// position.
 //
 // Thread rules: configure (Init … Stop, properties) from one thread; the
 // ImageCapture queries may come from any thread; frames arrive on the

@@ -158,6 +158,11 @@ void Sampler::Run(GraphSource* source) {
       std::lock_guard lock(m_mutex);
       if (m_stop) break;
     }
+    if (source->IsPaced() && (!m_delivering || !m_delivery.IsAttached())) {
+      // Files play to a store: no frame is taken while nobody receives it.
+      if (!Sleeping(0.002)) break;
+      continue;
+    }
     RawFrame frame;
     const GraphSource::Wait result = source->WaitFrame(kWaitSliceMs, frame);
     if (result == GraphSource::Wait::kTimeout) {
@@ -175,7 +180,6 @@ void Sampler::Run(GraphSource* source) {
       break;
     }
     if (result == GraphSource::Wait::kLost) {
-      m_lost = true;
       const std::string why =
           "Device lost while streaming: " + source->GetName() + " - " + source->GetError();
       m_logger.Error(kSource, why);
@@ -186,6 +190,7 @@ void Sampler::Run(GraphSource* source) {
         onLost = m_onLost;
       }
       if (onLost) onLost(why);
+      m_lost = true;  // after the callback: who sees the device lost sees what it was told
       break;
     }
     if (result == GraphSource::Wait::kError) {

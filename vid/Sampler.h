@@ -37,7 +37,9 @@ struct SamplerStatistics {
 // Damaged, corrupt (JPEG) and short frames are skipped with a WARNING; a
 // wait without a frame for `stallSeconds` logs one WARNING until frames come
 // again; a device that goes away ends the thread with an ERROR, releases the
-// store and filter and calls the lost callback (on the streaming thread).
+// store and filter and calls the lost callback (on the streaming thread)
+// before IsDeviceLost turns true. File frames are taken only while a store
+// receives them, so a video starts with its first frame at StartCapture.
 class Sampler {
  public:
   using LostCallback = std::function<void(const std::string& why)>;
