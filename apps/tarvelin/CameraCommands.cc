@@ -1,15 +1,16 @@
 #include "apps/tarvelin/CameraCommands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 
 #include "apps/tarvelin/Commands.h"
@@ -141,19 +142,50 @@ vid::SourceInfo SourceOf(const std::string& camera) {
 
 }  // namespace
 
+namespace {
+
+// "1920x1080" into two positive numbers.
+bool ParseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
+  const auto x = text.find('x');
+  if (x == std::string::npos || x == 0 || x + 1 == text.size()) return false;
+  const std::string w = text.substr(0, x), h = text.substr(x + 1);
+  auto digits = [](const std::string& t) {
+    return !t.empty() && t.size() < 7 &&
+           std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isdigit(c); });
+  };
+  if (!digits(w) || !digits(h)) return false;
+  width = std::stoi(w), height = std::stoi(h);
+  return true;
+}
+
+}  // namespace
+
 bool ParseCaptureFormat(const std::string& text, vid::Format& format, std::string& error) {
-  static const std::regex pattern(
-      R"(^(?:(\d+)x(\d+))?(?:@([0-9]*\.?[0-9]+))?(?:/([A-Za-z0-9 ]{2,5}))?$)");
-  std::smatch m;
-  if (!std::regex_match(text, m, pattern)) {
-    error = "--format '" + text + "' is not WIDTHxHEIGHT@FPS/FOURCC (e.g. 1920x1080@30/MJPG)";
+  const std::string usage =
+      "--format '" + text + "' is not WIDTHxHEIGHT@FPS/FOURCC (e.g. 1920x1080@30/MJPG)";
+  std::string rest = text, code, rate;
+  const auto slash = rest.find('/');
+  if (slash != std::string::npos) code = rest.substr(slash + 1), rest.resize(slash);
+  const auto at = rest.find('@');
+  if (at != std::string::npos) rate = rest.substr(at + 1), rest.resize(at);
+  if ((slash != std::string::npos && code.empty()) || (at != std::string::npos && rate.empty())) {
+    error = usage;
     return false;
   }
   format = vid::Format{};
-  if (m[1].matched) format.width = std::stoi(m[1]), format.height = std::stoi(m[2]);
-  if (m[3].matched) format.fps = std::stod(m[3]);
-  if (m[4].matched) {
-    std::string code = m[4];
+  if (!rest.empty() && !ParseSize(rest, format.width, format.height)) {
+    error = usage;
+    return false;
+  }
+  if (!rate.empty()) {
+    char* end = nullptr;
+    format.fps = std::strtod(rate.c_str(), &end);
+    if (!end || *end != '\0' || !std::isfinite(format.fps)) {
+      error = usage;
+      return false;
+    }
+  }
+  if (!code.empty()) {
     std::transform(code.begin(), code.end(), code.begin(),
                    [](unsigned char c) { return char(std::toupper(c)); });
     static const std::map<std::string, utils::Guid> kCodes = {
@@ -170,8 +202,8 @@ bool ParseCaptureFormat(const std::string& text, vid::Format& format, std::strin
     }
     format.mediaSubtype = it->second;
   }
-  if ((m[1].matched && (format.width <= 0 || format.height <= 0)) ||
-      (m[3].matched && format.fps <= 0.0)) {
+  if ((!rest.empty() && (format.width <= 0 || format.height <= 0)) ||
+      (!rate.empty() && format.fps <= 0.0)) {
     error = "--format '" + text + "': sizes and rates must be positive";
     return false;
   }
