@@ -109,5 +109,40 @@ TEST(Interop, AnStlWrittenByOpen3dLoadsWithUnifiedVertices) {
   }
 }
 
+// PLY files as Open3D writes them (its own property names, float colours in
+// ASCII, uchar colours in binary) load here with every attribute.
+TEST(Interop, PlyWrittenByOpen3dLoadsInBothEncodings) {
+  testing::TempFolder folder;
+  const MeshArrays grid = testing::MakeGrid(4, 3, false);
+  open3d::geometry::TriangleMesh mesh;
+  for (std::size_t i = 0; i < grid.positions.size(); ++i) {
+    const Vec3f& p = grid.positions[i];
+    mesh.vertices_.emplace_back(p[0], p[1], p[2]);
+    mesh.vertex_normals_.emplace_back(grid.normals[i][0], grid.normals[i][1], grid.normals[i][2]);
+    mesh.vertex_colors_.emplace_back(grid.colors[i].r / 255.0, grid.colors[i].g / 255.0, grid.colors[i].b / 255.0);
+  }
+  for (std::size_t t = 0; t < grid.NumTriangles(); ++t) {
+    mesh.triangles_.emplace_back(grid.indices[3 * t], grid.indices[3 * t + 1], grid.indices[3 * t + 2]);
+  }
+  for (const bool ascii : {true, false}) {
+    const auto path = folder / (ascii ? "ascii.ply" : "binary.ply");
+    ASSERT_TRUE(open3d::io::WriteTriangleMesh(path.string(), mesh, ascii));
+    MeshArrays ours;
+    ASSERT_TRUE(LoadPly(path, ours, {{}, nullptr})) << path;
+    EXPECT_EQ(ours.indices, grid.indices);
+    ASSERT_EQ(ours.positions.size(), grid.positions.size());
+    ASSERT_EQ(ours.colors.size(), grid.colors.size());
+    ASSERT_EQ(ours.normals.size(), grid.normals.size());
+    for (std::size_t i = 0; i < grid.positions.size(); ++i) {
+      // Doubles printed as ASCII by Open3D come back to the same float.
+      EXPECT_EQ(ours.positions[i], grid.positions[i]);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(ours.normals[i][k], grid.normals[i][k], 1e-6f);  // renormalised
+      EXPECT_EQ(ours.colors[i].r, grid.colors[i].r);
+      EXPECT_EQ(ours.colors[i].g, grid.colors[i].g);
+      EXPECT_EQ(ours.colors[i].b, grid.colors[i].b);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace surf

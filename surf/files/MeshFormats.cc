@@ -18,7 +18,13 @@ std::string UpperExtension(const std::filesystem::path& path) {
 
 bool LoadArrays(const std::filesystem::path& path, MeshFormat format, GeoItem& item, const ImportOptions& options) {
   MeshArrays arrays;
-  const bool loaded = format == MeshFormat::kStl ? LoadStl(path, arrays, options) : LoadObj(path, arrays, options);
+  bool loaded = false;
+  switch (format) {
+    case MeshFormat::kStl: loaded = LoadStl(path, arrays, options); break;
+    case MeshFormat::kPly: loaded = LoadPly(path, arrays, options); break;
+    case MeshFormat::k3mf: loaded = Load3mf(path, arrays); break;
+    default: loaded = LoadObj(path, arrays, options); break;
+  }
   if (!loaded) return false;
   item = MakeGeoItem(arrays);
   item.geo->SetName(path.stem().string());
@@ -37,13 +43,11 @@ MeshFormat MeshFormatOf(const std::filesystem::path& path) {
   return MeshFormat::kUnknown;
 }
 
-bool CanLoad(MeshFormat format) {
-  return format == MeshFormat::kChunkMesh || format == MeshFormat::kStl || format == MeshFormat::kObj;
-}
+bool CanLoad(MeshFormat format) { return format != MeshFormat::kUnknown; }
 
 bool CanSave(MeshFormat format) { return format != MeshFormat::kUnknown; }
 
-std::string LoadableExtensions() { return ".tarvelinmesh, .zentomesh, .stl, .obj"; }
+std::string LoadableExtensions() { return ".tarvelinmesh, .zentomesh, .stl, .obj, .ply, .3mf"; }
 std::string SavableExtensions() { return ".tarvelinmesh, .zentomesh, .stl, .obj, .ply, .3mf"; }
 
 bool LoadMesh(const std::filesystem::path& path, GeoItem& item, const ImportOptions& options, GeoSource* source) {
@@ -89,10 +93,8 @@ bool SaveMesh(const std::filesystem::path& path, const GeoItem& item, const Mesh
 
 int AddGeoFromFile(ScanListData& data, const std::filesystem::path& path, const ImportOptions& options) {
   if (path.empty()) return -1;
-  const std::string extension = UpperExtension(path);
-  const MeshFormat format = extension == ".ZENTOMESH" || extension == ".TARVELINMESH" ? MeshFormat::kChunkMesh
-                            : extension == ".STL"                                    ? MeshFormat::kStl
-                                                                                     : MeshFormat::kObj;
+  MeshFormat format = MeshFormatOf(path);
+  if (format == MeshFormat::kUnknown) format = MeshFormat::kObj;
   GeoItem item;
   GeoSource source = GeoSource::kNone;
   const bool loaded =

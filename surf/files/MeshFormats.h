@@ -19,8 +19,8 @@ enum class MeshFormat {
   kChunkMesh,  // ".tarvelinmesh", ".zentomesh": the own single-object format
   kStl,        // binary STL
   kObj,        // OBJ with MTL and texture image
-  kPly,        // PLY (export only)
-  k3mf,        // 3MF (export only)
+  kPly,        // PLY, ASCII or binary
+  k3mf,        // 3MF (geometry only on reading)
 };
 
 MeshFormat MeshFormatOf(const std::filesystem::path& path);
@@ -31,8 +31,8 @@ std::string LoadableExtensions();
 std::string SavableExtensions();
 
 // Reads a mesh file of a loadable format into a new item: the chunk mesh
-// file as stored, STL and OBJ as one triangle mesh (MakeGeoItem) named after
-// the file's stem. source, when given, receives the stored source of a chunk
+// file as stored, STL, OBJ, PLY and 3MF as one triangle mesh (MakeGeoItem)
+// named after the file's stem. source, when given, receives the stored source of a chunk
 // mesh file (kNone for the other formats). False, with a message on standard
 // error, for an unknown extension or a file that cannot be read; item is
 // then unchanged.
@@ -54,7 +54,8 @@ bool SaveMesh(const std::filesystem::path& path, const GeoItem& item, const Mesh
 
 // The scan list's "add a mesh file" (ShapeFusion::AddGeo, file form):
 // -1 for an empty path; otherwise the file is read by its extension (".ZENTOMESH" and
-// ".TARVELINMESH" chunk mesh files, ".STL" binary STL, anything else OBJ).
+// ".TARVELINMESH" chunk mesh files, ".STL" binary STL, ".PLY" PLY, ".3MF"
+// 3MF, anything else OBJ).
 // A chunk mesh file stored as "FusionResult" replaces the fusion result and
 // gives kAddedFusionResult; any other file is appended to the scans and its
 // index returned. A failure prints "Mesh file could not be loaded!", gives -2

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
+#include <string>
 
+#include "surf/files/ImportOptions.h"
 #include "surf/mesh/MeshArrays.h"
 
 namespace surf {
@@ -22,5 +26,32 @@ namespace surf {
 enum class PlyEncoding { kAscii, kBinary };
 
 bool SavePly(const std::filesystem::path& path, const MeshArrays& mesh, PlyEncoding encoding);
+
+// PLY import: "format ascii", "binary_little_endian" and "binary_big_endian"
+// 1.0, every scalar type by its old and new names. The "vertex" element
+// gives positions (x, y, z), normals (nx, ny, nz), colours (red, green, blue
+// and alpha, or diffuse_red …, as uchar 0–255 or as floats 0–1) and texture
+// coordinates (u/v, s/t, texture_u/texture_v, texture_s/texture_t; v grows
+// upwards in the file and is flipped); the "face" element gives polygons of
+// any size through "vertex_indices" or "vertex_index", split into triangle
+// fans, and per-corner texture coordinates through a "texcoord" list (the
+// vertices are then split so that each has one). Every other element and
+// property is skipped by its declared types, "comment" and "obj_info" lines
+// are ignored but for "comment TextureFile NAME", returned in textureFile.
+// A file without faces reads as vertices only. The header's counts are
+// checked against the size of the body before anything is reserved.
+// False, with one "Error: LoadPly - NAME: line N: …" or "…: byte N: …" line
+// on standard error, for anything else: not PLY, an unknown format or type,
+// a list where a scalar is expected, counts beyond the file's size, a value
+// that is not a number, an index outside the vertices, or a cancelled
+// import; mesh is then unchanged. Prints ten ">" marks while reading.
+bool ParsePly(std::span<const std::uint8_t> bytes, MeshArrays& mesh, const ImportOptions& options = {},
+              const std::string& name = "PLY data", std::string* textureFile = nullptr);
+
+// Reads a PLY file (ParsePly) and the texture image its "comment
+// TextureFile" names, relative to the file's folder (a texture that cannot be
+// read is left out with a warning). A file that cannot be opened prints
+// "Can't open " and the path.
+bool LoadPly(const std::filesystem::path& path, MeshArrays& mesh, const ImportOptions& options = {});
 
 }  // namespace surf

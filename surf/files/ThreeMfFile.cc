@@ -146,7 +146,94 @@ bool WriteModel(const std::filesystem::path& file, const std::vector<math::Vec3f
   return true;
 }
 
+// Appends the mesh object's triangles, moved by the build item's transform
+// (a 3×4 matrix of rows applied to column vectors).
+bool AppendMeshObject(PLib3MFBase* object, const NMR::MODELTRANSFORM& transform, MeshArrays& mesh) {
+  DWORD vertexCount = 0, triangleCount = 0;
+  LIB3MFRESULT r = NMR::lib3mf_meshobject_getvertexcount(object, &vertexCount);
+  if (r == LIB3MF_OK) r = NMR::lib3mf_meshobject_gettrianglecount(object, &triangleCount);
+  if (r != LIB3MF_OK) return Fail("Could not read mesh object", r, object);
+  std::vector<NMR::MODELMESHVERTEX> vertices(vertexCount);
+  std::vector<NMR::MODELMESHTRIANGLE> triangles(triangleCount);
+  r = NMR::lib3mf_meshobject_getvertices(object, vertices.data(), vertexCount, nullptr);
+  if (r == LIB3MF_OK) r = NMR::lib3mf_meshobject_gettriangleindices(object, triangles.data(), triangleCount, nullptr);
+  if (r != LIB3MF_OK) return Fail("Could not read mesh object", r, object);
+  const auto base = static_cast<std::uint32_t>(mesh.positions.size());
+  for (const NMR::MODELMESHVERTEX& v : vertices) {
+    math::Vec3f p;
+    for (int row = 0; row < 3; ++row) {
+      const float* m = transform.m_fFields[row];
+      p[row] = m[0] * v.m_fPosition[0] + m[1] * v.m_fPosition[1] + m[2] * v.m_fPosition[2] + m[3];
+    }
+    mesh.positions.push_back(p);
+  }
+  for (const NMR::MODELMESHTRIANGLE& t : triangles) {
+    for (int k = 0; k < 3; ++k) {
+      if (t.m_nIndices[k] >= vertexCount) {
+        std::cerr << "Error: Load3mf - A triangle uses vertex " << t.m_nIndices[k] << " of " << vertexCount << ".\n";
+        return false;
+      }
+      mesh.indices.push_back(base + t.m_nIndices[k]);
+    }
+  }
+  return true;
+}
+
+// The mesh objects of every build item, each placed by its transform.
+bool ReadBuildItems(PLib3MFBase* model, MeshArrays& mesh, int& skipped) {
+  Handle items;
+  LIB3MFRESULT r = NMR::lib3mf_model_getbuilditems(model, items.Out());
+  if (r != LIB3MF_OK) return Fail("Could not read build items", r, model);
+  BOOL hasNext = false;
+  while (NMR::lib3mf_builditemiterator_movenext(items.Get(), &hasNext) == LIB3MF_OK && hasNext) {
+    Handle item, object;
+    NMR::MODELTRANSFORM transform;
+    r = NMR::lib3mf_builditemiterator_getcurrent(items.Get(), item.Out());
+    if (r == LIB3MF_OK) r = NMR::lib3mf_builditem_getobjectresource(item.Get(), object.Out());
+    if (r == LIB3MF_OK) r = NMR::lib3mf_builditem_getobjecttransform(item.Get(), &transform);
+    if (r != LIB3MF_OK) return Fail("Could not read build item", r, items.Get());
+    BOOL isMesh = false;
+    if (NMR::lib3mf_object_ismeshobject(object.Get(), &isMesh) != LIB3MF_OK || !isMesh) {
+      ++skipped;
+      continue;
+    }
+    if (!AppendMeshObject(object.Get(), transform, mesh)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool Load3mf(const std::filesystem::path& path, MeshArrays& mesh) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    std::cerr << "Can't open " << path.string() << "\n";
+    return false;
+  }
+  Handle model, reader;
+  LIB3MFRESULT r = NMR::lib3mf_createmodel(model.Out());
+  if (r != LIB3MF_OK) return Fail("Could not create Model", r, nullptr);
+  r = NMR::lib3mf_model_queryreader(model.Get(), "3mf", reader.Out());
+  if (r != LIB3MF_OK) return Fail("Could not create model reader", r, model.Get());
+  r = NMR::lib3mf_reader_readfromfileutf8(reader.Get(), path.c_str());
+  if (r != LIB3MF_OK) {
+    std::cerr << "Error: Load3mf - " << path.string() << " is not a readable 3MF file.\n";
+    return Fail("Could not read file", r, reader.Get());
+  }
+  MeshArrays read;
+  int skipped = 0;
+  if (!ReadBuildItems(model.Get(), read, skipped)) return false;
+  if (skipped > 0) {
+    std::cerr << "Warning: Load3mf - " << path.string() << ": " << skipped
+              << " build item(s) made of components were left out; only mesh objects are read.\n";
+  }
+  if (read.positions.empty()) {
+    std::cerr << "Error: Load3mf - " << path.string() << " has no mesh object to read.\n";
+    return false;
+  }
+  mesh = std::move(read);
+  return true;
+}
 
 std::string Get3mfLibraryVersion() {
   DWORD major = 0, minor = 0, micro = 0;

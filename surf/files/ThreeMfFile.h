@@ -7,6 +7,7 @@
 
 #include "foundation/img/UniImage.h"
 #include "foundation/math/Vec.h"
+#include "surf/mesh/MeshArrays.h"
 
 namespace surf {
 
@@ -30,6 +31,13 @@ namespace surf {
 bool Save3mf(const std::filesystem::path& path, const std::vector<math::Vec3f>& positions,
              const std::vector<std::uint32_t>& indices, const std::vector<math::Vec2f>& textureCoordinates,
              const img::RGBImage& textureImage);
+
+// 3MF import through lib3mf: the mesh objects of every build item, moved by
+// the item's transform, as one triangle mesh (positions and triangles only:
+// colours, materials and textures are not read; items made of components are
+// left out with a warning). False, with the step that failed on standard
+// error, for a file that cannot be opened or read, or that holds no mesh.
+bool Load3mf(const std::filesystem::path& path, MeshArrays& mesh);
 
 // The lib3mf interface version as "major.minor.micro", or "" when it cannot
 // be queried.

@@ -174,5 +174,63 @@ TEST(Save3mf, WritesUntexturedMeshesAndRefusesBadArraysKeepingThePreviousFile) {
 
 TEST(Save3mf, UsesInterfaceVersionOne) { EXPECT_EQ(Get3mfLibraryVersion().rfind("1.", 0), 0u); }
 
+
+TEST(Load3mf, ReadsWhatSave3mfWritesWithVerticesMerged) {
+  testing::TempFolder folder;
+  const MeshArrays grid = testing::MakeGrid(3, 2, true, 4, 4);
+  ASSERT_TRUE(Save3mf(folder / "g.3mf", grid.positions, grid.indices, grid.texCoords, grid.texture));
+  MeshArrays back;
+  ASSERT_TRUE(Load3mf(folder / "g.3mf", back));
+  EXPECT_EQ(back.positions, grid.positions);  // the grid shares its vertices already
+  EXPECT_EQ(back.indices, grid.indices);
+  EXPECT_TRUE(back.texCoords.empty());  // geometry only
+}
+
+// One mesh object placed twice: each build item's 3×4 transform moves its
+// copy, and the copies' triangles use their own vertices.
+TEST(Load3mf, PlacesEveryBuildItemByItsTransform) {
+  testing::TempFolder folder;
+  const auto path = folder / "two.3mf";
+  {
+    Instances instances;
+    NMR::PLib3MFBase** model = instances.Next();
+    ASSERT_EQ(NMR::lib3mf_createmodel(model), LIB3MF_OK);
+    NMR::PLib3MFBase** mesh = instances.Next();
+    ASSERT_EQ(NMR::lib3mf_model_addmeshobject(*model, mesh), LIB3MF_OK);
+    NMR::MODELMESHVERTEX vertices[3] = {{{0.f, 0.f, 0.f}}, {{1.f, 0.f, 0.f}}, {{0.f, 1.f, 0.f}}};
+    NMR::MODELMESHTRIANGLE triangle{{0, 1, 2}};
+    ASSERT_EQ(NMR::lib3mf_meshobject_setgeometry(*mesh, vertices, 3, &triangle, 1), LIB3MF_OK);
+    NMR::MODELTRANSFORM identity{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}};
+    // A quarter turn about z, then 10 mm along x.
+    NMR::MODELTRANSFORM turned{{{0, -1, 0, 10}, {1, 0, 0, 0}, {0, 0, 1, 0}}};
+    ASSERT_EQ(NMR::lib3mf_model_addbuilditem(*model, *mesh, &identity, instances.Next()), LIB3MF_OK);
+    ASSERT_EQ(NMR::lib3mf_model_addbuilditem(*model, *mesh, &turned, instances.Next()), LIB3MF_OK);
+    NMR::PLib3MFBase** writer = instances.Next();
+    ASSERT_EQ(NMR::lib3mf_model_querywriter(*model, "3mf", writer), LIB3MF_OK);
+    ASSERT_EQ(NMR::lib3mf_writer_writetofileutf8(*writer, path.c_str()), LIB3MF_OK);
+  }
+  MeshArrays back;
+  ASSERT_TRUE(Load3mf(path, back));
+  EXPECT_EQ(back.positions,
+            (std::vector<Vec3f>{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {10, 0, 0}, {10, 1, 0}, {9, 0, 0}}));
+  EXPECT_EQ(back.indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(Load3mf, RefusesMissingTruncatedAndForeignFiles) {
+  testing::TempFolder folder;
+  const MeshArrays grid = testing::MakeGrid(2, 2, false);
+  ASSERT_TRUE(Save3mf(folder / "g.3mf", grid.positions, grid.indices, {}, {}));
+  const std::string whole = testing::ReadFileBytes(folder / "g.3mf");
+  testing::WriteFileBytes(folder / "half.3mf", whole.substr(0, whole.size() / 2));
+  testing::WriteFileBytes(folder / "text.3mf", "solid nothing\nendsolid\n");
+  for (const char* name : {"none.3mf", "half.3mf", "text.3mf"}) {
+    MeshArrays mesh;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(Load3mf(folder / name, mesh)) << name;
+    EXPECT_FALSE(::testing::internal::GetCapturedStderr().empty());
+    EXPECT_TRUE(mesh.positions.empty());
+  }
+}
+
 }  // namespace
 }  // namespace surf

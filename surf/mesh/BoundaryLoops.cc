@@ -4,6 +4,7 @@
 #include <cmath>
 #include <list>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace surf {
 
@@ -13,6 +14,7 @@ using math::Vec3f;
 namespace {
 
 std::uint64_t Key(std::uint32_t a, std::uint32_t b) { return (std::uint64_t(a) << 32) | b; }
+std::uint64_t EdgeKey(std::uint32_t a, std::uint32_t b) { return Key(std::min(a, b), std::max(a, b)); }
 
 struct Point2 {
   double x, y;
@@ -27,8 +29,10 @@ bool Inside(const Point2& p, const Point2& a, const Point2& b, const Point2& c) 
 }
 
 // Triangulates the polygon (counter-clockwise about its Newell normal).
+// An ear whose new edge the mesh has already (edges holds them, undirected)
+// is passed over: the edge would get a third and fourth triangle.
 void Triangulate(const std::vector<std::uint32_t>& polygon, std::vector<Vec3f>& positions,
-                 std::vector<std::uint32_t>& indices) {
+                 std::vector<std::uint32_t>& indices, std::unordered_set<std::uint64_t>& edges) {
   Vec3d normal(0.0, 0.0, 0.0), centroid(0.0, 0.0, 0.0);
   for (std::size_t i = 0; i < polygon.size(); ++i) {
     const Vec3d p(positions[polygon[i]]), q(positions[polygon[(i + 1) % polygon.size()]]);
@@ -53,12 +57,13 @@ void Triangulate(const std::vector<std::uint32_t>& polygon, std::vector<Vec3f>& 
     const auto prev = it == left.begin() ? std::prev(left.end()) : std::prev(it);
     const auto next = std::next(it) == left.end() ? left.begin() : std::next(it);
     const Point2 &a = points[*prev], &b = points[*it], &c = points[*next];
-    bool ear = Cross(a, b, c) > 0.0;
+    bool ear = Cross(a, b, c) > 0.0 && !edges.count(EdgeKey(polygon[*prev], polygon[*next]));
     for (auto k = left.begin(); ear && k != left.end(); ++k) {
       if (k != prev && k != it && k != next && Inside(points[*k], a, b, c)) ear = false;
     }
     if (ear) {
       indices.insert(indices.end(), {polygon[*prev], polygon[*it], polygon[*next]});
+      edges.insert(EdgeKey(polygon[*prev], polygon[*next]));
       left.erase(it);
       it = prev;
       failures = 0;
@@ -99,6 +104,9 @@ std::size_t CloseBoundaryLoops(std::vector<Vec3f>& positions, std::vector<std::u
     const std::uint32_t a = std::uint32_t(h >> 32), b = std::uint32_t(h & 0xffffffffu);
     if (!std::binary_search(halfEdges.begin(), halfEdges.end(), Key(b, a))) border.emplace(a, b);
   }
+  std::unordered_set<std::uint64_t> edges;
+  edges.reserve(halfEdges.size());
+  for (std::uint64_t h : halfEdges) edges.insert(EdgeKey(std::uint32_t(h >> 32), std::uint32_t(h & 0xffffffffu)));
   std::size_t loops = 0;
   while (!border.empty()) {
     auto start = border.begin();
@@ -116,7 +124,7 @@ std::size_t CloseBoundaryLoops(std::vector<Vec3f>& positions, std::vector<std::u
     if (at != first || loop.size() < 3) continue;
     // The new triangles run against the border's direction.
     std::reverse(loop.begin(), loop.end());
-    Triangulate(loop, positions, indices);
+    Triangulate(loop, positions, indices, edges);
     ++loops;
   }
   return loops;

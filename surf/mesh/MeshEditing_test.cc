@@ -322,5 +322,26 @@ TEST(CloseBoundaryLoops, CapsAnOpenTube) {
   EXPECT_EQ(CloseBoundaryLoops(tube.positions, tube.indices), 0u);
 }
 
+// A flat patch of two triangles is its own border: the back side must use
+// the other diagonal, or the patch's diagonal gets four triangles. Both
+// diagonals, and every start of the loop, are tried.
+TEST(CloseBoundaryLoops, NeverReusesAnEdgeTheMeshHas) {
+  for (const bool otherDiagonal : {false, true}) {
+    for (std::uint32_t shift = 0; shift < 4; ++shift) {
+      MeshArrays patch;
+      for (std::uint32_t k = 0; k < 4; ++k) {
+        const std::uint32_t corner = (k + shift) % 4;
+        patch.positions.emplace_back(float(corner == 1 || corner == 2), float(corner >= 2), 0.f);
+      }
+      const auto at = [&](std::uint32_t corner) { return (corner + 4 - shift) % 4; };
+      patch.indices = otherDiagonal
+                          ? std::vector<std::uint32_t>{at(0), at(1), at(3), at(1), at(2), at(3)}
+                          : std::vector<std::uint32_t>{at(0), at(1), at(2), at(0), at(2), at(3)};
+      EXPECT_EQ(CloseBoundaryLoops(patch.positions, patch.indices), 1u);
+      EXPECT_TRUE(testing::IsClosedAndOriented(patch.indices)) << otherDiagonal << " " << shift;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace surf
