@@ -4,7 +4,8 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText SceneFile Stl Obj MeshFile HardwareSetup Ply MeasureTree
+FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText SceneFile Stl Obj MeshFile HardwareSetup Ply MeasureTree GenCPAck \
+  CameraMemoryRecord MjpgFrame
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 # ccache: paths relative to the checkout, so that clones in other folders
 # (CI's) share the cache.

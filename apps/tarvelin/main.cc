@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "apps/tarvelin/AlignCommand.h"
+#include "apps/tarvelin/CameraCommands.h"
 #include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
@@ -93,6 +94,12 @@ int main(int argc, char** argv) {
   CLI::App* renderApp = render.Register(app);
   tarvelin::MeasureCommand measure;
   CLI::App* measureApp = measure.Register(app);
+  tarvelin::CamerasCommand cameras;
+  CLI::App* camerasApp = cameras.Register(app);
+  tarvelin::CaptureCommand capture;
+  CLI::App* captureApp = capture.Register(app);
+  tarvelin::DisplaysCommand displays;
+  CLI::App* displaysApp = displays.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -113,6 +120,9 @@ int main(int argc, char** argv) {
     if (*demoApp) return demo.Run();
     if (*renderApp) return render.Run();
     if (*measureApp) return measure.Run();
+    if (*camerasApp) return cameras.Run();
+    if (*captureApp) return capture.Run();
+    if (*displaysApp) return displays.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;
