@@ -20,6 +20,29 @@ namespace {
   }() + ")");
 }
 
+// The surfaceless display, initialised on first use and kept for the whole
+// process: EGL counts no references, so terminating it for one picture would
+// pull the driver from under every other offscreen display alive.
+EGLDisplay SurfacelessDisplay() {
+  static const EGLDisplay display = [] {
+    const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    if (!extensions || std::string(extensions).find("EGL_MESA_platform_surfaceless") == std::string::npos) {
+      throw std::runtime_error(
+          "v3d::OffscreenDisplay - EGL has no surfaceless platform (Mesa's EGL, libegl-mesa0, is needed).");
+    }
+    auto getPlatformDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (!getPlatformDisplay) Fail("eglGetPlatformDisplayEXT is missing");
+    EGLDisplay surfaceless = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    EGLint major = 0, minor = 0;
+    if (surfaceless == EGL_NO_DISPLAY || !eglInitialize(surfaceless, &major, &minor)) {
+      Fail("The surfaceless EGL display cannot be initialised");
+    }
+    return surfaceless;
+  }();
+  return display;
+}
+
 }  // namespace
 
 struct OffscreenDisplay::Egl {
@@ -33,19 +56,7 @@ OffscreenDisplay::OffscreenDisplay(int width, int height, const Color4f& clearCo
   if (width < 1 || height < 1 || width > 16384 || height > 16384) {
     throw std::invalid_argument("v3d::OffscreenDisplay - The picture size must be 1…16384 pixels on each side.");
   }
-  const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-  if (!extensions || std::string(extensions).find("EGL_MESA_platform_surfaceless") == std::string::npos) {
-    throw std::runtime_error(
-        "v3d::OffscreenDisplay - EGL has no surfaceless platform (Mesa's EGL, libegl-mesa0, is needed).");
-  }
-  auto getPlatformDisplay =
-      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-  if (!getPlatformDisplay) Fail("eglGetPlatformDisplayEXT is missing");
-  m_egl->display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-  EGLint major = 0, minor = 0;
-  if (m_egl->display == EGL_NO_DISPLAY || !eglInitialize(m_egl->display, &major, &minor)) {
-    Fail("The surfaceless EGL display cannot be initialised");
-  }
+  m_egl->display = SurfacelessDisplay();
   try {
     if (!eglBindAPI(EGL_OPENGL_API)) Fail("EGL offers no desktop OpenGL");
     const EGLint attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
@@ -66,7 +77,6 @@ OffscreenDisplay::OffscreenDisplay(int width, int height, const Color4f& clearCo
     if (m_egl->surface != EGL_NO_SURFACE) eglDestroySurface(m_egl->display, m_egl->surface);
     if (m_egl->context != EGL_NO_CONTEXT) eglDestroyContext(m_egl->display, m_egl->context);
     eglMakeCurrent(m_egl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    eglTerminate(m_egl->display);
     throw;
   }
 }
@@ -80,7 +90,6 @@ OffscreenDisplay::~OffscreenDisplay() {
   eglMakeCurrent(m_egl->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   eglDestroySurface(m_egl->display, m_egl->surface);
   eglDestroyContext(m_egl->display, m_egl->context);
-  eglTerminate(m_egl->display);
 }
 
 void OffscreenDisplay::Resize(int width, int height) {

@@ -1,5 +1,7 @@
 #include "surf/files/PlyHeader.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <string_view>
 
@@ -19,6 +21,12 @@ std::vector<std::string_view> Words(std::string_view line) {
     if (i > start) words.push_back(line.substr(start, i - start));
   }
   return words;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
 bool TypeOf(std::string_view name, PlyType& type) {
@@ -68,9 +76,9 @@ class HeaderReader {
 
  private:
   bool Comment(const std::vector<std::string_view>& w, std::string_view line) {
-    if (w.size() >= 3 && w[0] == "comment" && w[1] == "TextureFile") {
-      const std::size_t start = line.find("TextureFile") + 11;
-      std::string_view name = line.substr(start);
+    // "TextureFile" in any case: some writers use "TEXTUREFILE".
+    if (w.size() >= 3 && w[0] == "comment" && EqualIgnoringCase(w[1], "TextureFile")) {
+      std::string_view name = line.substr(static_cast<std::size_t>(w[1].data() - line.data()) + w[1].size());
       while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
       while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
       m_header.textureFile = std::string(name);

@@ -71,7 +71,7 @@ TEST(LoadPly, ReadsBackWhatSavePlyWritesInBothEncodings) {
 // element between vertices and faces, polygons of four and five corners.
 TEST(ParsePly, AsciiOfOtherProgramsWithPolygonsAndExtraProperties) {
   const std::string text =
-      "ply\r\nformat ascii 1.0\r\ncomment made elsewhere\r\nobj_info some info\r\n"
+      "ply\r\nformat ascii 1.0\r\ncomment made elsewhere\r\nobj_info some info\r\ncomment TEXTUREFILE my tex.png\r\n"
       "element vertex 6\r\nproperty float x\r\nproperty float y\r\nproperty float z\r\n"
       "property uchar red\r\nproperty uchar green\r\nproperty uchar blue\r\n"
       "property float quality\r\nproperty float s\r\nproperty float t\r\n"
@@ -84,8 +84,13 @@ TEST(ParsePly, AsciiOfOtherProgramsWithPolygonsAndExtraProperties) {
       "0 4 0 1 2 3 8 0 0 1 0 1 1 0 1\r\n"
       "1 5 1 4 5 2 2 10 10 10 10 10 10 10 10 10 10 10\r\n";
   MeshArrays mesh;
-  std::string error;
-  ASSERT_TRUE(Parse(text, mesh, &error)) << error;
+  std::string texture;
+  std::ostringstream captured;
+  std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+  const bool ok = ParsePly(Bytes(text), mesh, kQuiet, "t.ply", &texture);
+  std::cerr.rdbuf(old);
+  ASSERT_TRUE(ok) << captured.str();
+  EXPECT_EQ(texture, "my tex.png");  // the rest of the line, in any case of the keyword
   ASSERT_EQ(mesh.positions.size(), 6u);
   EXPECT_EQ(mesh.positions[5], Vec3f(2.f, 1.f, 0.1f));
   EXPECT_EQ(mesh.colors[3], v3d::Color4ub(10, 20, 30, 255));
