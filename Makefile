@@ -43,7 +43,7 @@ test-sanitize: deps
 # The tests of threaded code (CTest label "threaded") under ThreadSanitizer.
 test-tsan: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DTARVELIN_SANITIZERS=thread -DTARVELIN_BUILD_BENCHMARKS=OFF
-	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target threaded_tests
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest -L threaded --output-on-failure -j $(JOBS)
 
 # The main job: a turntable run of the headless shell on the virtual rig
