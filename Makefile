@@ -4,7 +4,8 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
-FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText SceneFile Stl Obj MeshFile HardwareSetup FlatPlateTarget
+FUZZERS ?= ChunkNode GeoChunk CaptureConversion CameraModelText SceneFile Stl Obj MeshFile HardwareSetup FlatPlateTarget Ply MeasureTree GenCPAck \
+  CameraMemoryRecord MjpgFrame
 CMAKE_COMMON = -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 # ccache: paths relative to the checkout, so that clones in other folders
 # (CI's) share the cache.
@@ -42,7 +43,7 @@ test-sanitize: deps
 # The tests of threaded code (CTest label "threaded") under ThreadSanitizer.
 test-tsan: deps
 	cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DTARVELIN_SANITIZERS=thread -DTARVELIN_BUILD_BENCHMARKS=OFF
-	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target threaded_tests
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest -L threaded --output-on-failure -j $(JOBS)
 
 # The main job: a turntable run of the headless shell on the virtual rig

@@ -20,7 +20,7 @@
 #include <random>
 #include <string>
 
-#include "surf/Registration.h"
+#include "surf/align/Registration.h"
 #include "surf/testing/SyntheticScans.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include <numbers>
 
 #include "sim/testing/RigAlignment.h"
-#include "surf/Registration.h"
+#include "surf/align/Registration.h"
 #include "surf/testing/SyntheticScans.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "scan/SinglePhaseToDepthConverter.h"
 #include "scan/StereoPhaseToDepthConverter.h"
 #include "scan/testing/DepthScene.h"
-#include "surf/DepthMapFilter.h"
+#include "surf/mesh/DepthMapFilter.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 
 #include <sys/resource.h>
 
-#include "surf/Fusion.h"
-#include "surf/KDTree.h"
+#include "surf/fusion/Fusion.h"
+#include "surf/mesh/KDTree.h"
 #include "surf/testing/SyntheticScans.h"
 
 namespace {

@@ -6,13 +6,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
-#include "surf/MeshFile.h"
-#include "surf/ObjFile.h"
-#include "surf/PlyFile.h"
-#include "surf/StlFile.h"
-#include "surf/ThreeMfFile.h"
+#include "surf/files/MeshFile.h"
+#include "surf/files/ObjFile.h"
+#include "surf/files/PlyFile.h"
+#include "surf/files/StlFile.h"
+#include "surf/files/ThreeMfFile.h"
 
 namespace {
 
@@ -139,6 +140,40 @@ void BM_SavePly(benchmark::State& state) {
   Report(state, file);
 }
 BENCHMARK(BM_SavePly)->Arg(0)->Arg(1)->ArgName("binary")->Unit(benchmark::kMillisecond);
+
+// Includes the texture image the binary file names.
+void BM_LoadPly(benchmark::State& state) {
+  const bool binary = state.range(0) != 0;
+  const fs::path file = Folder() / (binary ? "grid-binary.ply" : "grid-ascii.ply");
+  surf::SavePly(file, Grid(), binary ? surf::PlyEncoding::kBinary : surf::PlyEncoding::kAscii);
+  for (auto _ : state) {
+    surf::MeshArrays mesh;
+    if (!surf::LoadPly(file, mesh, kQuiet)) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(mesh.positions.data());
+  }
+  Report(state, file);
+}
+BENCHMARK(BM_LoadPly)->Arg(0)->Arg(1)->ArgName("binary")->Unit(benchmark::kMillisecond);
+
+// The PLY file that TARVELIN_PLY_FILE names (bench/peers/ply-read.sh sets
+// it to the demo's fused mesh and times Open3D's reader on the same file).
+void BM_LoadPlyFile(benchmark::State& state) {
+  const char* name = std::getenv("TARVELIN_PLY_FILE");
+  if (!name) {
+    state.SkipWithError("TARVELIN_PLY_FILE is not set");
+    return;
+  }
+  std::size_t vertices = 0;
+  for (auto _ : state) {
+    surf::MeshArrays mesh;
+    if (!surf::LoadPly(name, mesh, kQuiet)) state.SkipWithError("load failed");
+    vertices = mesh.positions.size();
+    state.counters["triangles"] = static_cast<double>(mesh.NumTriangles());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(vertices));
+  state.counters["MB"] = static_cast<double>(fs::file_size(name)) / 1e6;
+}
+BENCHMARK(BM_LoadPlyFile)->Unit(benchmark::kMillisecond);
 
 // Includes merging vertices and the per-triangle texture coordinates.
 void BM_Save3mf(benchmark::State& state) {

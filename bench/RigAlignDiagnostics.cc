@@ -32,8 +32,8 @@
 
 #include "sim/Procedural.h"
 #include "sim/testing/RigAlignment.h"
-#include "surf/KDTree.h"
-#include "surf/RelationTable.h"
+#include "surf/mesh/KDTree.h"
+#include "surf/align/RelationTable.h"
 #include "surf/testing/SyntheticScans.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <memory>
 #include <sstream>
 
-#include "surf/MeshMeasures.h"
-#include "surf/ShapeFusion.h"
-#include "surf/VertexSelection.h"
+#include "surf/fusion/MeshMeasures.h"
+#include "surf/fusion/ShapeFusion.h"
+#include "surf/fusion/VertexSelection.h"
 
 namespace {
 

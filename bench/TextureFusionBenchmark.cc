@@ -18,7 +18,7 @@
 #include <numbers>
 #include <vector>
 
-#include "surf/TextureFusion.h"
+#include "surf/fusion/TextureFusion.h"
 #include "surf/testing/TexturedScans.h"
 
 namespace {

@@ -22,19 +22,21 @@ endfunction()
 
 # tarvelin_add_test(NAME ChunkNode_test SRCS ChunkNode_test.cc LINK_LIBS tarvelin_utils)
 # The CTest entry is named after the folder and the file: foundation/utils/ChunkNode_test.
+# LAUNCHER: a command the test runs under (e.g. xvfb-run -a for tests that
+# open windows).
 # SERIAL: the test runs alone (scans of the virtual rig run its cameras in
 # real time, and a machine busy with other tests makes them drop frames).
 function(tarvelin_add_test)
   if(NOT TARVELIN_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "SERIAL" "NAME;TIMEOUT" "SRCS;LINK_LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "NAME;TIMEOUT" "SRCS;LINK_LIBS;LABELS;LAUNCHER" ${ARGN})
   file(RELATIVE_PATH _folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   string(REPLACE "/" "_" _prefix "${_folder}")
   set(_target ${_prefix}_${ARG_NAME})
   add_executable(${_target} ${ARG_SRCS})
   target_link_libraries(${_target} PRIVATE ${ARG_LINK_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
-  add_test(NAME ${_folder}/${ARG_NAME} COMMAND ${_target})
+  add_test(NAME ${_folder}/${ARG_NAME} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${_target}>)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 600)
   endif()
@@ -42,6 +44,9 @@ function(tarvelin_add_test)
                        ENVIRONMENT "TARVELIN_TEST_DATA=${PROJECT_SOURCE_DIR}/testdata;OMP_WAIT_POLICY=passive")
   if(ARG_LABELS)
     set_tests_properties(${_folder}/${ARG_NAME} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+  if("threaded" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY TARVELIN_THREADED_TESTS ${_target})
   endif()
   if(ARG_SERIAL)
     set_tests_properties(${_folder}/${ARG_NAME} PROPERTIES RUN_SERIAL TRUE)

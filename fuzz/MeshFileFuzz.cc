@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "fuzz/ChunkFuzzing.h"
-#include "surf/MeshFile.h"
-#include "surf/ProjectFile.h"
+#include "surf/files/MeshFile.h"
+#include "surf/files/ProjectFile.h"
 
 namespace {
 

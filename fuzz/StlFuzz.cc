@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "surf/StlFile.h"
+#include "surf/files/StlFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   surf::MeshArrays mesh;

@@ -5,7 +5,7 @@
 
 #include "cam/CameraModel.h"
 #include "foundation/img/UniImage.h"
-#include "surf/DepthMap.h"
+#include "surf/mesh/DepthMap.h"
 
 namespace scan {
 

@@ -15,6 +15,13 @@ PACKAGES=(
   libembree-dev                     # ray casting of the virtual rig (Embree 3)
   lib3mf-dev liblodepng-dev         # 3MF export with its PNG texture
   libopen3d-dev                     # screened Poisson fusion; mesh-file interoperability test
+  libglfw3-dev libglew-dev          # the 3D view: windows, OpenGL context, extensions
+  libegl-dev libegl-mesa0 libgl1-mesa-dri  # offscreen pictures: Mesa's EGL surfaceless platform, llvmpipe
+  xvfb xauth xdotool                # tests of the window under a virtual X server
+  libv4l-dev libturbojpeg0-dev      # live cameras over V4L2; MJPG frames
+  libusb-1.0-0-dev                  # USB camera control channel (vendor control transfers)
+  libudev-dev                       # video and USB device lists, device monitoring
+  libxrandr-dev                     # monitors: display records and topology (with GLFW)
 )
 
 missing=()

@@ -10,8 +10,8 @@
 #include "shell/ProgressReporter.h"
 #include "shell/ScanSequenceController.h"
 #include "shell/Settings.h"
-#include "surf/Ransam3d.h"
-#include "surf/ShapeFusion.h"
+#include "surf/align/Ransam3d.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace shell {
 

@@ -12,7 +12,7 @@
 #include "foundation/math/Frame.h"
 #include "foundation/math/Vec.h"
 #include "shell/Log.h"
-#include "surf/FineAlignment.h"
+#include "surf/align/FineAlignment.h"
 
 namespace surf {
 class ShapeFusion;

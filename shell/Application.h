@@ -17,7 +17,7 @@
 #include "shell/ProgressReporter.h"
 #include "shell/ScanWorkflow.h"
 #include "shell/Settings.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace shell {
 

@@ -3,7 +3,7 @@
 #include "shell/Language.h"
 #include "shell/ProgressReporter.h"
 #include "shell/Settings.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace shell {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <pugixml.hpp>
 
-#include "surf/SafeWrite.h"
+#include "surf/files/SafeWrite.h"
 
 namespace shell {
 

@@ -5,9 +5,9 @@
 
 #include "shell/ScanSetup.h"
 #include "shell/SettingPath.h"
-#include "surf/DepthMapFilter.h"
-#include "surf/MeshTools.h"
-#include "surf/PlaneInMesh.h"
+#include "surf/mesh/DepthMapFilter.h"
+#include "surf/mesh/MeshTools.h"
+#include "surf/mesh/PlaneInMesh.h"
 
 namespace shell {
 namespace {

@@ -10,7 +10,7 @@
 #include "foundation/img/UniImage.h"
 #include "foundation/math/Plane.h"
 #include "shell/Settings.h"
-#include "surf/DepthMap.h"
+#include "surf/mesh/DepthMap.h"
 
 namespace shell {
 

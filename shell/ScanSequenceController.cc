@@ -7,7 +7,7 @@
 #include "shell/AlignmentJobs.h"
 #include "shell/Language.h"
 #include "shell/ProgressReporter.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace shell {
 

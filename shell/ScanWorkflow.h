@@ -19,7 +19,7 @@
 #include "shell/ResultMesh.h"
 #include "shell/ScanWorkflowInterface.h"
 #include "shell/Settings.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace shell {
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "surf/SafeWrite.h"
+#include "surf/files/SafeWrite.h"
 
 namespace shell {
 

@@ -3,8 +3,8 @@
 #include <stdexcept>
 
 #include "sim/VirtualRig.h"
-#include "surf/GeoItem.h"
-#include "surf/MeshFormats.h"
+#include "surf/mesh/GeoItem.h"
+#include "surf/files/MeshFormats.h"
 
 namespace shell {
 namespace {

@@ -15,7 +15,7 @@
 #include <numbers>
 
 #include "sim/testing/RigTurntable.h"
-#include "surf/Ransam3d.h"
+#include "surf/align/Ransam3d.h"
 
 namespace sim::testing {
 namespace {

@@ -8,8 +8,8 @@
 #include "scan/SinglePhaseToDepthConverter.h"
 #include "scan/StereoPhaseToDepthConverter.h"
 #include "scan/StructuredLightScanner.h"
-#include "surf/DepthMapFilter.h"
-#include "surf/MeshTools.h"
+#include "surf/mesh/DepthMapFilter.h"
+#include "surf/mesh/MeshTools.h"
 
 namespace sim {
 namespace {

@@ -11,8 +11,8 @@
 #include "scan/SLScan.h"
 #include "sim/ScanScores.h"
 #include "sim/VirtualRig.h"
-#include "surf/DepthMap.h"
-#include "surf/MeshArrays.h"
+#include "surf/mesh/DepthMap.h"
+#include "surf/mesh/MeshArrays.h"
 
 namespace sim {
 

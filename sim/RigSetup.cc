@@ -4,8 +4,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "surf/GeoItem.h"
-#include "surf/MeshFormats.h"
+#include "surf/mesh/GeoItem.h"
+#include "surf/files/MeshFormats.h"
 
 #ifndef TARVELIN_SHARE_DIR
 #define TARVELIN_SHARE_DIR "share"

@@ -7,7 +7,7 @@
 
 #include "scan/SLScan.h"
 #include "sim/VirtualCamera.h"
-#include "surf/DepthMap.h"
+#include "surf/mesh/DepthMap.h"
 
 namespace sim {
 

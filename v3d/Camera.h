@@ -32,7 +32,21 @@ class Camera : public Geo {
   const math::Vec3f& GetOrbitCenter() const { return m_orbitCenter; }
   void SetOrbitCenter(const math::Vec3f& center) { m_orbitCenter = center; }
 
+  // Navigation (the scene offers the camera the events nobody else took):
+  // left drag orbits about the orbit centre (when the scene allows camera
+  // rotation), right or middle drag and shift + left drag pan, the wheel
+  // zooms to the cursor, "F" fits the scene to the view and "1"…"7" give the
+  // standard views front, back, right, left, top, bottom and isometric.
+  // Events carry the viewport size in width and height. True when the camera
+  // moved.
+  bool OnEvent(const Event& event) override;
+  // The scene whose camera slot holds the camera (set by Scene::SetCamera).
+  void SetViewScene(Scene* scene) { m_viewScene = scene; }
+
  private:
+  bool m_dragging = false;
+  std::int32_t m_lastX = 0, m_lastY = 0;
+  Scene* m_viewScene = nullptr;
   bool m_perspective = true;
   Fov m_fov{kDefaultFov, kDefaultFov};
   math::Vec3f m_orbitCenter;

@@ -9,7 +9,8 @@ namespace v3d {
 enum EventKind : std::int32_t {
   kEventNone = 0,
   kEventKey = 1,     // keyboard; key holds the key code
-  kEventMouse = 2,   // pointer buttons and motion; subKind is a MouseAction
+  kEventMouse = 2,   // pointer buttons and motion; subKind is a MouseAction; button
+                     // events name the button in key (0 left, 1 right, 2 middle)
   kEventRedraw = 3,  // a redraw request
   kEventTimer = 4,   // the display's periodic tick
   kEventResize = 5,  // x, y, width, height hold the new viewport
@@ -33,7 +34,8 @@ enum EventModifier : std::uint32_t {
 };
 
 // One event record. Positions are viewport pixels with the origin at the
-// top-left corner.
+// top-left corner; input events carry the viewport's size in width and
+// height.
 struct Event {
   std::int32_t kind = kEventNone;
   std::int32_t subKind = 0;

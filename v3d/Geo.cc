@@ -1,5 +1,7 @@
 #include "v3d/Geo.h"
 
+#include "v3d/Display.h"
+
 namespace v3d {
 
 PrimitiveMode PrimitiveModeOf(std::uint32_t primSize) {
@@ -143,6 +145,11 @@ Surface* Geo::GetSurface(std::int64_t i) const {
 
 VertexBuffer* Geo::GetVertexBuffer(const Surface* surface) const {
   return surface ? GetVertexBuffer(surface->GetVertexBufferIndex()) : nullptr;
+}
+
+void Geo::Render(const RenderPass& pass) {
+  if (!pass.display || !IsDrawnInPass(pass)) return;
+  pass.display->DrawGeo(*this, {GetEffectiveRenderFlags(pass.flags), 1.f});
 }
 
 bool Geo::IsDrawnInPass(const RenderPass& pass) const {

@@ -42,6 +42,10 @@ class Geo : public Renderable {
   // layers other than 2 and 3 report an invalid box with every field zero.
   BoundingBox GetBoundingBox() const override;
 
+  // Draws the meshes through the pass's display when the pass draws this
+  // Geo, with the flags (node | pass) & ~mask.
+  void Render(const RenderPass& pass) override;
+
   // Appends a new mesh whose index is the current count and returns it.
   virtual Mesh* AddMesh(std::uint32_t primSize);
   // Deletes every mesh and resets the frame to the identity.

@@ -9,6 +9,7 @@
 #include "v3d/BoundingBox.h"
 #include "v3d/Event.h"
 #include "v3d/Object.h"
+#include "v3d/ViewState.h"
 
 namespace v3d {
 
@@ -23,6 +24,8 @@ struct RenderPass {
   std::uint32_t flags = 0;                  // the pass's own render flags
   std::uint32_t visibilityMask = 0xFFFFFFFF;  // nodes whose mask meets it are drawn
   std::int32_t layer = 2;                   // the render layer being drawn
+  const ViewState* view = nullptr;          // the view, when the renderer knows it
+  math::Frame4d camera_T_node;              // the node being drawn into camera coordinates
 };
 
 // An element of the scene tree. A node is detached (no scene, node ID -1) or

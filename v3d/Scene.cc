@@ -267,6 +267,7 @@ std::int32_t Scene::AddFont(Font* font, bool takeOwnership) {
   font->m_scene = this;
   if (takeOwnership) font->SetOwner(this);
   m_fonts.push_back(font);
+  if (Texture* page = font->GetTexture(); page && page->GetTextureID() < 0) AddTexture(page);
   return font->m_fontID;
 }
 
@@ -274,8 +275,42 @@ void Scene::ForgetFont(Font* font) {
   for (Font*& entry : m_fonts) {
     if (entry == font) entry = nullptr;
   }
+  if (Texture* page = font->GetTexture(); page && page->m_scene == this) RemoveTexture(page);
   font->m_fontID = -1;
   font->m_scene = nullptr;
+}
+
+bool Scene::AddShader(Shader* shader, bool takeOwnership) {
+  if (!shader || shader->m_scene) return false;
+  if (m_display) {
+    ContextScope context(m_display);
+    shader->OnAdd(*m_display);
+  }
+  shader->m_scene = this;
+  if (takeOwnership) shader->SetOwner(this);
+  m_shaders.push_back(shader);
+  return true;
+}
+
+bool Scene::RemoveShader(Shader* shader) {
+  if (!shader || shader->m_scene != this) return false;
+  if (m_display) {
+    ContextScope context(m_display);
+    shader->OnRemove(*m_display);
+  }
+  ForgetShader(shader);
+  return true;
+}
+
+void Scene::ForgetShader(Shader* shader) {
+  EraseValue(m_shaders, shader);
+  shader->m_scene = nullptr;
+  if (shader->GetOwner() == this) shader->SetOwner(nullptr);
+}
+
+DrawControl& Scene::GetDrawControl() {
+  if (!m_drawControl) m_drawControl = std::make_unique<DrawControl>(*this);
+  return *m_drawControl;
 }
 
 Font* Scene::GetFont(std::int32_t id) const {
@@ -382,6 +417,7 @@ void Scene::SetDisplay(Display* display) {
       if (texture) texture->OnRemove(*m_display);
     }
     for (Node* node : nodes) node->OnRemove(*m_display);
+    for (Shader* shader : m_shaders) shader->OnRemove(*m_display);
   }
   m_display = display;
   if (m_display) {
@@ -389,13 +425,16 @@ void Scene::SetDisplay(Display* display) {
     for (Texture* texture : m_textures) {
       if (texture) texture->OnAdd(*m_display);
     }
+    for (Shader* shader : m_shaders) shader->OnAdd(*m_display);
     for (Node* node : nodes) node->OnAdd(*m_display);
   }
   IncRedrawID();
 }
 
 void Scene::SetCamera(int index, std::unique_ptr<Camera> camera) {
-  if (index >= 0 && index < kMaxCameras) m_cameras[index] = std::move(camera);
+  if (index < 0 || index >= kMaxCameras) return;
+  if (camera) camera->SetViewScene(this);
+  m_cameras[index] = std::move(camera);
 }
 
 Camera* Scene::GetCamera(int index) const {
@@ -427,6 +466,11 @@ void Scene::TearDown() {
     if (owned) delete font;
   }
   m_fonts.clear();
+  for (Shader* shader : std::vector<Shader*>(m_shaders)) {
+    const bool owned = shader->GetOwner() == this;
+    ForgetShader(shader);
+    if (owned) delete shader;
+  }
   if (Node* root = m_root) {
     const std::vector<Node*> children = root->m_children;
     for (auto it = children.rbegin(); it != children.rend(); ++it) DeleteNodeRecursive(*it);
@@ -441,6 +485,7 @@ void Scene::TearDown() {
   m_selector.Clear();
   m_eventNodes.clear();
   m_listeners.clear();
+  m_drawControl.reset();
 }
 
 void Scene::Reset() {

@@ -8,11 +8,13 @@
 #include "v3d/Animation.h"
 #include "v3d/Camera.h"
 #include "v3d/Display.h"
+#include "v3d/DrawControl.h"
 #include "v3d/Event.h"
 #include "v3d/Font.h"
 #include "v3d/Light.h"
 #include "v3d/Node.h"
 #include "v3d/Selector.h"
+#include "v3d/Shader.h"
 #include "v3d/Texture.h"
 
 namespace v3d {
@@ -76,9 +78,16 @@ class Scene {
   bool DeleteTexture(Texture* texture);
   Texture* GetTexture(std::int32_t id) const;
 
-  // The new font ID, or -1 for a null font. IDs are not reused.
+  // The new font ID, or -1 for a null font. IDs are not reused. The font's
+  // page texture (if loaded) becomes a texture of the scene.
   std::int32_t AddFont(Font* font, bool takeOwnership = false);
   Font* GetFont(std::int32_t id) const;
+
+  // Shaders are compiled with the display's context current when added (or
+  // when a display is attached) and deleted when removed. False for a null
+  // shader or one already in a scene.
+  bool AddShader(Shader* shader, bool takeOwnership = false);
+  bool RemoveShader(Shader* shader);
 
   // False for a null node.
   bool RegisterNodeForEvents(Node* node);
@@ -112,6 +121,10 @@ class Scene {
   Light* GetLight(int index) const;
 
   Selector& GetSelector() { return m_selector; }
+  // The default canvas and marker geometry; made (and its two nodes added)
+  // on first use.
+  DrawControl& GetDrawControl();
+  bool HasDrawControl() const { return m_drawControl != nullptr; }
   AnimationPlayer& GetAnimationPlayer() { return *m_animationPlayer; }
 
   std::uint32_t GetRedrawID() const { return m_redrawID; }
@@ -164,6 +177,7 @@ class Scene {
   friend class Node;
   friend class Texture;
   friend class Font;
+  friend class Shader;
 
   struct Slot {
     Node* node = nullptr;
@@ -183,6 +197,7 @@ class Scene {
   void ForgetNode(Node* node);
   void ForgetTexture(Texture* texture);
   void ForgetFont(Font* font);
+  void ForgetShader(Shader* shader);
 
   std::uint32_t m_redrawID = 1;
   Node* m_root = nullptr;
@@ -202,6 +217,8 @@ class Scene {
 
   std::array<Texture*, kMaxTextures> m_textures{};
   std::vector<Font*> m_fonts;
+  std::vector<Shader*> m_shaders;
+  std::unique_ptr<DrawControl> m_drawControl;
 
   std::vector<Node*> m_eventNodes;
   std::vector<EventListener*> m_listeners;

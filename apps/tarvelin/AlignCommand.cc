@@ -10,8 +10,8 @@
 
 #include "apps/tarvelin/Console.h"
 #include "foundation/utils/Timer.h"
-#include "surf/MeshFormats.h"
-#include "surf/Registration.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/align/Registration.h"
 #include "v3d/GeoTools.h"
 
 namespace tarvelin {

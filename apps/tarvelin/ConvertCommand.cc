@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "apps/tarvelin/Console.h"
-#include "surf/MeshFormats.h"
+#include "surf/files/MeshFormats.h"
 
 namespace tarvelin {
 

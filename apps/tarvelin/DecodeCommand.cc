@@ -76,6 +76,9 @@ int DecodeCommand::Run() {
   std::string error;
   const auto xml = frames / "scan.xml";
   if (!LoadScanSettings(xml, settings, patternCount, error)) {
+    if (!std::filesystem::exists(xml))
+      error = "missing: the frames need the scan definition they were taken with (`tarvelin patterns` writes it, "
+              "`tarvelin capture --scan scan.xml` copies it beside the frames)";
     std::cerr << "Error: " << xml.string() << ": " << error << '\n';
     return kExitFailure;
   }

@@ -15,7 +15,10 @@
 
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
+#include "apps/tarvelin/MeasureCommand.h"
+#include "apps/tarvelin/Preview.h"
 #include "apps/tarvelin/SurfaceDistance.h"
+#include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
 #include "shell/HeadlessSession.h"
 #include "shell/SettingPath.h"
@@ -23,8 +26,8 @@
 #include "sim/ScanScores.h"
 #include "sim/VirtualRig.h"
 #include "sim/turntable/TurntableFollower.h"
-#include "surf/MeshFormats.h"
-#include "surf/ShapeFusion.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/fusion/ShapeFusion.h"
 #include "v3d/Geo.h"
 
 namespace tarvelin {
@@ -347,6 +350,29 @@ int DemoCommand::Run() {
   }
   seconds["export"] = stage.ElapsedSeconds();
 
+  // Pictures: the fused mesh, and the views side by side.
+  stage.Restart();
+  std::vector<std::string> pictures;
+  {
+    PreviewOptions preview;
+    preview.font = DefaultPreviewFont();
+    preview.title = "fused " + object + ", " + std::to_string(views) + " views";
+    if (WritePreview({&*data.fusionResult}, out / "preview.png", preview)) pictures.push_back("preview.png");
+    preview.width = 480;
+    preview.height = 360;
+    std::vector<img::RGBImage> tiles;
+    try {
+      for (std::size_t k = 0; k < data.scans.size(); ++k) {
+        preview.title = "view " + std::to_string(k + 1);
+        tiles.push_back(RenderPreview({&data.scans[k]}, preview));
+      }
+      if (img::SavePNG(MakeContactSheet(tiles, 4), out / "contact_sheet.png")) pictures.push_back("contact_sheet.png");
+    } catch (const std::exception& e) {
+      std::cerr << "Warning: no contact_sheet.png: " << e.what() << "\n";
+    }
+  }
+  seconds["pictures"] = stage.ElapsedSeconds();
+
   // Scores against the truth. Scan k's vertices are rig-world points of the
   // object at pose k; its frame places it in the list, where scan 0's frame
   // stands for pose 0.
@@ -405,6 +431,30 @@ int DemoCommand::Run() {
   }
   const bool closed = triangles > 0 && borderEdges == 0;
   seconds["evaluation"] = stage.ElapsedSeconds();
+
+  // The fused mesh measured against the true object, placed in the list's
+  // coordinates (also written as truth.stl for other tools).
+  stage.Restart();
+  surf::MeshArrays trueArrays;
+  const math::Frame4d rootFromObject = objectFromRoot.GetInverse();
+  for (const auto& p : truth.mesh.positions)
+    trueArrays.positions.push_back(math::Vec3f(rootFromObject.MultP(math::Vec3d(p))));
+  for (const auto& t : truth.mesh.triangles) trueArrays.indices.insert(trueArrays.indices.end(), {t[0], t[1], t[2]});
+  surf::GeoItem trueItem = surf::MakeGeoItem(trueArrays);
+  trueItem.geo->SetName("true object");
+  MeasureSettings measureSettings;
+  measureSettings.method = surf::DeviationMethod::kTriangle;
+  measureSettings.out = out / "measure";
+  measureSettings.report = out / "Measurements.txt";
+  measureSettings.printSummary = false;
+  Json measured;
+  if (!surf::SaveMesh(out / "truth.stl", trueItem) ||
+      MeasureItems(surf::GeoItem{std::make_shared<v3d::Geo>(*fused), data.fusionResult->textures}, trueItem,
+                   measureSettings, &measured) != kExitSuccess) {
+    std::cerr << "Error: the fused mesh could not be measured against the true object\n";
+    return kExitFailure;
+  }
+  seconds["measure"] = stage.ElapsedSeconds();
   quiet.reset();
   seconds["total"] = total.ElapsedSeconds();
 
@@ -429,9 +479,16 @@ int DemoCommand::Run() {
                      {"p99_mm", fusedSupported.p99},
                      {"all_vertices_rms_mm", fusedAll.rms},
                      {"all_vertices_p99_mm", fusedAll.p99}};
+  report["measure"] = {{"method", measured["method"]},
+                       {"tolerance_mm", measured["tolerance_mm"]},
+                       {"deviation_mm", measured["deviation_mm"]},
+                       {"planes", measured["planes"].size()},
+                       {"spheres", measured["spheres"]}};
   report["notes"] = notes;
   report["files"] = {"fused.ply", "fused.obj", "fused.mtl", "fused.png", "fused.3mf", "demo.tarvelinproj",
-                     "demo.log"};
+                     "demo.log", "truth.stl", "Measurements.txt", "measure/deviations.ply",
+                     "measure/deviations.png", "measure/report.json"};
+  for (const std::string& picture : pictures) report["files"].push_back(picture);
   report["seconds"] = seconds;
   std::ofstream(out / "report.json") << report.dump(2) << '\n';
 

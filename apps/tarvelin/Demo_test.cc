@@ -59,8 +59,14 @@ TEST(DemoCommand, ThreeViewsTurnAlignFuseAndReport) {
   EXPECT_LT(fused["p99_mm"].get<double>(), 2.0);
   for (const char* stage : {"turntable_run", "fusion", "export", "evaluation", "total"})
     EXPECT_TRUE(report["seconds"].contains(stage)) << stage;
-  for (const char* name : {"fused.ply", "fused.obj", "fused.mtl", "fused.3mf", "demo.tarvelinproj"})
+  for (const char* name : {"fused.ply", "fused.obj", "fused.mtl", "fused.3mf", "demo.tarvelinproj", "preview.png",
+                           "contact_sheet.png", "truth.stl", "Measurements.txt", "measure/deviations.ply",
+                           "measure/report.json"})
     EXPECT_TRUE(fs::is_regular_file(out / name)) << name;
+  // The fused mesh measured against the true vase: half its vertices lie
+  // within a voxel (about 1 mm) of it, clamped to the tolerance of 0.1 mm.
+  EXPECT_EQ(report["measure"]["method"], "triangle");
+  EXPECT_LE(report["measure"]["deviation_mm"]["percentiles_of_magnitude"]["p50"].get<double>(), 0.1);
   fs::remove_all(out);
   fs::remove(out.string() + ".txt");
 }

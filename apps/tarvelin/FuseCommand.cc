@@ -8,11 +8,12 @@
 #include <map>
 
 #include "apps/tarvelin/Console.h"
+#include "apps/tarvelin/Preview.h"
 #include "foundation/math/Vec.h"
 #include "foundation/utils/Timer.h"
-#include "surf/Fusion.h"
-#include "surf/MeshFormats.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/Fusion.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace tarvelin {
 namespace {
@@ -128,6 +129,15 @@ int FuseCommand::Run() const {
   report["textured"] = list.HasTexture(-1);
   report["seconds"] = {{"load", loadSeconds}, {"fuse", fuseSeconds}, {"save", saveSeconds},
                        {"total", total.ElapsedSeconds()}};
+  {
+    PreviewOptions preview;
+    preview.font = DefaultPreviewFont();
+    preview.title = "fused: " + std::to_string(mesh.GetNumPrims()) + " triangles";
+    const surf::ScanListData fused = list.ExportScanListData();
+    if (fused.fusionResult && WritePreview({&*fused.fusionResult}, out.parent_path() / "preview.png", preview)) {
+      report["preview"] = "preview.png";
+    }
+  }
   std::ofstream(out.parent_path() / "report.json") << report.dump(2) << "\n";
   std::cout << report.dump(2) << "\n";
   return kExitSuccess;

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "apps/tarvelin/Console.h"
-#include "surf/MeshFormats.h"
+#include "surf/files/MeshFormats.h"
 #include "v3d/GlEnums.h"
 
 namespace tarvelin {
@@ -99,7 +99,7 @@ void DescribeGeoItem(const surf::GeoItem& item, std::ostream& out) {
 
 CLI::App* InfoCommand::Register(CLI::App& app) {
   CLI::App* command = app.add_subcommand("info", "Print counts, bounds, attributes and textures of a mesh or project file");
-  command->add_option("file", file, "A .tarvelinmesh, .zentomesh, .stl, .obj, .tarvelinproj or .zentoproj file")
+  command->add_option("file", file, "A mesh file (" + surf::LoadableExtensions() + ") or a .tarvelinproj or .zentoproj project")
       ->required();
   return command;
 }

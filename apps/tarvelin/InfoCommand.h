@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "surf/GeoItem.h"
+#include "surf/mesh/GeoItem.h"
 
 namespace tarvelin {
 

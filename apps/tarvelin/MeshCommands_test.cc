@@ -1,17 +1,16 @@
 // `tarvelin convert`, `tarvelin info`, `tarvelin align` and `tarvelin fuse`, run as a user runs them.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <numbers>
 
 #include <nlohmann/json.hpp>
 
-#include "surf/MeshFormats.h"
-#include "surf/StlFile.h"
+#include "apps/tarvelin/testing/RunTarvelin.h"
+#include "foundation/img/ImageIO.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/files/StlFile.h"
 #include "surf/testing/SyntheticScans.h"
 #include "surf/testing/TestMeshes.h"
 
@@ -19,24 +18,9 @@ namespace {
 
 using surf::testing::TempFolder;
 
-struct Result {
-  int exitCode = -1;
-  std::string output;  // standard output and standard error
-};
-
-Result RunTarvelin(const std::string& arguments) {
-  const std::string command = std::string(TARVELIN_BINARY) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Result result;
-  if (!pipe) return result;
-  std::array<char, 4096> buffer;
-  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe)) result.output.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+using tarvelin::testing::Quoted;
+using tarvelin::testing::RunTarvelin;
+using Result = tarvelin::testing::CommandResult;
 
 TEST(ConvertCommand, ChainsEveryFormatKeepingTextureWhereBothSidesHaveIt) {
   TempFolder folder;
@@ -82,7 +66,10 @@ TEST(ConvertCommand, UnreadableInputFailsAndUnknownFormatsAreUsageErrors) {
   result = RunTarvelin("convert " + Quoted(folder / "broken.stl") + " " + Quoted(folder / "out.xyz"));
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_NE(result.output.find("writable formats are"), std::string::npos);
-  EXPECT_EQ(RunTarvelin("convert " + Quoted(folder / "in.ply") + " " + Quoted(folder / "out.stl")).exitCode, 2);
+  result = RunTarvelin("convert " + Quoted(folder / "in.xyz") + " " + Quoted(folder / "out.stl"));
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_NE(result.output.find("readable formats are .tarvelinmesh, .zentomesh, .stl, .obj, .ply, .3mf"),
+            std::string::npos);
   EXPECT_EQ(RunTarvelin("convert only-one-argument.obj").exitCode, 2);
   EXPECT_EQ(folder.FileNames(), std::vector<std::string>{"broken.stl"});
 }
@@ -194,6 +181,12 @@ TEST(FuseCommand, FusesPlacedViewsIntoOneClosedMesh) {
   // 1.2 × the blob's extent (about 60 mm, bumps included) / 64.
   EXPECT_NEAR(report["voxel_size_mm"].get<double>(), 1.2 * 60.0 / 64, 0.4);
   EXPECT_TRUE(std::filesystem::exists(folder / "f.ply"));
+  // A picture of the result beside it, drawn without any display.
+  EXPECT_EQ(report["preview"], "preview.png");
+  img::RGBImage preview;
+  ASSERT_TRUE(img::LoadUniImage(preview, folder / "preview.png"));
+  EXPECT_EQ(preview.width, 1280u);
+  EXPECT_EQ(preview.height, 960u);
 }
 
 TEST(FuseCommand, BadInputIsAFailureAndBadOptionsAUsageError) {

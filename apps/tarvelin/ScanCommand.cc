@@ -1,5 +1,7 @@
 #include "apps/tarvelin/ScanCommand.h"
 
+#include "apps/tarvelin/Preview.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -14,8 +16,8 @@
 #include "foundation/utils/Timer.h"
 #include "sim/RigScan.h"
 #include "sim/RigSetup.h"
-#include "surf/MeshFormats.h"
-#include "surf/PlyFile.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/files/PlyFile.h"
 
 namespace tarvelin {
 namespace {
@@ -202,6 +204,13 @@ int ScanCommand::Run() {
     std::cerr << "Error: " << out.string() << ": cannot write the previews\n";
     return kExitFailure;
   }
+  {
+    const surf::GeoItem item = surf::MakeGeoItem(scan.mesh);
+    PreviewOptions preview;
+    preview.font = DefaultPreviewFont();
+    preview.title = "scan";
+    if (WritePreview({&item}, out / "preview.png", preview)) report["preview"] = "preview.png";
+  }
   seconds["write"] = writeTimer.ElapsedSeconds();
   seconds["total"] = totalTimer.ElapsedSeconds();
 
@@ -263,6 +272,26 @@ int ScanCommand::RunTurntable(sim::VirtualRig& virtualRig, const sim::RigScanOpt
                      {"seconds", SecondsOf(scan.seconds)}});
   }
   poses["scans"] = scans;
+  {
+    std::vector<img::RGBImage> tiles;
+    PreviewOptions preview;
+    preview.width = 480;
+    preview.height = 360;
+    preview.font = DefaultPreviewFont();
+    for (std::size_t k = 0; k < set.scans.size(); ++k) {
+      const surf::GeoItem item = surf::MakeGeoItem(set.scans[k].mesh);
+      preview.title = "view " + std::to_string(k + 1) + " (" +
+                      std::to_string(static_cast<int>(std::lround(set.scans[k].turntableAngle / kDegrees))) + "\u00B0)";
+      try {
+        tiles.push_back(RenderPreview({&item}, preview));
+      } catch (const std::exception& e) {
+        std::cerr << "Warning: no preview.png: " << e.what() << "\n";
+        tiles.clear();
+        break;
+      }
+    }
+    if (!tiles.empty() && img::SavePNG(MakeContactSheet(tiles, 4), out / "preview.png")) report["preview"] = "preview.png";
+  }
   report["step_deg"] = stepDeg;
   report["views"] = viewReports;
   seconds["write"] = writeTimer.ElapsedSeconds();

@@ -9,12 +9,15 @@
 #include <iostream>
 
 #include "apps/tarvelin/AlignCommand.h"
+#include "apps/tarvelin/CameraCommands.h"
 #include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/Commands.h"
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ConvertCommand.h"
 #include "apps/tarvelin/DemoCommand.h"
 #include "apps/tarvelin/InfoCommand.h"
+#include "apps/tarvelin/MeasureCommand.h"
+#include "apps/tarvelin/RenderCommand.h"
 #include "apps/tarvelin/ScanCommand.h"
 #include "apps/tarvelin/TargetCommands.h"
 #include "foundation/utils/ChunkNode.h"
@@ -94,6 +97,16 @@ int main(int argc, char** argv) {
   CLI::App* targetApp = target.Register(app);
   tarvelin::RigImageCommand rigImage;
   CLI::App* rigImageApp = rigImage.Register(app);
+  tarvelin::RenderCommand render;
+  CLI::App* renderApp = render.Register(app);
+  tarvelin::MeasureCommand measure;
+  CLI::App* measureApp = measure.Register(app);
+  tarvelin::CamerasCommand cameras;
+  CLI::App* camerasApp = cameras.Register(app);
+  tarvelin::CaptureCommand capture;
+  CLI::App* captureApp = capture.Register(app);
+  tarvelin::DisplaysCommand displays;
+  CLI::App* displaysApp = displays.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -115,6 +128,11 @@ int main(int argc, char** argv) {
     if (*detectApp) return detect.Run();
     if (*targetApp) return target.Run();
     if (*rigImageApp) return rigImage.Run();
+    if (*renderApp) return render.Run();
+    if (*measureApp) return measure.Run();
+    if (*camerasApp) return cameras.Run();
+    if (*captureApp) return capture.Run();
+    if (*displaysApp) return displays.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;

@@ -14,7 +14,7 @@
 #include "shell/ProgressReporter.h"
 #include "shell/ScanWorkflowInterface.h"
 #include "shell/Settings.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/ShapeFusion.h"
 
 // Test doubles and a settings root for the shell's controller tests.
 namespace shell::testing {

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <numbers>
 
-#include "surf/GeoItem.h"
-#include "surf/MeshFormats.h"
-#include "surf/VertexClustering.h"
+#include "surf/mesh/GeoItem.h"
+#include "surf/files/MeshFormats.h"
+#include "surf/mesh/VertexClustering.h"
 #include "surf/testing/SyntheticScans.h"
 
 namespace sim::testing {

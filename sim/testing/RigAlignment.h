@@ -8,7 +8,7 @@
 
 #include "foundation/math/Frame.h"
 #include "sim/RigScan.h"
-#include "surf/Registration.h"
+#include "surf/align/Registration.h"
 #include "v3d/Geo.h"
 
 // Alignment of rig scans scored against the turntable's true poses, for the

@@ -8,9 +8,9 @@
 #include <map>
 #include <numbers>
 
-#include "surf/Fusion.h"
-#include "surf/GeoItem.h"
-#include "surf/ShapeFusion.h"
+#include "surf/fusion/Fusion.h"
+#include "surf/mesh/GeoItem.h"
+#include "surf/fusion/ShapeFusion.h"
 
 namespace sim::testing {
 namespace {

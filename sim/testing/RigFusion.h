@@ -9,7 +9,7 @@
 #include "sim/RigScan.h"
 #include "sim/SceneFile.h"
 #include "sim/TriMesh.h"
-#include "surf/KDTree.h"
+#include "surf/mesh/KDTree.h"
 
 // Fusion of rig scans placed by their true poses, scored against the true
 // vase, for the end-to-end fusion test and bench/RigFusionAccuracy.

@@ -4,7 +4,7 @@
 #include <numbers>
 #include <random>
 
-#include "surf/Ransam3d.h"
+#include "surf/align/Ransam3d.h"
 #include "v3d/GeoTools.h"
 
 namespace surf::testing {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "surf/MeshArrays.h"
+#include "surf/mesh/MeshArrays.h"
 
 namespace surf::testing {
 

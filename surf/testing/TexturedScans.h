@@ -7,7 +7,7 @@
 #include "foundation/img/UniImage.h"
 #include "foundation/math/Frame.h"
 #include "foundation/math/Vec.h"
-#include "surf/TextureFusion.h"
+#include "surf/fusion/TextureFusion.h"
 
 // Synthetic textured scans of spheres with a known colour on the surface,
 // for the texture-fusion tests and benchmark.
