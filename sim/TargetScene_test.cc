@@ -88,7 +88,7 @@ TEST(TargetScene, PlateFacingTheCameraAndItsTruth) {
   for (const auto& m : truth) {
     EXPECT_NEAR(m.image[0], 640.0 + 80.0 * (m.node[0] - 4), 1e-6);
     EXPECT_NEAR(m.image[1], 480.0 + 80.0 * (m.node[1] - 2), 1e-6);
-    EXPECT_EQ(m.visible, m.node != math::Vec2i{0, 0}) << m.node[0] << "," << m.node[1];
+    EXPECT_EQ(m.visible, (m.node != math::Vec2i{0, 0})) << m.node[0] << "," << m.node[1];
   }
   // Moved 450 px to the right, the right column leaves the image.
   placed[0].world_T_plate = placed[0].world_T_plate * math::FTrans(112.5, 0.0, 0.0);
