@@ -148,6 +148,8 @@ int main(int argc, char** argv) {
               item.textures.size(), loadSeconds);
   std::printf("view: %d x %d, %s\n", options.width, options.height, window ? "GLFW window" : "offscreen (EGL)");
   std::printf("first frame: %.3f s (%.2f frames per second)\n", firstSeconds, 1.0 / firstSeconds);
+  std::printf("draws without back faces (closed meshes): %zu of %d frames\n",
+              display->GetNumCulledDraws(), options.frames + 1);
   std::printf("steady orbiting: %.2f frames per second (%d frames in %.2f s, slowest %.3f s)\n",
               options.frames / orbitSeconds, options.frames, orbitSeconds, slowest);
   {
