@@ -47,11 +47,11 @@ Soup SeamedSphere(float radius, int segments) {
   const int rings = segments / 2;
   for (int i = 0; i <= rings; ++i) {
     const double theta = std::numbers::pi * i / rings;
+    const double sine = i == 0 || i == rings ? 0.0 : std::sin(theta);  // poles exactly on the axis
     for (int j = 0; j <= segments; ++j) {
       const double phi = 2 * std::numbers::pi * (j % segments) / segments;
-      sphere.positions.push_back(math::Vec3f(radius * std::sin(theta) * std::cos(phi),
-                                             radius * std::sin(theta) * std::sin(phi),
-                                             radius * std::cos(theta)));
+      sphere.positions.push_back(math::Vec3f(
+          radius * sine * std::cos(phi), radius * sine * std::sin(phi), radius * std::cos(theta)));
     }
   }
   const std::uint32_t row = segments + 1;
