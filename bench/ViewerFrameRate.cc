@@ -7,6 +7,7 @@
 
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -131,21 +132,26 @@ int main(int argc, char** argv) {
   // Steady orbiting: the camera turns, the meshes stay on the display.
   const double step = 2.0 * std::numbers::pi / 180.0 * options.height / std::numbers::pi;  // 2° in drag pixels
   const auto orbitStart = Clock::now();
+  double slowest = 0.0;
   for (int i = 0; i < options.frames; ++i) {
+    const auto frameStart = Clock::now();
     {
       v3d::LockGuard lock;
       v3d::OrbitCamera(*scene.GetActiveCamera(), step, 0.0, options.height);
     }
     frame();
     if (window) glfwPollEvents();
+    slowest = std::max(slowest, Seconds(frameStart));
   }
   const double orbitSeconds = Seconds(orbitStart);
   std::printf("mesh: %s, %zu triangles, %zu textures (loaded in %.2f s)\n", options.mesh.c_str(), triangles,
               item.textures.size(), loadSeconds);
   std::printf("view: %d x %d, %s\n", options.width, options.height, window ? "GLFW window" : "offscreen (EGL)");
   std::printf("first frame: %.3f s (%.2f frames per second)\n", firstSeconds, 1.0 / firstSeconds);
-  std::printf("steady orbiting: %.2f frames per second (%d frames in %.2f s)\n", options.frames / orbitSeconds,
-              options.frames, orbitSeconds);
+  std::printf("draws without back faces (closed meshes): %zu of %d frames\n",
+              display->GetNumCulledDraws(), options.frames + 1);
+  std::printf("steady orbiting: %.2f frames per second (%d frames in %.2f s, slowest %.3f s)\n",
+              options.frames / orbitSeconds, options.frames, orbitSeconds, slowest);
   {
     v3d::LockGuard lock;
     scene.RemoveNode(item.geo.get());

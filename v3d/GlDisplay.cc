@@ -1,6 +1,7 @@
 #include "v3d/GlDisplay.h"
 
 #include <GL/glew.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -16,12 +17,13 @@
 #include "v3d/Font.h"
 #include "v3d/Navigation.h"
 #include "v3d/Scene.h"
+#include "v3d/SurfaceClosure.h"
 
 namespace v3d {
 namespace {
 
-// The renderer's program: colour material (vertex or global colour),
-// optional texture (modulated), no lighting, or lighting with the context's
+// The renderer's program: colour material (vertex or global colour) or
+// the texture's colour (textured meshes are drawn in white), no lighting, or lighting with the context's
 // lights from smooth normals or from the screen-space derivative of the eye
 // position (flat). Back faces are lit from behind (two-sided).
 constexpr const char* kVertexShader = R"(
@@ -33,7 +35,9 @@ void main() {
   vec4 eye = gl_ModelViewMatrix * gl_Vertex;
   vEye = eye.xyz;
   vNormal = gl_NormalMatrix * gl_Normal;
+#if !TEXTURE
   vColor = gl_Color;
+#endif
   vTexCoord = gl_MultiTexCoord0.xy;
   gl_Position = gl_ProjectionMatrix * eye;
 }
@@ -55,9 +59,10 @@ vec3 Light(int i, vec3 n, vec3 v, vec3 base) {
          gl_LightSource[i].specular.rgb * gl_FrontMaterial.specular.rgb * specular;
 }
 void main() {
-  vec4 base = vColor;
 #if TEXTURE
-  base *= texture2D(uSampler, vTexCoord);
+  vec4 base = texture2D(uSampler, vTexCoord);
+#else
+  vec4 base = vColor;
 #endif
 #if LIGHTING
 #if FLAT
@@ -121,6 +126,24 @@ GLenum PrimitiveOf(std::uint32_t primSize) {
 
 void LoadMatrix(const math::Frame4d& frame) { glLoadMatrixd(frame.data()); }
 
+// Mesa's software renderers allocate every frame's vertices and triangle
+// bins afresh (tens of MB for a million triangles) and free them when the
+// frame is done; glibc would give the freed top of the heap back to the
+// kernel each time and fault the same pages in again for the next frame.
+// Freed memory is kept for the next frame instead (the process keeps its
+// peak heap).
+void KeepFrameMemory(const std::string& renderer) {
+  static bool kept = false;
+  if (kept || (renderer.find("llvmpipe") == std::string::npos &&
+               renderer.find("softpipe") == std::string::npos)) {
+    return;
+  }
+  kept = true;
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  mallopt(M_TOP_PAD, 16 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
+
 // GL eye coordinates (y up, looking along −z) from camera coordinates.
 math::Frame4d EyeFromCamera() {
   math::Frame4d flip;
@@ -166,6 +189,13 @@ struct MeshBuffers {
   GLsizei numIndices = 0;
   bool hasNormals = false, hasColors = false, hasTexCoords = false;
   bool translucentColors = false;  // some vertex colour has alpha below 255
+  bool allDrawn = false;           // no primitive left out
+  // Whether the mesh encloses space, found once it is drawn a second time
+  // unchanged (a picture drawn once does not wait for it).
+  int drawsUnchanged = 0;
+  bool closureKnown = false;
+  Closure closure = Closure::kOpen;
+  math::Vec3f low, high;               // the box of the positions, for a closed mesh
   std::vector<std::uint32_t> indices;  // the drawn indices (kept without buffer objects)
   std::uint64_t lastFrame = 0;
 };
@@ -179,6 +209,7 @@ struct GlDisplay::Impl {
   bool programsFailed = false;
   std::unordered_map<utils::Guid, MeshBuffers, GuidHash> meshes;
   std::size_t uploads = 0;
+  std::size_t culledDraws = 0;
   std::uint64_t frame = 0;
   int numLights = 0;
   bool depthOnly = false;  // the picking pass
@@ -281,6 +312,7 @@ void GlDisplay::InitGL(const Color4f& clearColor) {
   m_info.vendor = text(GL_VENDOR);
   m_info.renderer = text(GL_RENDERER);
   m_info.version = text(GL_VERSION);
+  KeepFrameMemory(m_info.renderer);
   m_info.buffers = GLEW_VERSION_1_5;
   m_info.shaders = false;
   m_impl->programsFailed = false;
@@ -299,6 +331,7 @@ void GlDisplay::ReleaseGL() {
 
 std::size_t GlDisplay::GetNumUploads() const { return m_impl->uploads; }
 std::size_t GlDisplay::GetNumCachedMeshes() const { return m_impl->meshes.size(); }
+std::size_t GlDisplay::GetNumCulledDraws() const { return m_impl->culledDraws; }
 
 void GlDisplay::LoadDefaultFont(const std::string& path) {
   auto font = std::make_unique<Font>();
@@ -490,6 +523,10 @@ static void SyncBuffers(MeshBuffers& b, const Mesh& mesh, bool useBuffers, std::
                 << mesh.Surface::GetName() << "\").\n";
     }
     b.numIndices = static_cast<GLsizei>(b.indices.size());
+    b.allDrawn = leftOut == 0;
+    b.drawsUnchanged = 0;
+    b.closureKnown = false;
+    b.closure = Closure::kOpen;
     if (useBuffers) {
       UploadArray(b.position, mesh.GetVertexCoords());
       UploadArray(b.index, b.indices, GL_ELEMENT_ARRAY_BUFFER);
@@ -515,6 +552,50 @@ static void SyncBuffers(MeshBuffers& b, const Mesh& mesh, bool useBuffers, std::
   b.numVertices = n;
   b.primSize = mesh.GetPrimSize();
   if (uploaded) ++uploads;
+}
+
+// Finds whether a mesh encloses space once it is drawn a second time
+// unchanged.
+static void FindMeshClosure(MeshBuffers& b, const Mesh& mesh) {
+  if (b.closureKnown || ++b.drawsUnchanged < 2) return;
+  b.closureKnown = true;
+  if (!b.allDrawn || mesh.GetPrimSize() != 3) return;
+  const auto& positions = mesh.GetVertexCoords();
+  b.closure = FindClosure(positions, mesh.GetPrims());
+  if (b.closure == Closure::kOpen) return;
+  b.low = b.high = positions[0];
+  for (const math::Vec3f& p : positions) {
+    for (int k = 0; k < 3; ++k) {
+      b.low[k] = std::min(b.low[k], p[k]);
+      b.high[k] = std::max(b.high[k], p[k]);
+    }
+  }
+}
+
+// No back face of a closed mesh can be seen when the whole mesh lies beyond
+// the near plane: the eye is outside it, nothing of it is clipped, and every
+// line of sight enters it through a front face first. Gives the winding of
+// front faces on screen (mirroring transforms turn it).
+static bool BackFacesHidden(const MeshBuffers& b, GLenum& frontFace) {
+  if (b.closure == Closure::kOpen) return false;
+  GLdouble mv[16], pr[16];  // column-major
+  glGetDoublev(GL_MODELVIEW_MATRIX, mv);
+  glGetDoublev(GL_PROJECTION_MATRIX, pr);
+  for (int c = 0; c < 8; ++c) {
+    const double p[3] = {c & 1 ? b.high[0] : b.low[0], c & 2 ? b.high[1] : b.low[1],
+                         c & 4 ? b.high[2] : b.low[2]};
+    double e[4];
+    for (int r = 0; r < 4; ++r)
+      e[r] = mv[r] * p[0] + mv[4 + r] * p[1] + mv[8 + r] * p[2] + mv[12 + r];
+    const double z = pr[2] * e[0] + pr[6] * e[1] + pr[10] * e[2] + pr[14] * e[3];
+    const double w = pr[3] * e[0] + pr[7] * e[1] + pr[11] * e[2] + pr[15] * e[3];
+    if (!(w > 0.0 && z > (-1.0 + 1e-6) * w)) return false;
+  }
+  const double det = mv[0] * (mv[5] * mv[10] - mv[9] * mv[6]) -
+                     mv[4] * (mv[1] * mv[10] - mv[9] * mv[2]) +
+                     mv[8] * (mv[1] * mv[6] - mv[5] * mv[2]);
+  frontFace = (b.closure == Closure::kCounterClockwise) == (det > 0.0) ? GL_CCW : GL_CW;
+  return true;
 }
 
 bool GlDisplay::UseVariant(int index) {
@@ -558,6 +639,7 @@ void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
     SyncBuffers(b, mesh, useBuffers, impl.uploads);
     b.lastFrame = impl.frame;
     if (b.numIndices == 0) continue;
+    FindMeshClosure(b, mesh);
 
     const std::uint8_t* base = nullptr;  // client-array pointers without buffer objects
     auto bindArray = [&](GLuint name, const void* clientData) -> const void* {
@@ -630,7 +712,19 @@ void GlDisplay::DrawGeo(const Geo& geo, const GeoDrawParams& params) {
       glEnable(GL_POLYGON_OFFSET_FILL);
       glPolygonOffset(1.f, 1.f);
     }
+    GLenum frontFace = GL_CCW;
+    const bool cull = !translucent && !lines && BackFacesHidden(b, frontFace);
+    if (cull) {
+      glFrontFace(frontFace);
+      glCullFace(GL_BACK);
+      glEnable(GL_CULL_FACE);
+      ++impl.culledDraws;
+    }
     glDrawElements(mode, b.numIndices, GL_UNSIGNED_INT, indices);
+    if (cull) {
+      glDisable(GL_CULL_FACE);
+      glFrontFace(GL_CCW);
+    }
     if (overlays) {
       glDisable(GL_POLYGON_OFFSET_FILL);
       glDisableClientState(GL_COLOR_ARRAY);

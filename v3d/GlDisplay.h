@@ -73,6 +73,8 @@ class GlDisplay : public Display {
   // Vertex-buffer uploads (whole meshes or changed arrays) since creation.
   std::size_t GetNumUploads() const;
   std::size_t GetNumCachedMeshes() const;
+  // Draws of closed meshes without their back faces since creation.
+  std::size_t GetNumCulledDraws() const;
 
   // Display interface.
   std::uint32_t GenTexture() override;

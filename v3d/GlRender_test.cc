@@ -303,6 +303,60 @@ TEST_F(GlRender, VertexBuffersAreUploadedOncePerMeshGuid) {
   scene.RemoveNode(sphere.get());
 }
 
+// A closed mesh drawn a second time unchanged is drawn without its back
+// faces, which changes no pixel: a red cube inside a closed white box stays
+// hidden whichever way the box's triangles turn and under a mirroring
+// frame. With the camera inside the box its inner walls (back faces) show.
+TEST_F(GlRender, ClosedMeshesLoseOnlyTheirHiddenBackFaces) {
+  auto isRed = [](const img::RGB8& p) { return p.r > 100 && p.g < 60 && p.b < 60; };
+  for (int variant = 0; variant < 3; ++variant) {
+    SCOPED_TRACE(variant == 0 ? "counter-clockwise" : variant == 1 ? "clockwise" : "mirrored");
+    Geo geo;
+    Mesh& box = *CreateParallelepiped(geo, {-60.f, -50.f, -40.f}, {120.f, 0.f, 0.f},
+                                      {0.f, 100.f, 0.f}, {0.f, 0.f, 80.f});
+    Mesh& inner = *CreateParallelepiped(geo, {-10.f, -10.f, -10.f}, {20.f, 0.f, 0.f},
+                                        {0.f, 20.f, 0.f}, {0.f, 0.f, 20.f});
+    inner.SetGlobalColor({255, 0, 0, 255});
+    if (variant == 1) {
+      for (Mesh* mesh : {&box, &inner}) {
+        auto& prims = mesh->mGetPrims();
+        for (std::size_t t = 0; t < prims.size(); t += 3) std::swap(prims[t + 1], prims[t + 2]);
+      }
+    }
+    CalcVertexNormals(geo);
+    math::Frame4d frame = math::FRotY(0.6) * math::FRotX(0.5);
+    if (variant == 2) {
+      math::Frame4d mirror;
+      mirror(0, 0) = -1.0;
+      frame = frame * mirror;
+    }
+    geo.SetFrame(frame);
+    scene.AddNode(&geo);
+    scene.SetCamera(0, CameraAt({0.0, 0.0, -300.0}));
+    const std::size_t culled = display->GetNumCulledDraws();
+    const img::RGBImage whole = display->Render();
+    EXPECT_EQ(display->GetNumCulledDraws(), culled);
+    const img::RGBImage culledImage = display->Render();
+    EXPECT_EQ(display->GetNumCulledDraws(), culled + 2);
+    EXPECT_EQ(Measure(culledImage, isRed).area, 0.0);
+    EXPECT_GT(Measure(culledImage, [](const img::RGB8& p) { return p.r + p.g + p.b > 0; }).area,
+              20000.0);
+    std::size_t differing = 0;
+    for (std::uint32_t y = 0; y < whole.height; ++y) {
+      for (std::uint32_t x = 0; x < whole.width; ++x)
+        differing += !(whole(x, y) == culledImage(x, y));
+    }
+    EXPECT_EQ(differing, 0u);
+
+    // Inside the box the near plane cuts it: its back faces stay.
+    geo.SetFrame(math::FTrans(0.0, 0.0, -265.0) * frame);
+    const img::RGBImage inside = display->Render();
+    EXPECT_EQ(display->GetNumCulledDraws(), culled + 3);  // only the red cube, ahead of the camera
+    EXPECT_EQ(Measure(inside, [](const img::RGB8& p) { return p.r + p.g + p.b == 0; }).area, 0.0);
+    scene.RemoveNode(&geo);
+  }
+}
+
 // Vertices at NaN, indices past the end and empty meshes are left out of
 // the drawing, with a warning, and the rest is drawn.
 TEST_F(GlRender, BrokenMeshesDrawWhatIsValid) {

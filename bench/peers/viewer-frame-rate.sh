@@ -24,6 +24,9 @@ fi
 [ -f "$MESH" ] || { echo "no $MESH: run make demo first (or give a mesh file)" >&2; exit 1; }
 [ -x "$BENCH" ] || { echo "no $BENCH: build the target ViewerFrameRate" >&2; exit 1; }
 
+# Both renderers get the same number of llvmpipe rasteriser threads.
+export LP_NUM_THREADS=${LP_NUM_THREADS:-$(nproc)}
+echo "LP_NUM_THREADS=$LP_NUM_THREADS, $(nproc) cores"
 xvfb-run -a -s "-screen 0 $((WIDTH + 64))x$((HEIGHT + 64))x24" bash -c "
   echo '== Tarvelin, offscreen (EGL surfaceless)'
   $BENCH '$MESH' --width $WIDTH --height $HEIGHT --frames $FRAMES
