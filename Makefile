@@ -18,7 +18,7 @@ TSAN_DIR = build/tsan
 FUZZ_DIR = build/fuzz
 TARVELIN = $(RELEASE_DIR)/apps/tarvelin/tarvelin
 
-.PHONY: all deps build test test-sanitize test-tsan demo bench fuzz format clean
+.PHONY: all deps build test test-sanitize test-tsan demo studio bench fuzz format clean
 
 all: build
 
@@ -55,6 +55,14 @@ DEMO_DIR = build/demo
 demo: build
 	@rm -rf $(DEMO_DIR)
 	$(TARVELIN) demo --views 8 --out $(DEMO_DIR)
+
+# The desktop application on the default virtual rig (its data root in
+# build/studio-root); without a display it says how to start it under xvfb-run.
+STUDIO_ROOT = build/studio-root
+studio: deps
+	cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON)
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target tarvelin-studio
+	$(RELEASE_DIR)/apps/tarvelin-studio/tarvelin-studio --root $(STUDIO_ROOT) --rig default
 
 bench: build
 	@for b in $(RELEASE_DIR)/bench/*Benchmark; do echo "== $$b"; $$b || exit 1; done

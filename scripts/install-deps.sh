@@ -22,6 +22,7 @@ PACKAGES=(
   libusb-1.0-0-dev                  # USB camera control channel (vendor control transfers)
   libudev-dev                       # video and USB device lists, device monitoring
   libxrandr-dev                     # monitors: display records and topology (with GLFW)
+  libimgui-dev                      # the desktop application's user interface (GLFW + OpenGL3 back-ends)
 )
 
 missing=()

@@ -56,6 +56,10 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, CommandLine& 
         return false;
       }
       c.rigImageScale = scale;
+    } else if (a == "--profile") {
+      if (!value(c.profile)) return false;
+    } else if (a == "--product") {
+      if (!value(c.product)) return false;
     } else if (IsProjectArgument(a)) {
       c.project = a;
     } else {
@@ -79,8 +83,9 @@ ScannerBundle CreatePlainScanner(const ScannerContext& context) {
   const auto& display = context.setup.projector.extendedDisplay;
   const std::uint32_t width = display.resX > 0 ? std::uint32_t(display.resX) : kDefaultDisplayWidth;
   const std::uint32_t height = display.resY > 0 ? std::uint32_t(display.resY) : kDefaultDisplayHeight;
-  bundle.patternWindow = std::make_shared<MaskedPatternWindow>(
-      std::make_shared<scan::SLCallbackPatternDisplay>(nullptr, nullptr), width, height);
+  scan::SLPatternDisplayPtr screen = context.projectorWindow;
+  if (!screen) screen = std::make_shared<scan::SLCallbackPatternDisplay>(nullptr, nullptr);
+  bundle.patternWindow = std::make_shared<MaskedPatternWindow>(std::move(screen), width, height);
   scanner.SetProjector(display.name.empty() ? "Projector" : display.name, bundle.patternWindow->GetPatternDisplay());
   scanner.SetProjectorModel(context.setup.projector.projectorModel);
   return bundle;
@@ -100,7 +105,7 @@ bool Application::Start(std::string& error) {
   if (m_started) return true;
   LogVersions();
   for (const auto& argument : m_commandLine.ignored) m_log("Ignoring the argument \"" + argument + "\".");
-  if (!m_commandLine.screenshot.empty()) {
+  if (!m_commandLine.screenshot.empty() && !m_options.saveScreenshot) {
     m_log("-screenshot " + m_commandLine.screenshot + ": there is no main window to capture in the headless shell.");
   }
   try {
@@ -120,6 +125,10 @@ bool Application::Start(std::string& error) {
     settingsOptions.log = m_log;
     settingsOptions.error = m_options.error;
     m_settings = std::make_unique<Settings>(std::move(settingsOptions));
+    if (!m_commandLine.profile.empty())
+      m_settings->GetSetting<std::string>(SettingPath("HardwareSetup/CurrentProfile")).SetValue(m_commandLine.profile);
+    if (!m_commandLine.product.empty())
+      m_settings->GetSetting<std::string>(SettingPath("HardwareSetup/Product")).SetValue(m_commandLine.product);
   } catch (const std::exception& e) {
     error = e.what();
     return false;
@@ -133,6 +142,7 @@ bool Application::Start(std::string& error) {
   c.fusion = m_fusion.get();
   c.log = m_log;
   c.notify = m_options.notify;
+  c.saveScreenshot = m_options.saveScreenshot;
   m_workflow = std::make_unique<ScanWorkflow>(std::move(c));
 
   LoadHardwareSetup();
@@ -202,7 +212,7 @@ void Application::CreateScanner() {
   const ScannerContext context{*m_root, m_setup, m_setupFile,
                                scan::StructuredLightScanner::InitParams{m_root->GetLogFolder().string() + "/",
                                                                         previousLimit},
-                               m_commandLine, m_log};
+                               m_commandLine, m_log, m_options.projectorWindow};
   if (!product.empty()) {
     const auto factory = m_options.products.find(product);
     if (factory == m_options.products.end()) {
@@ -235,20 +245,24 @@ void Application::OpenProject() {
 bool Application::RunUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  auto nextTick = start + kTimerInterval;
+  m_nextTick = start + kTimerInterval;
   m_quit = false;
   while (!m_quit) {
     if (predicate && predicate()) return true;
-    const auto now = Clock::now();
-    if (now - start > timeout) return false;
-    m_workflow->Pump();
-    if (now >= nextTick) {
-      for (const auto& handler : m_timerHandlers) handler();
-      nextTick = now + kTimerInterval;
-    }
+    if (Clock::now() - start > timeout) return false;
+    Step();
     std::this_thread::sleep_for(kPumpInterval);
   }
   return false;
+}
+
+void Application::Step() {
+  const auto now = std::chrono::steady_clock::now();
+  m_workflow->Pump();
+  if (now >= m_nextTick) {
+    for (const auto& handler : m_timerHandlers) handler();
+    m_nextTick = now + kTimerInterval;
+  }
 }
 
 void Application::Exit() {

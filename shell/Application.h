@@ -23,8 +23,10 @@ namespace shell {
 
 // The shell's command line: "-language NAME", "-screenshot ARG", any
 // argument containing ".zentoproj" or ".tarvelinproj" (the project to
-// open), "--root DIR" (the data root) and "--rig-scale S" (image scale of
-// the virtual rig's cameras and projector, 0 < S ≤ 1, for quick runs).
+// open), "--root DIR" (the data root), "--rig-scale S" (image scale of
+// the virtual rig's cameras and projector, 0 < S ≤ 1, for quick runs),
+// "--profile NAME" and "--product NAME" (HardwareSetup/CurrentProfile and
+// HardwareSetup/Product, set at start as if chosen in the settings).
 // Other arguments are kept in `ignored` and logged. The screenshot argument
 // belongs to the main window, which the headless shell does not have: it
 // is kept and logged as having no effect.
@@ -34,6 +36,8 @@ struct CommandLine {
   std::filesystem::path project;
   std::string root;
   double rigImageScale = 1.0;
+  std::string profile;
+  std::string product;
   std::vector<std::string> ignored;
 
   // False with a reason for an option without its value or a bad scale.
@@ -62,6 +66,10 @@ struct ScannerContext {
   scan::StructuredLightScanner::InitParams initParams;
   const CommandLine& commandLine;
   LogSink log;
+  // The desktop application's pattern window on the projector's monitor;
+  // null without one. A product with a real projector shows its patterns
+  // there; the virtual rig shows them on its simulated projector and here.
+  scan::SLPatternDisplayPtr projectorWindow;
 };
 
 // Builds a product's scanner; throws (std::exception) when it cannot, and
@@ -72,7 +80,8 @@ using ScannerFactory = std::function<ScannerBundle(const ScannerContext& context
 // captures: there is no live camera backend for them) with their models and
 // white balance, the projector's name and model, and a pattern window of
 // the projector's display size (1920 × 1080 when the setup gives none) that
-// shows nothing.
+// shows the patterns in the context's projector window (nothing without
+// one).
 ScannerBundle CreatePlainScanner(const ScannerContext& context);
 
 // The application without windows. Start() runs the start-up: logs the
@@ -106,6 +115,11 @@ class Application {
     // Empty: DataRoot::FindShippedShare() and FindShippedPlugins().
     std::filesystem::path shippedShare;
     std::filesystem::path shippedPlugins;
+    // The desktop application's parts; empty when headless.
+    scan::SLPatternDisplayPtr projectorWindow;  // see ScannerContext
+    // Saves a picture of the main window (the workflow's latest-scan
+    // screenshot, the -screenshot argument).
+    std::function<bool(const std::filesystem::path&)> saveScreenshot;
   };
 
   static constexpr const char* kProfileSetupFile = "rig.tarvelinsetup";
@@ -127,6 +141,10 @@ class Application {
   // Runs the main loop until predicate is true (true) or timeout has passed
   // or Quit was called (false).
   bool RunUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
+  // One pass of the main loop without waiting, for a loop of a window
+  // system: pumps the workflow's completions and runs the timer handlers
+  // when 5 ms have passed since they last ran.
+  void Step();
   // Handlers called every 5 ms by the main loop, in the order added.
   void AddTimerHandler(std::function<void()> handler) { m_timerHandlers.push_back(std::move(handler)); }
   void Quit() { m_quit = true; }
@@ -163,6 +181,7 @@ class Application {
   ProgressReporter m_progress;
   std::unique_ptr<ScanWorkflow> m_workflow;
   std::vector<std::function<void()>> m_timerHandlers;
+  std::chrono::steady_clock::time_point m_nextTick{};
   bool m_started = false;
   bool m_quit = false;
 };

@@ -14,6 +14,9 @@ HeadlessSession::HeadlessSession(Options options) : m_options(std::move(options)
 HeadlessSession::~HeadlessSession() {
   // The machine and the jobs use the application's parts: they go first.
   m_controller.reset();
+  m_watchdog.reset();
+  m_project.reset();
+  m_measure.reset();
   m_fusion.reset();
   m_jobs.reset();
   m_follower.reset();
@@ -34,6 +37,11 @@ bool HeadlessSession::Start(std::string& error) {
                                            m_options.alignment);
   m_fusion = std::make_unique<FusionCommands>(settings, m_app->GetLanguage(), m_app->GetShapeFusion(),
                                               m_app->GetProgressReporter(), log);
+  m_measure = std::make_unique<MeasureCommands>(settings, m_app->GetShapeFusion(), m_app->GetProgressReporter(),
+                                                m_app->GetDataRoot().GetLogFolder(), log);
+  m_project = std::make_unique<ProjectCommands>(settings, m_app->GetShapeFusion(),
+                                                std::vector<surf::ProjectItemModule*>{&m_measure->GetMeasure()}, log);
+  m_watchdog = std::make_unique<CaptureWatchdog>(m_app->GetProgressReporter(), log, notify);
   m_controller = std::make_unique<ScanSequenceController>(settings, m_app->GetLanguage(), m_app->GetProgressReporter(),
                                                           m_app->GetScanWorkflow(), m_app->GetShapeFusion(), *m_jobs,
                                                           notify, log);
@@ -59,13 +67,17 @@ bool HeadlessSession::Start(std::string& error) {
 
 void HeadlessSession::Tick() {
   if (m_follower) m_follower->Update();
+  m_watchdog->Tick(m_app->GetScanWorkflow().GetState() == ScanWorkflow::State::kCapturing, m_app->GetScanner().get(),
+                   CaptureWatchdog::Clock::now());
   m_controller->Tick();
   if (m_fusion->Poll()) ++m_finishedFusions;
+  if (m_measure->Poll()) ++m_finishedMeasures;
   for (const auto& observer : m_observers) observer();
 }
 
 bool HeadlessSession::IsIdle() const {
-  return m_controller->GetScanStatus() == ScanStatus::Idle && !m_jobs->IsBusy() && !m_fusion->IsBusy();
+  return m_controller->GetScanStatus() == ScanStatus::Idle && !m_jobs->IsBusy() && !m_fusion->IsBusy() &&
+         !m_measure->IsBusy();
 }
 
 }  // namespace shell

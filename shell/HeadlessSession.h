@@ -7,7 +7,10 @@
 
 #include "shell/AlignmentJobs.h"
 #include "shell/Application.h"
+#include "shell/CaptureWatchdog.h"
 #include "shell/FusionCommands.h"
+#include "shell/MeasureCommands.h"
+#include "shell/ProjectCommands.h"
 #include "shell/ScanSequenceController.h"
 
 namespace sim {
@@ -19,14 +22,19 @@ namespace shell {
 
 // The shell of a user's turntable run without windows: the application
 // (with the "Virtual" product registered), the alignment jobs, the fusion
-// commands and the scan machine on the main loop's timer, and the first
+// and measurement commands, the project commands and the scan machine on
+// the main loop's timer, a watchdog on the scans' captures, and the first
 // turntable plug-in of the data root's Plugins folder handed to the
-// machine. When the scanner is the virtual rig, the plug-in is given the
-// channel "turntable.state" in the data root and the rig follows that
-// channel on every tick, before the machine's step.
+// machine. The desktop application puts its windows around the same
+// session (Application::Options carries its window parts) and runs the
+// main loop one Application::Step at a time. When the scanner is the
+// virtual rig, the plug-in is given the channel "turntable.state" in the
+// data root and the rig follows that channel on every tick, before the
+// machine's step.
 //
-// Each timer tick: the rig follows the table, the machine steps, finished
-// fusion jobs are polled, then the tick observers run (in the order added).
+// Each timer tick: the rig follows the table, the watchdog looks at the
+// capture, the machine steps, finished fusion and measurement jobs are
+// polled, then the tick observers run (in the order added).
 //
 // Single-threaded like the application: use from one thread.
 class HeadlessSession {
@@ -53,6 +61,9 @@ class HeadlessSession {
   Settings& GetSettings() { return m_app->GetSettings(); }
   AlignmentJobs& GetAlignmentJobs() { return *m_jobs; }
   FusionCommands& GetFusionCommands() { return *m_fusion; }
+  MeasureCommands& GetMeasureCommands() { return *m_measure; }
+  ProjectCommands& GetProjectCommands() { return *m_project; }
+  const CaptureWatchdog& GetCaptureWatchdog() const { return *m_watchdog; }
   ScanSequenceController& GetController() { return *m_controller; }
   // Null when the scanner is not the virtual rig.
   sim::VirtualRig* GetVirtualRig() const { return m_rig; }
@@ -61,9 +72,11 @@ class HeadlessSession {
   int GetTurntableResult() const { return m_turntableResult; }
   // Fusion jobs that have ended (polled on the timer) since the start.
   int GetFinishedFusions() const { return m_finishedFusions; }
+  // Comparisons that have ended (polled on the timer) since the start.
+  int GetFinishedMeasures() const { return m_finishedMeasures; }
 
   void AddTickObserver(std::function<void()> observer) { m_observers.push_back(std::move(observer)); }
-  // No scan step, alignment or fusion is running.
+  // No scan step, alignment, fusion or comparison is running.
   bool IsIdle() const;
 
  private:
@@ -73,11 +86,15 @@ class HeadlessSession {
   std::unique_ptr<Application> m_app;
   std::unique_ptr<AlignmentJobs> m_jobs;
   std::unique_ptr<FusionCommands> m_fusion;
+  std::unique_ptr<MeasureCommands> m_measure;
+  std::unique_ptr<ProjectCommands> m_project;
+  std::unique_ptr<CaptureWatchdog> m_watchdog;
   std::unique_ptr<ScanSequenceController> m_controller;
   std::unique_ptr<sim::TurntableFollower> m_follower;
   sim::VirtualRig* m_rig = nullptr;
   int m_turntableResult = -1;
   int m_finishedFusions = 0;
+  int m_finishedMeasures = 0;
   std::vector<std::function<void()>> m_observers;
 };
 

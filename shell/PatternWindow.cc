@@ -67,6 +67,24 @@ void MaskedPatternWindow::BringToFront() {
   if (m_bringToFront) m_bringToFront();
 }
 
+TeePatternDisplay::TeePatternDisplay(scan::SLPatternDisplayPtr first, scan::SLPatternDisplayPtr second)
+    : m_first(std::move(first)), m_second(std::move(second)) {
+  if (!m_first || !m_second) throw std::invalid_argument("TeePatternDisplay::TeePatternDisplay - display is null.");
+}
+
+std::vector<double> TeePatternDisplay::DisplayPatterns(const utils::ProgressCallback& progress,
+                                                       const std::vector<scan::SLPatternPtr>& patterns) {
+  std::vector<double> shown = m_first->DisplayPatterns(progress, patterns);
+  m_second->DisplayPatterns({}, patterns);
+  return shown;
+}
+
+bool TeePatternDisplay::DisplaySetupPattern() {
+  const bool shown = m_first->DisplaySetupPattern();
+  m_second->DisplaySetupPattern();
+  return shown;
+}
+
 std::uint32_t PatternColorMask(const std::string& patternColor) {
   if (patternColor == "red") return 9;
   if (patternColor == "green") return 10;

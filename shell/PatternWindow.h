@@ -66,6 +66,23 @@ class MaskedPatternWindow : public PatternWindow {
   scan::SLPatternDisplayPtr m_display;
 };
 
+// Shows every pattern on two displays: the first one's results count (the
+// device the scanner depends on), the second one follows it (a window that
+// mirrors what a simulated projector shows). Either call goes to the first
+// display, then to the second.
+class TeePatternDisplay : public scan::SLPatternDisplay {
+ public:
+  // Throws std::invalid_argument for a null display.
+  TeePatternDisplay(scan::SLPatternDisplayPtr first, scan::SLPatternDisplayPtr second);
+  std::vector<double> DisplayPatterns(const utils::ProgressCallback& progress,
+                                      const std::vector<scan::SLPatternPtr>& patterns) override;
+  bool DisplaySetupPattern() override;
+
+ private:
+  scan::SLPatternDisplayPtr m_first;
+  scan::SLPatternDisplayPtr m_second;
+};
+
 // The colour mask of a "PatternColor" setting: "red" 9, "green" 10, "blue"
 // 12, anything else 15.
 std::uint32_t PatternColorMask(const std::string& patternColor);

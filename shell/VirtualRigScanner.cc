@@ -34,7 +34,9 @@ ScannerBundle CreateVirtualRigScanner(const ScannerContext& context) {
   bundle.device = rig;
   bundle.deviceKind = kVirtualRigDevice;
   const auto& projector = rig->GetProjector();
-  bundle.patternWindow = std::make_shared<MaskedPatternWindow>(projector, projector->GetOptions().width,
+  scan::SLPatternDisplayPtr display = projector;
+  if (context.projectorWindow) display = std::make_shared<TeePatternDisplay>(projector, context.projectorWindow);
+  bundle.patternWindow = std::make_shared<MaskedPatternWindow>(std::move(display), projector->GetOptions().width,
                                                                projector->GetOptions().height);
   bundle.scanner = std::make_shared<scan::StructuredLightScanner>(context.initParams);
   auto& scanner = *bundle.scanner;

@@ -12,7 +12,8 @@ namespace shell {
 // setup's folder, holding "rig.tarvelinsetup" and "scene.json") with its
 // cameras as the scanner's cameras and its projector, through a pattern
 // window of the projector's size, as the scanner's pattern display. The
-// command line's --rig-scale shrinks cameras and projector.
+// command line's --rig-scale shrinks cameras and projector. A projector
+// window of the context shows the simulated projector's patterns too.
 inline constexpr const char* kVirtualProduct = "Virtual";
 inline constexpr const char* kVirtualRigDevice = "VirtualRig";
 

@@ -1,0 +1,157 @@
+// The studio's parts without a window: the projector monitor choice, the
+// log pane's lines and the live view's exposure marks.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "apps/tarvelin-studio/LiveOverlay.h"
+#include "apps/tarvelin-studio/MonitorChoice.h"
+#include "apps/tarvelin-studio/StudioLog.h"
+#include "foundation/utils/testing/TemporaryFolder.h"
+
+namespace studio {
+namespace {
+
+utils::DisplayInfo Monitor(const char* name, int left, bool primary) {
+  utils::DisplayInfo d;
+  d.deviceName = name;
+  d.width = 1920;
+  d.height = 1080;
+  d.refreshRate = 60;
+  d.left = left;
+  d.primary = primary;
+  return d;
+}
+
+TEST(MonitorChoice, TheChosenScreenOrThePrimaryWithAWarning) {
+  const std::vector<utils::DisplayInfo> two{Monitor("DP-1", 0, true),
+                                            Monitor("HDMI-1", 1920, false)};
+  MonitorChoice choice = ChooseProjectorMonitor(two, 2, 0);
+  EXPECT_EQ(choice.index, 1);
+  EXPECT_FALSE(choice.fallback);
+  EXPECT_TRUE(choice.warning.empty());
+
+  // The projector unplugged: the window goes to the primary and says so.
+  choice = ChooseProjectorMonitor({Monitor("eDP-1", 0, false), Monitor("DP-2", 1920, true)}, 3, 0);
+  EXPECT_EQ(choice.index, 1);
+  EXPECT_TRUE(choice.fallback);
+  EXPECT_EQ(choice.warning,
+            "Monitor 3 is not connected: the pattern window is on the primary monitor DP-2. "
+            "Connect the projector "
+            "or choose its monitor on the structured-light page.");
+
+  // On the main window's monitor it would hide the program.
+  choice = ChooseProjectorMonitor(two, 1, 0);
+  EXPECT_EQ(choice.index, 0);
+  EXPECT_NE(choice.warning.find("covers it while it shows patterns"), std::string::npos);
+
+  choice = ChooseProjectorMonitor({}, 1);
+  EXPECT_EQ(choice.index, -1);
+  EXPECT_EQ(choice.warning, "No monitor is connected: the pattern window cannot be shown.");
+
+  EXPECT_EQ(DescribeMonitor(two[1], 2), "2: HDMI-1 1920x1080 @ 60 Hz at (1920, 0)");
+  EXPECT_EQ(DescribeMonitor(two[0], 1), "1: DP-1 1920x1080 @ 60 Hz at (0, 0), primary");
+}
+
+TEST(StudioLog, ClassifiesKeepsTheNewestAndWritesTheFile) {
+  utils::testing::TemporaryFolder folder("StudioParts_test");
+  const auto file = folder.GetPath() / "studio.log";
+  {
+    StudioLog log(file);
+    log.Add("Error: the disk is full");
+    log.Add("WARNING: slow camera");
+    log.Add("Scan 1 added");
+    log.Add("Scan: done", StudioLog::Kind::kNote);
+    EXPECT_EQ(log.Count(StudioLog::Kind::kError), 1u);
+    EXPECT_EQ(log.Count(StudioLog::Kind::kWarning), 1u);
+    EXPECT_EQ(log.Count(StudioLog::Kind::kInfo), 1u);
+    EXPECT_EQ(log.GetLast(StudioLog::Kind::kNote, 5), std::vector<std::string>{"Scan: done"});
+    EXPECT_EQ(StudioLog::Classify("error without capital"), StudioLog::Kind::kInfo);
+
+    // Lines from several threads; the pane keeps the newest kMaxLines.
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+      writers.emplace_back([&log, t] {
+        for (int i = 0; i < 2000; ++i)
+          log.Add("line " + std::to_string(t) + "." + std::to_string(i));
+      });
+    for (auto& w : writers) w.join();
+    EXPECT_EQ(log.GetLines().size(), StudioLog::kMaxLines);
+    EXPECT_EQ(log.GetVersion(), 8004u);
+    EXPECT_EQ(log.GetLines().front().text.rfind("line ", 0), 0u);
+  }
+  std::ifstream in(file);
+  std::string first;
+  std::getline(in, first);
+  EXPECT_EQ(first, "Error: the disk is full");
+  std::size_t lines = 1;
+  for (std::string line; std::getline(in, line);) ++lines;
+  EXPECT_EQ(lines, 8004u);  // the file keeps every line
+}
+
+TEST(StudioLog, ConsoleCaptureBringsPrintedLinesIntoTheLog) {
+  StudioLog log;
+  {
+    ConsoleCapture capture(log);
+    std::printf("INFO: from printf\n");
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: from stderr\n");
+    for (int i = 0; i < 200 && log.Count(StudioLog::Kind::kError) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  bool printed = false;
+  for (const auto& line : log.GetLines()) printed |= line.text == "INFO: from printf";
+  EXPECT_TRUE(printed);
+  EXPECT_EQ(log.GetLast(StudioLog::Kind::kError, 1),
+            std::vector<std::string>{"Error: from stderr"});
+}
+
+TEST(LiveOverlay, MarksSaturatedAndDarkPixelsAndAdvises) {
+  // 10 × 10: one row saturated (255), one row dark (0), the rest mid grey.
+  img::UniImage<std::uint8_t> frame(10, 10);
+  frame = std::uint8_t(128);
+  for (std::uint32_t x = 0; x < 10; ++x) {
+    frame(x, 0) = 255;
+    frame(x, 9) = 0;
+  }
+  LiveOverlayOptions options;
+  options.underexposure = true;
+  ExposureStats stats;
+  const std::vector<std::uint8_t> rgba = MakeLiveOverlay(frame, options, stats);
+  ASSERT_EQ(rgba.size(), 400u);
+  EXPECT_DOUBLE_EQ(stats.saturated, 0.1);
+  EXPECT_DOUBLE_EQ(stats.dark, 0.1);
+  EXPECT_DOUBLE_EQ(stats.mean, (255.0 * 10 + 128.0 * 80) / 100.0);
+  const auto pixel = [&](int x, int y) {
+    return std::vector<int>(&rgba[(y * 10 + x) * 4], &rgba[(y * 10 + x) * 4 + 4]);
+  };
+  EXPECT_EQ(pixel(3, 0), (std::vector<int>{255, 0, 0, 255}));  // red
+  EXPECT_EQ(pixel(3, 9), (std::vector<int>{0, 0, 200, 255}));  // blue
+  EXPECT_EQ(pixel(3, 5), (std::vector<int>{128, 128, 128, 255}));
+  EXPECT_EQ(ExposureAdvice(stats),
+            "10.0 % of the pixels are saturated: lower the exposure or the gain.");
+
+  options.saturation = false;
+  MakeLiveOverlay(frame, options, stats);
+  EXPECT_EQ(MakeLiveOverlay(frame, options, stats)[3 * 4 + 1], 255);  // unmarked: grey 255
+
+  frame = std::uint8_t(10);
+  MakeLiveOverlay(frame, options, stats);
+  EXPECT_EQ(stats.p99, 10);
+  EXPECT_EQ(ExposureAdvice(stats),
+            "The image is dark (its brightest part reaches grey 10 of 255): raise the exposure.");
+  // A dark background around a well-lit object is no reason to complain.
+  for (std::uint32_t y = 0; y < 10; ++y) frame(5, y) = 200;
+  MakeLiveOverlay(frame, options, stats);
+  EXPECT_EQ(stats.p99, 200);
+  EXPECT_EQ(ExposureAdvice(stats), "");
+  frame = std::uint8_t(120);
+  MakeLiveOverlay(frame, options, stats);
+  EXPECT_EQ(ExposureAdvice(stats), "");
+}
+
+}  // namespace
+}  // namespace studio
