@@ -16,29 +16,15 @@
 #include "surf/measure/testing/MeasureMeshes.h"
 #include "surf/testing/TestMeshes.h"
 
+#include "apps/tarvelin/testing/RunTarvelin.h"
+
 namespace {
 
 using surf::testing::TempFolder;
 
-struct Result {
-  int exitCode = -1;
-  std::string output;  // standard output and standard error
-};
-
-Result RunTarvelin(const std::string& arguments) {
-  const std::string command = std::string(TARVELIN_BINARY) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Result result;
-  if (!pipe) return result;
-  std::array<char, 4096> buffer;
-  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
-    result.output.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::string Q(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+using Result = tarvelin::testing::CommandResult;
+using tarvelin::testing::Quoted;
+using tarvelin::testing::RunTarvelin;
 
 nlohmann::json ReadJson(const std::filesystem::path& path) {
   std::ifstream in(path);
@@ -66,8 +52,8 @@ class MeasureCommandTest : public ::testing::Test {
 TEST_F(MeasureCommandTest, FilesInProjectOutAndMeasuredAgainFromIt) {
   const auto d1 = m_folder / "one";
   const Result first =
-      RunTarvelin("measure " + Q(m_folder / "test.obj") + " " + Q(m_folder / "ref.stl") +
-                  " --method triangle --out " + Q(d1) + " --project " + Q(d1 / "m.tarvelinproj"));
+      RunTarvelin("measure " + Quoted(m_folder / "test.obj") + " " + Quoted(m_folder / "ref.stl") +
+                  " --method triangle --out " + Quoted(d1) + " --project " + Quoted(d1 / "m.tarvelinproj"));
   ASSERT_EQ(first.exitCode, 0) << first.output;
   const nlohmann::json report = ReadJson(d1 / "report.json");
   EXPECT_EQ(report["method"], "triangle");
@@ -95,24 +81,24 @@ TEST_F(MeasureCommandTest, FilesInProjectOutAndMeasuredAgainFromIt) {
   EXPECT_NEAR(deviation, 0.03f, 0.002f);
   EXPECT_TRUE(std::filesystem::file_size(d1 / "deviations.png") > 100);
   // deviations.ply is a mesh file like any other: measured again, the same.
-  const Result chained = RunTarvelin("measure " + Q(d1 / "deviations.ply") + " " + Q(m_folder / "ref.stl") +
-                                     " --method triangle --no-features --out " + Q(m_folder / "chained"));
+  const Result chained = RunTarvelin("measure " + Quoted(d1 / "deviations.ply") + " " + Quoted(m_folder / "ref.stl") +
+                                     " --method triangle --no-features --out " + Quoted(m_folder / "chained"));
   ASSERT_EQ(chained.exitCode, 0) << chained.output;
   EXPECT_EQ(ReadJson(m_folder / "chained" / "report.json")["deviation_mm"], report["deviation_mm"]);
 
   // The project keeps both objects and the measurement: measured again
   // from it alone, and by its items.
-  const Result again = RunTarvelin("measure " + Q(d1 / "m.tarvelinproj") +
-                                   " --method triangle --out " + Q(m_folder / "two"));
+  const Result again = RunTarvelin("measure " + Quoted(d1 / "m.tarvelinproj") +
+                                   " --method triangle --out " + Quoted(m_folder / "two"));
   ASSERT_EQ(again.exitCode, 0) << again.output;
   EXPECT_EQ(ReadJson(m_folder / "two" / "report.json")["deviation_mm"], report["deviation_mm"]);
   const Result items =
-      RunTarvelin("measure " + Q(d1 / "m.tarvelinproj") + ":0 " + Q(d1 / "m.tarvelinproj") +
-                  ":ref --method triangle --no-features --out " + Q(m_folder / "three"));
+      RunTarvelin("measure " + Quoted(d1 / "m.tarvelinproj") + ":0 " + Quoted(d1 / "m.tarvelinproj") +
+                  ":ref --method triangle --no-features --out " + Quoted(m_folder / "three"));
   ASSERT_EQ(items.exitCode, 0) << items.output;
   EXPECT_EQ(ReadJson(m_folder / "three" / "report.json")["deviation_mm"], report["deviation_mm"]);
-  const Result missing = RunTarvelin("measure " + Q(d1 / "m.tarvelinproj") + ":7 " +
-                                     Q(m_folder / "ref.stl") + " --out " + Q(m_folder / "four"));
+  const Result missing = RunTarvelin("measure " + Quoted(d1 / "m.tarvelinproj") + ":7 " +
+                                     Quoted(m_folder / "ref.stl") + " --out " + Quoted(m_folder / "four"));
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.output.find("has no scan 7"), std::string::npos) << missing.output;
 }
@@ -120,16 +106,16 @@ TEST_F(MeasureCommandTest, FilesInProjectOutAndMeasuredAgainFromIt) {
 TEST_F(MeasureCommandTest, AlignmentFirstRemovesAnOffset) {
   WriteSphere(m_folder / "shifted.obj", 20.03, {0.4, -0.3, 0.2}, 0.6);
   const Result plain =
-      RunTarvelin("measure " + Q(m_folder / "shifted.obj") + " " + Q(m_folder / "ref.stl") +
-                  " --method triangle --tolerance 1 --out " + Q(m_folder / "plain"));
+      RunTarvelin("measure " + Quoted(m_folder / "shifted.obj") + " " + Quoted(m_folder / "ref.stl") +
+                  " --method triangle --tolerance 1 --out " + Quoted(m_folder / "plain"));
   ASSERT_EQ(plain.exitCode, 0) << plain.output;
   EXPECT_GT(ReadJson(m_folder / "plain" /
                      "report.json")["deviation_mm"]["percentiles_of_magnitude"]["p99"]
                 .get<double>(),
             0.3);
   const Result aligned =
-      RunTarvelin("measure " + Q(m_folder / "shifted.obj") + " " + Q(m_folder / "ref.stl") +
-                  " --method triangle --tolerance 1 --align icp --out " + Q(m_folder / "aligned"));
+      RunTarvelin("measure " + Quoted(m_folder / "shifted.obj") + " " + Quoted(m_folder / "ref.stl") +
+                  " --method triangle --tolerance 1 --align icp --out " + Quoted(m_folder / "aligned"));
   ASSERT_EQ(aligned.exitCode, 0) << aligned.output;
   const nlohmann::json report = ReadJson(m_folder / "aligned" / "report.json");
   EXPECT_NEAR(report["deviation_mm"]["percentiles_of_magnitude"]["p99"].get<double>(), 0.03, 0.01);
@@ -137,45 +123,45 @@ TEST_F(MeasureCommandTest, AlignmentFirstRemovesAnOffset) {
 }
 
 TEST_F(MeasureCommandTest, BadInputSaysWhyAndWritesNothing) {
-  const std::string pair = Q(m_folder / "test.obj") + " " + Q(m_folder / "ref.stl");
+  const std::string pair = Quoted(m_folder / "test.obj") + " " + Quoted(m_folder / "ref.stl");
   for (const char* tolerance : {"0", "-1", "nan"}) {
     const Result r = RunTarvelin("measure " + pair + " --tolerance " + tolerance + " --out " +
-                                 Q(m_folder / "x"));
+                                 Quoted(m_folder / "x"));
     EXPECT_EQ(r.exitCode, 2) << tolerance << r.output;
   }
   EXPECT_EQ(
-      RunTarvelin("measure " + pair + " --method nearest --out " + Q(m_folder / "x")).exitCode, 2);
+      RunTarvelin("measure " + pair + " --method nearest --out " + Quoted(m_folder / "x")).exitCode, 2);
   EXPECT_FALSE(std::filesystem::exists(m_folder / "x"));
 
-  const Result absent = RunTarvelin("measure " + Q(m_folder / "none.stl") + " " +
-                                    Q(m_folder / "ref.stl") + " --out " + Q(m_folder / "x"));
+  const Result absent = RunTarvelin("measure " + Quoted(m_folder / "none.stl") + " " +
+                                    Quoted(m_folder / "ref.stl") + " --out " + Quoted(m_folder / "x"));
   EXPECT_EQ(absent.exitCode, 1);
   EXPECT_NE(absent.output.find("could not read"), std::string::npos) << absent.output;
 
   std::ofstream(m_folder / "empty.obj") << "# nothing\n";
-  const Result empty = RunTarvelin("measure " + Q(m_folder / "empty.obj") + " " +
-                                   Q(m_folder / "ref.stl") + " --out " + Q(m_folder / "x"));
+  const Result empty = RunTarvelin("measure " + Quoted(m_folder / "empty.obj") + " " +
+                                   Quoted(m_folder / "ref.stl") + " --out " + Quoted(m_folder / "x"));
   EXPECT_EQ(empty.exitCode, 1);
   EXPECT_TRUE(empty.output.find("no vertices") != std::string::npos ||
               empty.output.find("could not read") != std::string::npos)
       << empty.output;
 
   const Result report =
-      RunTarvelin("measure " + pair + " --report " + Q(m_folder / "nowhere" / "r.txt") + " --out " +
-                  Q(m_folder / "y"));
+      RunTarvelin("measure " + pair + " --report " + Quoted(m_folder / "nowhere" / "r.txt") + " --out " +
+                  Quoted(m_folder / "y"));
   EXPECT_EQ(report.exitCode, 1);
   EXPECT_NE(report.output.find("its folder does not exist"), std::string::npos) << report.output;
   EXPECT_FALSE(std::filesystem::exists(m_folder / "y" / "deviations.ply"));
 
   const Result noMeasurement =
-      RunTarvelin("measure " + Q(m_folder / "ref.stl") + " --out " + Q(m_folder / "y"));
+      RunTarvelin("measure " + Quoted(m_folder / "ref.stl") + " --out " + Quoted(m_folder / "y"));
   EXPECT_EQ(noMeasurement.exitCode, 2) << noMeasurement.output;
 }
 
 TEST_F(MeasureCommandTest, NoOverlapGivesTheToleranceAndSaysSo) {
   WriteSphere(m_folder / "far.obj", 20.0, {100, 0, 0}, 0.6);
-  const Result r = RunTarvelin("measure " + Q(m_folder / "far.obj") + " " +
-                               Q(m_folder / "ref.stl") + " --out " + Q(m_folder / "far"));
+  const Result r = RunTarvelin("measure " + Quoted(m_folder / "far.obj") + " " +
+                               Quoted(m_folder / "ref.stl") + " --out " + Quoted(m_folder / "far"));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("Warning: no vertex of the test object"), std::string::npos);
   const nlohmann::json report = ReadJson(m_folder / "far" / "report.json");

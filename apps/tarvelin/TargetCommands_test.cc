@@ -14,29 +14,15 @@
 #include "foundation/img/ImageIO.h"
 #include "foundation/utils/testing/TemporaryFolder.h"
 
+#include "apps/tarvelin/testing/RunTarvelin.h"
+
 namespace {
 
 using ::testing::HasSubstr;
 
-struct Result {
-  int exitCode = -1;
-  std::string output;  // standard output and standard error
-};
-
-Result RunTarvelin(const std::string& arguments) {
-  const std::string command = std::string(TARVELIN_BINARY) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Result result;
-  if (!pipe) return result;
-  std::array<char, 4096> buffer;
-  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
-    result.output.append(buffer.data(), n);
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+using Result = tarvelin::testing::CommandResult;
+using tarvelin::testing::Quoted;
+using tarvelin::testing::RunTarvelin;
 
 nlohmann::json ReadJson(const std::filesystem::path& path) {
   std::ifstream file(path);
