@@ -418,7 +418,7 @@ class RigWorkflow : public ShellFixture {
     const scan::HardwareSetupIO unused;
     CommandLine commandLine;
     commandLine.rigImageScale = kScale;
-    const ScannerContext context{root, unused, folder / "rig.tarvelinsetup", {}, commandLine, [](const std::string&) {}};
+    const ScannerContext context{root, unused, folder / "rig.tarvelinsetup", {}, commandLine, [](const std::string&) {}, nullptr, nullptr};
     m_bundle = CreateVirtualRigScanner(context);
     m_rig = GetVirtualRig(m_bundle);
     ASSERT_NE(m_rig, nullptr);
