@@ -63,6 +63,29 @@ void Thin(std::vector<math::Vec3d>& p3, std::vector<math::Vec2d>& p2) {
   p2.swap(b);
 }
 
+// Drops the pairs whose residual under the model exceeds factor × the
+// robust σ (from the median residual length); the number dropped.
+std::size_t RemoveOutliers(const cam::CameraModel& model, std::vector<math::Vec3d>& p3, std::vector<math::Vec2d>& p2,
+                           double factor) {
+  std::vector<std::pair<math::Vec2d, math::Vec2d>> residuals;
+  double rms = 0.0;
+  if (p3.empty() || !cam::GetCalibrationError(model, p3, p2, residuals, rms)) return 0;
+  std::vector<double> lengths;
+  for (const auto& r : residuals) lengths.push_back(r.second.Length());
+  std::vector<double> sorted = lengths;
+  std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+  const double limit = factor * sorted[sorted.size() / 2] / kMedianToSigma;
+  std::vector<math::Vec3d> a;
+  std::vector<math::Vec2d> b;
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    if (lengths[i] <= limit) a.push_back(p3[i]), b.push_back(p2[i]);
+  }
+  const std::size_t removed = p3.size() - a.size();
+  p3.swap(a);
+  p2.swap(b);
+  return removed;
+}
+
 }  // namespace
 
 bool ProjectorCalibrator::CalibProjector(cam::CameraModelTsai& projector, const HardwareSetup& setup,
@@ -148,19 +171,11 @@ bool ProjectorCalibrator::Calibrate(cam::CameraModelTsai& projector, std::vector
   if (!std::isfinite(bestRMS)) return false;
 
   // Outliers: residuals beyond the factor of the robust σ.
-  cam::GetCalibrationError(best, points3d, points2d, residuals, bestRMS);
-  std::vector<double> lengths;
-  for (const auto& r : residuals) lengths.push_back(r.second.Length());
-  std::vector<double> sorted = lengths;
-  std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
-  const double limit = options.outlierSigmaFactor * sorted[sorted.size() / 2] / kMedianToSigma;
-  std::vector<math::Vec3d> kept3d;
-  std::vector<math::Vec2d> kept2d;
-  for (std::size_t i = 0; i < lengths.size(); ++i) {
-    if (lengths[i] <= limit) kept3d.push_back(points3d[i]), kept2d.push_back(points2d[i]);
-  }
-  const std::size_t outliers = points3d.size() - kept3d.size();
-  std::cout << outliers << " outliers removed (total " << points3d.size() << ")\n";
+  const std::size_t total = points3d.size();
+  std::vector<math::Vec3d> kept3d = std::move(points3d);
+  std::vector<math::Vec2d> kept2d = std::move(points2d);
+  const std::size_t outliers = RemoveOutliers(best, kept3d, kept2d, options.outlierSigmaFactor);
+  std::cout << outliers << " outliers removed (total " << total << ")\n";
   if (outliers > 0 && !cam::CalibrateTsai().Optimize(best, kept3d, kept2d)) return false;
   double rms = 0.0;
   if (!cam::GetCalibrationError(best, kept3d, kept2d, residuals, rms)) return false;
@@ -204,17 +219,19 @@ bool ProjectorCalibrator::StereoRecalibration(cam::CameraModelTsai& projector, c
     }
   }
   Thin(points3d, points2d);
-  if (points3d.size() < 100) return false;
   cam::CameraModelTsai model = projector;
   model.ScaleToResolution(options.projectorWidth, options.projectorHeight);
   if (model.GetResX() != options.projectorWidth) return false;
+  // Mismatched stereo pairs (at the marks' edges, the panels' borders) lie far off.
+  const std::size_t outliers = RemoveOutliers(model, points3d, points2d, options.outlierSigmaFactor);
+  if (points3d.size() < 100) return false;
   if (!cam::CalibrateTsai().Optimize(model, points3d, points2d)) return false;
   std::vector<std::pair<math::Vec2d, math::Vec2d>> residuals;
   double rms = 0.0;
   if (!cam::GetCalibrationError(model, points3d, points2d, residuals, rms)) return false;
   m_rms = rms;
   m_numPoints = points3d.size();
-  m_numOutliers = 0;
+  m_numOutliers = outliers;
   model.ScaleToResolution(1, 1);
   projector = model;
   return true;
