@@ -2,7 +2,8 @@
 
 namespace scan {
 
-bool UseSetupModels(StructuredLightScanner& scanner, const HardwareSetupIO& setup, std::string& error) {
+bool UseSetupModels(StructuredLightScanner& scanner, const HardwareSetupIO& setup,
+                    std::string& error) {
   if (setup.cameras.size() != scanner.GetCameraCount()) {
     error = "the setup has " + std::to_string(setup.cameras.size()) + " camera(s), the scanner " +
             std::to_string(scanner.GetCameraCount());

@@ -14,6 +14,7 @@ namespace scan {
 // scanner's captures and display are untouched. False with a one-line
 // reason, nothing changed, when the camera counts differ or a model is
 // missing.
-bool UseSetupModels(StructuredLightScanner& scanner, const HardwareSetupIO& setup, std::string& error);
+bool UseSetupModels(StructuredLightScanner& scanner, const HardwareSetupIO& setup,
+                    std::string& error);
 
 }  // namespace scan

@@ -63,7 +63,8 @@ bool CornerRMS(const cam::CameraModel& model, const CornerCorrespondences& c,
 bool DetectCorner(const img::GreyImage& image, const std::vector<CamCalib::CalibGrid>& grids,
                   CornerCorrespondences& c) {
   CamCalib::Interface detector;
-  if (!detector.Init(CamCalib::Parameters::ForCameraCalibration(int(image.width), int(image.height))) ||
+  if (!detector.Init(
+          CamCalib::Parameters::ForCameraCalibration(int(image.width), int(image.height))) ||
       !detector.ExtractEllipses(image))
     return false;
   if (!detector.MapEllipses(grids[0])) return false;
@@ -146,7 +147,8 @@ bool HardwareSetup::Calibrate(cam::CameraModelTsai& model, const img::GreyImage&
   if (options.autoDetectCalibCornerSetup) {
     const math::Frame<double>&l = m_calibGrids[0].world_T_plate, &r = m_calibGrids[1].world_T_plate;
     if (std::abs(math::Dot(AxisZ(l), AxisZ(r))) >= kParallelLimit) {
-      std::cerr << "HardwareSetup::CalibrateCamera(): Left and right calib.planes do not intersect!\n";
+      std::cerr
+          << "HardwareSetup::CalibrateCamera(): Left and right calib.planes do not intersect!\n";
       return false;
     }
     cam::CameraModelTsai leftAlone, rightAlone;
@@ -155,11 +157,13 @@ bool HardwareSetup::Calibrate(cam::CameraModelTsai& model, const img::GreyImage&
       return false;
     const double expected = AngleBetweenPanels(l, r);
     // Each panel in the camera frame of its own calibration.
-    const double measured = AngleBetweenPanels(leftAlone.GetFrame_cTw() * l, rightAlone.GetFrame_cTw() * r);
+    const double measured =
+        AngleBetweenPanels(leftAlone.GetFrame_cTw() * l, rightAlone.GetFrame_cTw() * r);
     std::cout << (measured > std::numbers::pi ? "     -> Setup is 'outer/negative corner'\n"
                                               : "     -> Setup is 'inner corner'\n");
     if (std::abs(measured - expected) >= kCornerAngleTolerance)
-      std::cout << "   -> Could not auto-detect setup reliably. Using FALL BACK to default setup.\n";
+      std::cout
+          << "   -> Could not auto-detect setup reliably. Using FALL BACK to default setup.\n";
   }
 
   std::vector<math::Vec3d> world = leftWorld;
@@ -221,8 +225,9 @@ bool HardwareSetup::Calibrate(cam::CameraModelTsai& model, const img::GreyImage&
   return true;
 }
 
-bool HardwareSetup::OptimizeCameras(const std::vector<std::shared_ptr<cam::CameraModelTsai>>& models,
-                                    const CameraCalibrationOptions& options) {
+bool HardwareSetup::OptimizeCameras(
+    const std::vector<std::shared_ptr<cam::CameraModelTsai>>& models,
+    const CameraCalibrationOptions& options) {
   if (models.size() != m_corners.size() || m_calibGrids.size() != 2 || models.empty()) return false;
   std::cout << "Optimizing Multi-Camera Calibration...\n";
   std::vector<std::shared_ptr<cam::CameraModelTsai>> work;
@@ -277,19 +282,26 @@ double Angle(const math::Vec3d& a, const math::Vec3d& b) {
 
 }  // namespace
 
-math::Plane<double> HardwareSetup::GetLeftBackgroundPlane() const { return BackgroundPlane(m_calibGrids, 0); }
-math::Plane<double> HardwareSetup::GetRightBackgroundPlane() const { return BackgroundPlane(m_calibGrids, 1); }
+math::Plane<double> HardwareSetup::GetLeftBackgroundPlane() const {
+  return BackgroundPlane(m_calibGrids, 0);
+}
+math::Plane<double> HardwareSetup::GetRightBackgroundPlane() const {
+  return BackgroundPlane(m_calibGrids, 1);
+}
 
-void HardwareSetup::GetTriangulationAngles(const cam::CameraModel& camera, const cam::CameraModel& projector,
-                                           double& total, double& horizontal, double& vertical) {
+void HardwareSetup::GetTriangulationAngles(const cam::CameraModel& camera,
+                                           const cam::CameraModel& projector, double& total,
+                                           double& horizontal, double& vertical) {
   const double w = camera.GetResX(), h = camera.GetResY();
   const math::Vec3d c = WorldRay(camera, {w / 2.0, h / 2.0});
   const double W = projector.GetResX(), H = projector.GetResY();
   const math::Vec3d p = WorldRay(projector, {W / 2.0, H / 2.0});
   total = Angle(c, p);
-  const math::Vec3d nh = WorldRay(projector, {0.25 * W, H / 2.0}) ^ WorldRay(projector, {0.75 * W, H / 2.0});
+  const math::Vec3d nh =
+      WorldRay(projector, {0.25 * W, H / 2.0}) ^ WorldRay(projector, {0.75 * W, H / 2.0});
   horizontal = std::abs(std::numbers::pi / 2.0 - std::abs(Angle(c, nh)));
-  const math::Vec3d nv = WorldRay(projector, {W / 2.0, 0.25 * H}) ^ WorldRay(projector, {W / 2.0, 0.75 * H});
+  const math::Vec3d nv =
+      WorldRay(projector, {W / 2.0, 0.25 * H}) ^ WorldRay(projector, {W / 2.0, 0.75 * H});
   vertical = std::abs(std::numbers::pi / 2.0 - std::abs(Angle(c, nv)));
 }
 

@@ -46,7 +46,8 @@ void Points(const FlatPlateCalibration::CameraView& view, std::vector<math::Vec3
   for (const auto& m : view.markers) plate.push_back(m.center), image.push_back(m.image);
 }
 
-const FlatPlateCalibration::CameraView* ViewOf(const FlatPlateCalibration::MultiView& v, int camera) {
+const FlatPlateCalibration::CameraView* ViewOf(const FlatPlateCalibration::MultiView& v,
+                                               int camera) {
   for (const auto& c : v.cameraViews)
     if (c.cameraIndex == camera) return &c;
   return nullptr;
@@ -59,7 +60,8 @@ double Median(std::vector<double> v) {
 
 }  // namespace
 
-FlatPlateCalibration::FlatPlateCalibration(cam::FlatPlateCalibrationTarget target) : m_target(std::move(target)) {
+FlatPlateCalibration::FlatPlateCalibration(cam::FlatPlateCalibrationTarget target)
+    : m_target(std::move(target)) {
   img::EllipseGridMapping check(m_target.countX, m_target.countY);  // throws below 2 × 2
   (void)check;
   std::string error;
@@ -79,7 +81,8 @@ bool FlatPlateCalibration::AddMultiView(const std::vector<img::GreyImage>& image
     if (image.width == 0 || image.height == 0) continue;
     CamCalib::Interface detector;
     detector.SetPrintMessages(false);
-    if (!detector.Init(CamCalib::Parameters::ForCameraCalibration(int(image.width), int(image.height))) ||
+    if (!detector.Init(
+            CamCalib::Parameters::ForCameraCalibration(int(image.width), int(image.height))) ||
         !detector.ExtractEllipses(image) || !detector.MapEllipses(m_grid))
       continue;
     CameraView camera;
@@ -110,8 +113,8 @@ bool FlatPlateCalibration::AddMultiView(const std::vector<img::GreyImage>& image
   return true;
 }
 
-void FlatPlateCalibration::InitIntrinsicsApproximately(cam::CameraModelOCV& model, double factor, int width,
-                                                       int height) {
+void FlatPlateCalibration::InitIntrinsicsApproximately(cam::CameraModelOCV& model, double factor,
+                                                       int width, int height) {
   cam::CameraModelOCVIntrinsics i;
   i.cx = double(width / 2);
   i.cy = double(height / 2);
@@ -120,15 +123,16 @@ void FlatPlateCalibration::InitIntrinsicsApproximately(cam::CameraModelOCV& mode
   model.SetIntrinsics(i, std::uint32_t(std::max(0, width)), std::uint32_t(std::max(0, height)));
 }
 
-bool FlatPlateCalibration::CalibrateCameraModels(const std::vector<std::shared_ptr<cam::CameraModelOCV>>& models) {
+bool FlatPlateCalibration::CalibrateCameraModels(
+    const std::vector<std::shared_ptr<cam::CameraModelOCV>>& models) {
   if (models.empty() || models.size() > 2 || m_views.size() < kMinViews) return false;
   for (const auto& m : models)
     if (!m || m->GetResX() == 0 || m->GetResY() == 0) return false;
 
   // Start values: each view of each camera calibrated alone (coplanar Tsai)
   // gives f and the camera's pose relative to the plate.
-  std::vector<std::vector<math::Frame<double>>> plate_T_camera(models.size(),
-                                                               std::vector<math::Frame<double>>(m_views.size()));
+  std::vector<std::vector<math::Frame<double>>> plate_T_camera(
+      models.size(), std::vector<math::Frame<double>>(m_views.size()));
   std::vector<std::vector<bool>> have(models.size(), std::vector<bool>(m_views.size(), false));
   std::vector<std::vector<double>> focal(models.size());
   std::vector<math::Vec3d> plate;
@@ -142,7 +146,8 @@ bool FlatPlateCalibration::CalibrateCameraModels(const std::vector<std::shared_p
       cam::CalibrateTsai calibrate;
       calibrate.SetSuppressDistortion(true);
       std::streambuf* old = std::cerr.rdbuf(nullptr);  // a view that fails is simply not used
-      const bool ok = calibrate.Calibrate(tsai, plate, image, models[c]->GetResX(), models[c]->GetResY(), {}, true);
+      const bool ok = calibrate.Calibrate(tsai, plate, image, models[c]->GetResX(),
+                                          models[c]->GetResY(), {}, true);
       std::cerr.rdbuf(old);
       if (!ok) continue;
       plate_T_camera[c][v] = tsai.GetFrame_wTc();
@@ -162,7 +167,8 @@ bool FlatPlateCalibration::CalibrateCameraModels(const std::vector<std::shared_p
   for (std::size_t c = 0; c < models.size(); ++c) {
     auto m = std::make_shared<cam::CameraModelOCV>(*models[c]);
     if (!m->IsValid() || m->GetIntrinsics().f <= 0.0)
-      InitIntrinsicsApproximately(*m, Median(focal[c]) / m->GetResX(), int(m->GetResX()), int(m->GetResY()));
+      InitIntrinsicsApproximately(*m, Median(focal[c]) / m->GetResX(), int(m->GetResX()),
+                                  int(m->GetResY()));
     work.push_back(m);
   }
   work[0]->SetFrame_wTc({});  // camera 0 is the world
@@ -176,7 +182,8 @@ bool FlatPlateCalibration::CalibrateCameraModels(const std::vector<std::shared_p
     const std::size_t c = have[0][v] ? 0 : (models.size() == 2 && have[1][v] ? 1 : 2);
     if (c == 2) continue;
     // world_T_plate = world_T_camera · camera_T_plate.
-    poses[v] = std::make_shared<math::Frame<double>>(work[c]->GetFrame_wTc() * plate_T_camera[c][v].GetInverse());
+    poses[v] = std::make_shared<math::Frame<double>>(work[c]->GetFrame_wTc() *
+                                                     plate_T_camera[c][v].GetInverse());
     systems[v] = optimizer.AddCoordinateSystem(poses[v], "tx ty tz rx ry rz");
     for (const auto& view : m_views[v].cameraViews) {
       if (std::size_t(view.cameraIndex) >= models.size()) continue;
@@ -185,7 +192,8 @@ bool FlatPlateCalibration::CalibrateCameraModels(const std::vector<std::shared_p
     }
   }
   const std::string intrinsics = cam::ActiveParams().AddOCVIntrinsics().GetString().substr(1);
-  const std::string both = cam::ActiveParams().AddExtrinsics().AddOCVIntrinsics().GetString().substr(1);
+  const std::string both =
+      cam::ActiveParams().AddExtrinsics().AddOCVIntrinsics().GetString().substr(1);
   std::vector<std::string> lists{intrinsics};
   if (models.size() == 2) lists.push_back(both);
   try {
@@ -283,7 +291,8 @@ bool FlatPlateCalibration::DumpToFile(const std::filesystem::path& path) const {
   std::ofstream file(path, std::ios::binary);
   file << ToXml();
   file.close();
-  if (!file) std::cerr << "Error: FlatPlateCalibration::DumpToFile - cannot write " << path.string() << '\n';
+  if (!file)
+    std::cerr << "Error: FlatPlateCalibration::DumpToFile - cannot write " << path.string() << '\n';
   return bool(file);
 }
 

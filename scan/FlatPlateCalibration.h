@@ -53,7 +53,8 @@ class FlatPlateCalibration {
 
   // cx = width/2, cy = height/2 (integer division), f = width·factor,
   // sx = 1, no distortion, the resolution set.
-  static void InitIntrinsicsApproximately(cam::CameraModelOCV& model, double factor, int width, int height);
+  static void InitIntrinsicsApproximately(cam::CameraModelOCV& model, double factor, int width,
+                                          int height);
 
   // Optimises the models (one or two; their resolution the images') and the
   // plate poses of all views. Models are started from the views (a

@@ -13,7 +13,9 @@ namespace {
 using ::testing::HasSubstr;
 
 // A 6 × 5 grid whose marker cell sits at its first node.
-cam::FlatPlateCalibrationTarget SmallTarget() { return MakeGridTarget("small", 6, 5, 10.0, 5.0, 8.0, 0, 0); }
+cam::FlatPlateCalibrationTarget SmallTarget() {
+  return MakeGridTarget("small", 6, 5, 10.0, 5.0, 8.0, 0, 0);
+}
 
 TEST(FlatPlateCalibration, InitIntrinsicsApproximately) {
   cam::CameraModelOCV model;
@@ -60,7 +62,8 @@ TEST(FlatPlateCalibration, ResultFileOfOneCameraHasEveryElement) {
   const cam::FlatPlateCalibrationTarget small = SmallTarget();
   target = small;
   target.markers.clear();
-  for (const auto& [node, marker] : small.markers) target.markers[{node[0] + 2, node[1] + 3}] = marker;
+  for (const auto& [node, marker] : small.markers)
+    target.markers[{node[0] + 2, node[1] + 3}] = marker;
   FlatPlateCalibration calibration(target);
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_string(calibration.ToXml().c_str()));

@@ -42,7 +42,8 @@ class ProjectorCalibrator {
   // resolution set to 1 × 1); on failure it stays and "Projector
   // calibration failed!" is printed.
   bool CalibProjector(cam::CameraModelTsai& projector, const HardwareSetup& setup,
-                      const std::vector<ProjectorView>& views, const ProjectorCalibrationOptions& options);
+                      const std::vector<ProjectorView>& views,
+                      const ProjectorCalibrationOptions& options);
 
   // Refines a calibrated projector with the surface two calibrated cameras
   // see, independent of the panels' descriptions: the two views are matched

@@ -14,9 +14,12 @@ bool Flag(Settings& settings, const char* key) {
 
 }  // namespace
 
-CalibrationMachine::CalibrationMachine(Settings& settings, ICalibrationStation& station, Options options,
-                                       LogSink log)
-    : m_settings(settings), m_station(station), m_options(std::move(options)), m_log(std::move(log)) {}
+CalibrationMachine::CalibrationMachine(Settings& settings, ICalibrationStation& station,
+                                       Options options, LogSink log)
+    : m_settings(settings),
+      m_station(station),
+      m_options(std::move(options)),
+      m_log(std::move(log)) {}
 
 CalibrationMachine::~CalibrationMachine() {
   m_cancelled = true;
@@ -34,7 +37,8 @@ bool CalibrationMachine::StartCalibration(const scan::HardwareSetupIO& setup) {
 }
 
 bool CalibrationMachine::StartFlatPlateView() {
-  if (m_calib != CalibStatus::Idle || m_view != AddFlatPlateViewStatus::Idle || !m_flatPlate) return false;
+  if (m_calib != CalibStatus::Idle || m_view != AddFlatPlateViewStatus::Idle || !m_flatPlate)
+    return false;
   m_cancelRequested = false;
   m_cancelled = false;
   m_lastError.clear();
@@ -82,9 +86,10 @@ void CalibrationMachine::TickCalibration() {
   bool ok = false;
   switch (m_calib) {
     case CalibStatus::StartCalib: {
-      const double scale = m_setup.calibration.scale > 0.0
-                               ? m_setup.calibration.scale
-                               : m_settings.GetSetting<double>(SettingPath("Calibration/CalibScale")).Value();
+      const double scale =
+          m_setup.calibration.scale > 0.0
+              ? m_setup.calibration.scale
+              : m_settings.GetSetting<double>(SettingPath("Calibration/CalibScale")).Value();
       m_panels = scan::HardwareSetup();
       m_panels.SetDefaultZentoCalibGrids(scale);
       m_working = m_setup;
@@ -149,7 +154,8 @@ void CalibrationMachine::TickCalibration() {
       }
       m_setup = m_working;
       m_settings.GetSetting<bool>(SettingPath("Calibration/SetupIsCalibrated")).SetValue(true);
-      if (m_log) m_log("Calibration: the setup is calibrated and stored in " + m_options.setupFile.string());
+      if (m_log)
+        m_log("Calibration: the setup is calibrated and stored in " + m_options.setupFile.string());
       m_calib = CalibStatus::AllDone;
       break;
     case CalibStatus::Cancel:
@@ -171,7 +177,8 @@ bool CalibrationMachine::CalibrateCameras() {
     img::GreyImage image;
     if (!m_station.GrabCameraImage(c, image, m_workerError)) return false;
     auto tsai = std::dynamic_pointer_cast<cam::CameraModelTsai>(m_working.cameras[c].cameraModel);
-    auto model = tsai ? std::make_shared<cam::CameraModelTsai>(*tsai) : std::make_shared<cam::CameraModelTsai>();
+    auto model = tsai ? std::make_shared<cam::CameraModelTsai>(*tsai)
+                      : std::make_shared<cam::CameraModelTsai>();
     if (!m_panels.CalibrateCamera(*model, image, m_calibOptions)) {
       m_workerError = "the calibration of camera " + std::to_string(c) + " failed";
       return false;
@@ -202,7 +209,8 @@ bool CalibrationMachine::CalibrateProjector() {
   options.projectorWidth = std::uint32_t(std::max(1, m_working.projector.extendedDisplay.resX));
   options.projectorHeight = std::uint32_t(std::max(1, m_working.projector.extendedDisplay.resY));
   auto start = std::dynamic_pointer_cast<cam::CameraModelTsai>(m_working.projector.projectorModel);
-  auto model = start ? std::make_shared<cam::CameraModelTsai>(*start) : std::make_shared<cam::CameraModelTsai>();
+  auto model = start ? std::make_shared<cam::CameraModelTsai>(*start)
+                     : std::make_shared<cam::CameraModelTsai>();
   scan::ProjectorCalibrator calibrator;
   if (!calibrator.CalibProjector(*model, m_panels, views, options)) {
     m_workerError = "the projector calibration failed";
@@ -216,7 +224,8 @@ bool CalibrationMachine::CalibrateProjector() {
 
 void CalibrationMachine::TickFlatPlateView() {
   if (m_view == AddFlatPlateViewStatus::Idle) return;
-  if (m_cancelRequested && m_view != AddFlatPlateViewStatus::Cancel && m_view != AddFlatPlateViewStatus::AllDone) {
+  if (m_cancelRequested && m_view != AddFlatPlateViewStatus::Cancel &&
+      m_view != AddFlatPlateViewStatus::AllDone) {
     m_cancelRequested = false;
     m_cancelled = true;
     Fail("cancelled");

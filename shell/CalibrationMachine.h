@@ -31,8 +31,8 @@ class ICalibrationStation {
   virtual bool GrabCameraImage(std::size_t camera, img::GreyImage& image, std::string& error) = 0;
   // The decoded scan of the panels per camera; empty (with the reason, or
   // none when cancelled) on failure.
-  virtual std::vector<scan::SLScanEvaluationResultPtr> ScanPanels(const std::atomic<bool>& cancelled,
-                                                                   std::string& error) = 0;
+  virtual std::vector<scan::SLScanEvaluationResultPtr> ScanPanels(
+      const std::atomic<bool>& cancelled, std::string& error) = 0;
 };
 
 // The shell's calibration machine (CalibStatus) and flat-plate-view
@@ -64,7 +64,8 @@ class CalibrationMachine {
     double maxRMS = 0.5;                      // pixels
   };
 
-  CalibrationMachine(Settings& settings, ICalibrationStation& station, Options options, LogSink log);
+  CalibrationMachine(Settings& settings, ICalibrationStation& station, Options options,
+                     LogSink log);
   ~CalibrationMachine();
   CalibrationMachine(const CalibrationMachine&) = delete;
   CalibrationMachine& operator=(const CalibrationMachine&) = delete;

@@ -30,7 +30,8 @@ const Rig& DefaultRig() {
   static const Rig rig = [] {
     Rig r;
     std::string error;
-    if (!sim::LoadRigFolder(sim::ResolveRigFolder("default"), r.truth, r.description, error)) ADD_FAILURE() << error;
+    if (!sim::LoadRigFolder(sim::ResolveRigFolder("default"), r.truth, r.description, error))
+      ADD_FAILURE() << error;
     return r;
   }();
   return rig;
@@ -44,7 +45,8 @@ class FailingStation : public ICalibrationStation {
     error = "camera 0 sent no image";
     return false;
   }
-  std::vector<scan::SLScanEvaluationResultPtr> ScanPanels(const std::atomic<bool>&, std::string& error) override {
+  std::vector<scan::SLScanEvaluationResultPtr> ScanPanels(const std::atomic<bool>&,
+                                                          std::string& error) override {
     error = "no projector";
     return {};
   }
@@ -54,7 +56,8 @@ class CalibrationMachineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(m_root / "xaml");
-    fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml", m_root / "xaml" / "Settings.xaml");
+    fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml",
+                  m_root / "xaml" / "Settings.xaml");
     SettingsOptions options;
     options.root = m_root;
     options.log = [](const std::string&) {};
@@ -72,14 +75,17 @@ class CalibrationMachineTest : public ::testing::Test {
 
   // Ticks until the machine is idle again (1 ms apart, as the main loop),
   // recording every calibration status it passed through.
-  std::vector<CalibStatus> RunToIdle(CalibrationMachine& machine, std::function<void(CalibStatus)> onTick = {}) {
+  std::vector<CalibStatus> RunToIdle(CalibrationMachine& machine,
+                                     std::function<void(CalibStatus)> onTick = {}) {
     std::vector<CalibStatus> seen{machine.GetCalibStatus()};
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (std::chrono::steady_clock::now() < end) {
       machine.Tick();
-      if (seen.empty() || seen.back() != machine.GetCalibStatus()) seen.push_back(machine.GetCalibStatus());
+      if (seen.empty() || seen.back() != machine.GetCalibStatus())
+        seen.push_back(machine.GetCalibStatus());
       if (onTick) onTick(machine.GetCalibStatus());
-      if (machine.GetCalibStatus() == CalibStatus::Idle && machine.GetFlatPlateViewStatus() == AddFlatPlateViewStatus::Idle)
+      if (machine.GetCalibStatus() == CalibStatus::Idle &&
+          machine.GetFlatPlateViewStatus() == AddFlatPlateViewStatus::Idle)
         break;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -94,15 +100,17 @@ class CalibrationMachineTest : public ::testing::Test {
 
 TEST_F(CalibrationMachineTest, CalibratesTheRigTickByTick) {
   RigCalibrationStation station(DefaultRig().truth, DefaultRig().description);
-  CalibrationMachine machine(*m_settings, station, MachineOptions(), [this](const std::string& l) { m_log.push_back(l); });
+  CalibrationMachine machine(*m_settings, station, MachineOptions(),
+                             [this](const std::string& l) { m_log.push_back(l); });
   const scan::HardwareSetupIO start = sim::PerturbSetup(DefaultRig().truth, {}, 3);
   ASSERT_TRUE(machine.StartCalibration(start));
   EXPECT_FALSE(machine.StartCalibration(start));  // busy
   const auto seen = RunToIdle(machine);
-  EXPECT_EQ(seen, (std::vector<CalibStatus>{CalibStatus::StartCalib, CalibStatus::WaitBeforeCamCalib,
-                                            CalibStatus::CamCalib, CalibStatus::CamCalibDone,
-                                            CalibStatus::WaitBeforeProjCalib, CalibStatus::ProjCalib,
-                                            CalibStatus::ProjCalibDone, CalibStatus::AllDone, CalibStatus::Idle}))
+  EXPECT_EQ(seen,
+            (std::vector<CalibStatus>{
+                CalibStatus::StartCalib, CalibStatus::WaitBeforeCamCalib, CalibStatus::CamCalib,
+                CalibStatus::CamCalibDone, CalibStatus::WaitBeforeProjCalib, CalibStatus::ProjCalib,
+                CalibStatus::ProjCalibDone, CalibStatus::AllDone, CalibStatus::Idle}))
       << machine.GetLastError();
   EXPECT_TRUE(m_settings->GetSetting<bool>(SettingPath("Calibration/SetupIsCalibrated")).Value());
   EXPECT_TRUE(fs::exists(m_root / "calibration" / scan::kHardwareSetupBeforeCalibration));
@@ -112,9 +120,10 @@ TEST_F(CalibrationMachineTest, CalibratesTheRigTickByTick) {
   scan::HardwareSetupIO stored;
   ASSERT_TRUE(scan::LoadHardwareSetup(stored, (m_root / "setup.tarvelinsetup").string()));
   sim::ModelError camera, projector;
-  ASSERT_TRUE(sim::CompareModels(*stored.cameras[0].cameraModel, *DefaultRig().truth.cameras[0].cameraModel, camera));
-  ASSERT_TRUE(
-      sim::CompareModels(*stored.projector.projectorModel, *DefaultRig().truth.projector.projectorModel, projector));
+  ASSERT_TRUE(sim::CompareModels(*stored.cameras[0].cameraModel,
+                                 *DefaultRig().truth.cameras[0].cameraModel, camera));
+  ASSERT_TRUE(sim::CompareModels(*stored.projector.projectorModel,
+                                 *DefaultRig().truth.projector.projectorModel, projector));
   EXPECT_LT(camera.focalRelative, 0.001);
   EXPECT_LT(camera.position, 0.5);
   EXPECT_LT(projector.focalRelative, 0.005);
@@ -165,8 +174,8 @@ TEST_F(CalibrationMachineTest, FlatPlateViewAddsOneMultiView) {
   RigCalibrationStation station(DefaultRig().truth, DefaultRig().description);
   cam::FlatPlateCalibrationTarget plate(sim::ShareDirectory() / "targets" / "plate.xml");
   station.SetTargets({{"plate", plate,
-                       sim::PlateFacingCamera(*DefaultRig().truth.cameras[0].cameraModel, plate, 620.0, 0.5, 0.3,
-                                              0.1)}});
+                       sim::PlateFacingCamera(*DefaultRig().truth.cameras[0].cameraModel, plate,
+                                              620.0, 0.5, 0.3, 0.1)}});
   CalibrationMachine machine(*m_settings, station, MachineOptions(), {});
   auto calibration = std::make_shared<scan::FlatPlateCalibration>(plate);
   machine.SetFlatPlateCalibration(calibration);
@@ -175,12 +184,14 @@ TEST_F(CalibrationMachineTest, FlatPlateViewAddsOneMultiView) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   do {
     machine.Tick();
-    if (seen.empty() || seen.back() != machine.GetFlatPlateViewStatus()) seen.push_back(machine.GetFlatPlateViewStatus());
+    if (seen.empty() || seen.back() != machine.GetFlatPlateViewStatus())
+      seen.push_back(machine.GetFlatPlateViewStatus());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  } while (machine.GetFlatPlateViewStatus() != AddFlatPlateViewStatus::Idle && std::chrono::steady_clock::now() < end);
-  EXPECT_EQ(seen, (std::vector<AddFlatPlateViewStatus>{AddFlatPlateViewStatus::WaitBeforeCapture,
-                                                       AddFlatPlateViewStatus::Capture, AddFlatPlateViewStatus::AllDone,
-                                                       AddFlatPlateViewStatus::Idle}))
+  } while (machine.GetFlatPlateViewStatus() != AddFlatPlateViewStatus::Idle &&
+           std::chrono::steady_clock::now() < end);
+  EXPECT_EQ(seen, (std::vector<AddFlatPlateViewStatus>{
+                      AddFlatPlateViewStatus::WaitBeforeCapture, AddFlatPlateViewStatus::Capture,
+                      AddFlatPlateViewStatus::AllDone, AddFlatPlateViewStatus::Idle}))
       << machine.GetLastError();
   ASSERT_EQ(calibration->GetMultiViews().size(), 1u);
   EXPECT_EQ(calibration->GetMultiViews()[0].cameraViews[0].markers.size(), 176u);

@@ -25,7 +25,8 @@ struct Perturber {
   }
 
   // pixelsX, pixelsY: the model's units per (display) pixel.
-  std::shared_ptr<cam::CameraModel> Perturb(const cam::CameraModel& truth, double pixelX, double pixelY) {
+  std::shared_ptr<cam::CameraModel> Perturb(const cam::CameraModel& truth, double pixelX,
+                                            double pixelY) {
     std::shared_ptr<cam::CameraModel> model = truth.CloneModel();
     const double df = 1.0 + Sign() * p.focal;
     const double dx = Sign() * p.principalPoint * pixelX, dy = Sign() * p.principalPoint * pixelY;
@@ -42,7 +43,8 @@ struct Perturber {
     const math::Vec3d centre = wTc.GetTrans();
     // Turned about the projection centre, then moved.
     model->SetFrame_wTc(math::FTrans(centre + Direction() * p.positionMm) *
-                        math::FRotAxis(Direction(), p.rotationRad) * math::FTrans(centre * -1.0) * wTc);
+                        math::FRotAxis(Direction(), p.rotationRad) * math::FTrans(centre * -1.0) *
+                        wTc);
     return model;
   }
 };
@@ -60,8 +62,8 @@ void Intrinsics(const cam::CameraModel& m, double& f, double& cx, double& cy, bo
 
 }  // namespace
 
-scan::HardwareSetupIO PerturbSetup(const scan::HardwareSetupIO& truth, const SetupPerturbation& perturbation,
-                                   std::uint32_t seed) {
+scan::HardwareSetupIO PerturbSetup(const scan::HardwareSetupIO& truth,
+                                   const SetupPerturbation& perturbation, std::uint32_t seed) {
   Perturber perturber{perturbation, std::mt19937(seed)};
   scan::HardwareSetupIO setup = truth;
   for (auto& camera : setup.cameras) {
@@ -76,7 +78,8 @@ scan::HardwareSetupIO PerturbSetup(const scan::HardwareSetupIO& truth, const Set
   return setup;
 }
 
-bool CompareModels(const cam::CameraModel& estimate, const cam::CameraModel& truth, ModelError& error) {
+bool CompareModels(const cam::CameraModel& estimate, const cam::CameraModel& truth,
+                   ModelError& error) {
   double f0 = 0, cx0 = 0, cy0 = 0, f1 = 0, cx1 = 0, cy1 = 0;
   bool ok0 = false, ok1 = false;
   Intrinsics(estimate, f0, cx0, cy0, ok0);
@@ -103,7 +106,8 @@ std::vector<scan::SLScanEvaluationResultPtr> ScanTargets(const scan::HardwareSet
     VirtualRig::Options o;
     VirtualRig rig(setup, description, MakeTargetScene(targets), o);
     const auto& projector = rig.GetProjector()->GetOptions();
-    auto coded = std::make_shared<scan::SLCodedLightScan>(projector.width, projector.height, 4, 16, 0, 5.0f);
+    auto coded =
+        std::make_shared<scan::SLCodedLightScan>(projector.width, projector.height, 4, 16, 0, 5.0f);
     coded->PrepareScanForOrientation(1);
     coded->PrepareScanForOrientation(0);
     for (const auto& pattern : coded->AllPatterns()) {
@@ -123,7 +127,8 @@ std::vector<scan::SLScanEvaluationResultPtr> ScanTargets(const scan::HardwareSet
     const utils::SubProgress capture(progress, 0.0, 0.8), evaluate(progress, 0.8, 1.0);
     scanner.CapturePatternSequence([&](double f) { return cancelled = cancelled || capture(f); });
     if (cancelled || scanner.GetCompletedPatternCount() < coded->PatternCount()) return {};
-    if (!scanner.EvaluatePatternSequence([&](double f) { return cancelled = cancelled || evaluate(f); }) ||
+    if (!scanner.EvaluatePatternSequence(
+            [&](double f) { return cancelled = cancelled || evaluate(f); }) ||
         cancelled)
       return {};
     std::vector<scan::SLScanEvaluationResultPtr> results;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-
 #include <string>
 #include <vector>
 
@@ -29,8 +28,8 @@ struct SetupPerturbation {
 // A copy of the setup whose camera and projector models (Tsai or OCV) are
 // perturbed, so that a calibration starting from it starts nowhere near the
 // answer; the same seed gives the same copy.
-scan::HardwareSetupIO PerturbSetup(const scan::HardwareSetupIO& truth, const SetupPerturbation& perturbation,
-                                   std::uint32_t seed);
+scan::HardwareSetupIO PerturbSetup(const scan::HardwareSetupIO& truth,
+                                   const SetupPerturbation& perturbation, std::uint32_t seed);
 
 // A model against the true one: f relative (|Δf|/f), the principal point
 // (pixels of the model's resolution; normalised units for a projector),
@@ -43,7 +42,8 @@ struct ModelError {
   double rotation = 0.0;
 };
 // False when either model is neither Tsai nor OCV.
-bool CompareModels(const cam::CameraModel& estimate, const cam::CameraModel& truth, ModelError& error);
+bool CompareModels(const cam::CameraModel& estimate, const cam::CameraModel& truth,
+                   ModelError& error);
 
 // A coded-light scan of the targets by every camera of the rig (the setup
 // holds the true models the rig renders with): the rig's cameras capture

@@ -29,9 +29,11 @@ const Corner& DefaultCorner() {
     Corner c;
     SceneDescription description;
     std::string error;
-    if (!LoadRigFolder(ResolveRigFolder("default"), c.truth, description, error)) ADD_FAILURE() << error;
+    if (!LoadRigFolder(ResolveRigFolder("default"), c.truth, description, error))
+      ADD_FAILURE() << error;
     TargetShot shot;
-    if (!ShootTargets(c.truth, description, 0, MakeCornerTargets(CornerScale(c.truth)), {}, shot, error))
+    if (!ShootTargets(c.truth, description, 0, MakeCornerTargets(CornerScale(c.truth)), {}, shot,
+                      error))
       ADD_FAILURE() << error;
     c.image = std::move(shot.image);
     return c;
@@ -56,7 +58,8 @@ scan::HardwareSetup Station() {
 }
 
 img::GreyImage Mirrored(img::GreyImage image) {
-  for (std::uint32_t y = 0; y < image.height; ++y) std::reverse(image.Row(y), image.Row(y) + image.width);
+  for (std::uint32_t y = 0; y < image.height; ++y)
+    std::reverse(image.Row(y), image.Row(y) + image.width);
   return image;
 }
 
@@ -65,8 +68,9 @@ struct Outcome {
   std::string out, err;
 };
 
-Outcome Calibrate(scan::HardwareSetup& station, cam::CameraModelTsai& model, const img::GreyImage& image,
-              const scan::CameraCalibrationOptions& options, bool fixed = false) {
+Outcome Calibrate(scan::HardwareSetup& station, cam::CameraModelTsai& model,
+                  const img::GreyImage& image, const scan::CameraCalibrationOptions& options,
+                  bool fixed = false) {
   Outcome r;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
@@ -111,7 +115,8 @@ TEST(CornerCalibration, FindsTheTrueCameraFromANominalStart) {
   auto shared = std::make_shared<cam::CameraModelTsai>(model);
   testing::internal::CaptureStdout();
   EXPECT_TRUE(station.OptimizeCameras({shared}, {}));
-  EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("Optimizing Multi-Camera Calibration...\n"));
+  EXPECT_THAT(testing::internal::GetCapturedStdout(),
+              HasSubstr("Optimizing Multi-Camera Calibration...\n"));
   EXPECT_NEAR(shared->GetIntrinsics().f, model.GetIntrinsics().f, 1e-3);
   EXPECT_FALSE(station.OptimizeCameras({shared, shared}, {}));
 }
@@ -124,7 +129,9 @@ TEST(CornerCalibration, ExtrinsicsOnlyKeepsTheIntrinsics) {
   options.calibrateExtrinsicsOnly = true;
   Outcome r = Calibrate(station, model, DefaultCorner().image, options);
   ASSERT_TRUE(r.ok) << r.out << r.err;
-  EXPECT_THAT(r.out, HasSubstr("WARNING: CalibrateExtrinsicsOnly is True, so calibrating extrinsics only!\n"));
+  EXPECT_THAT(
+      r.out,
+      HasSubstr("WARNING: CalibrateExtrinsicsOnly is True, so calibrating extrinsics only!\n"));
   EXPECT_EQ(model.GetIntrinsics(), TrueCamera().GetIntrinsics());
   ModelError e;
   ASSERT_TRUE(CompareModels(model, TrueCamera(), e));
@@ -134,9 +141,11 @@ TEST(CornerCalibration, ExtrinsicsOnlyKeepsTheIntrinsics) {
   cam::CameraModelTsai blank;
   r = Calibrate(station, blank, DefaultCorner().image, options);
   ASSERT_TRUE(r.ok) << r.out << r.err;
-  EXPECT_THAT(r.out, HasSubstr("CalibrateExtrinsicsOnly is True, but full calibration is necessary because "
-                               "previous intrinsics are unavailable.\n"));
-  EXPECT_NEAR(blank.GetIntrinsics().f, TrueCamera().GetIntrinsics().f, 0.002 * TrueCamera().GetIntrinsics().f);
+  EXPECT_THAT(
+      r.out, HasSubstr("CalibrateExtrinsicsOnly is True, but full calibration is necessary because "
+                       "previous intrinsics are unavailable.\n"));
+  EXPECT_NEAR(blank.GetIntrinsics().f, TrueCamera().GetIntrinsics().f,
+              0.002 * TrueCamera().GetIntrinsics().f);
 }
 
 TEST(CornerCalibration, RmsAtTheMaximumIsAcceptedAboveItRefused) {
@@ -187,7 +196,9 @@ TEST(CornerCalibration, ParallelPanelsDoNotIntersect) {
   cam::CameraModelTsai model = before;
   const Outcome r = Calibrate(station, model, DefaultCorner().image, {});
   EXPECT_FALSE(r.ok);
-  EXPECT_THAT(r.err, HasSubstr("HardwareSetup::CalibrateCamera(): Left and right calib.planes do not intersect!"));
+  EXPECT_THAT(
+      r.err,
+      HasSubstr("HardwareSetup::CalibrateCamera(): Left and right calib.planes do not intersect!"));
   ExpectSameModel(model, before);
 }
 
@@ -198,16 +209,20 @@ TEST(CornerCalibration, CornerUnlikeItsDescriptionFallsBack) {
   auto grids = station.GetCalibGrids();
   const math::Frame<double> r = grids[1].world_T_plate;
   const math::Vec3d corner = r * math::Vec3d{-grids[1].spacingX, 0.0, 0.0};
-  grids[1].world_T_plate = math::FTrans(corner) * math::FRotZ(40.0 * kDeg) * math::FTrans(corner * -1.0) * r;
+  grids[1].world_T_plate =
+      math::FTrans(corner) * math::FRotZ(40.0 * kDeg) * math::FTrans(corner * -1.0) * r;
   station.SetCalibGrids(grids);
-  EXPECT_NEAR(std::abs(scan::AngleBetweenPanels(grids[0].world_T_plate, grids[1].world_T_plate) / kDeg - 240.0),
-              40.0, 1e-9);
+  EXPECT_NEAR(
+      std::abs(scan::AngleBetweenPanels(grids[0].world_T_plate, grids[1].world_T_plate) / kDeg -
+               240.0),
+      40.0, 1e-9);
   const cam::CameraModelTsai before = NominalCamera();
   cam::CameraModelTsai model = before;
   const Outcome r2 = Calibrate(station, model, DefaultCorner().image, {});
   EXPECT_THAT(r2.out, HasSubstr("     -> Setup is 'outer/negative corner'\n"));
-  EXPECT_THAT(r2.out,
-              HasSubstr("   -> Could not auto-detect setup reliably. Using FALL BACK to default setup.\n"));
+  EXPECT_THAT(
+      r2.out,
+      HasSubstr("   -> Could not auto-detect setup reliably. Using FALL BACK to default setup.\n"));
   // The description does not fit the image: refused, nothing changed.
   EXPECT_FALSE(r2.ok);
   EXPECT_THAT(r2.err, HasSubstr(" - RMS error is too high: "));

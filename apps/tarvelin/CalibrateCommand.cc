@@ -27,7 +27,8 @@ constexpr double kDeg = 180.0 / std::numbers::pi;
 bool MakeFolder(const fs::path& dir) {
   std::error_code ec;
   fs::create_directories(dir, ec);
-  if (ec) std::cerr << "Error: " << dir.string() << ": cannot create folder (" << ec.message() << ")\n";
+  if (ec)
+    std::cerr << "Error: " << dir.string() << ": cannot create folder (" << ec.message() << ")\n";
   return !ec;
 }
 
@@ -39,7 +40,9 @@ bool WriteJson(const fs::path& path, const nlohmann::ordered_json& json) {
   return bool(file);
 }
 
-fs::path CornerImageName(std::size_t camera) { return "corner_camera" + std::to_string(camera) + ".png"; }
+fs::path CornerImageName(std::size_t camera) {
+  return "corner_camera" + std::to_string(camera) + ".png";
+}
 // The decoded scan of the panels by a camera: the files `tarvelin decode` writes.
 fs::path ScanFolderName(std::size_t camera) { return "scan_camera" + std::to_string(camera); }
 
@@ -63,8 +66,8 @@ bool LoadScan(const fs::path& dir, scan::ProjectorView& view, std::string& error
   return true;
 }
 
-nlohmann::ordered_json ErrorJson(const sim::ModelError& e, bool projector, const cam::CameraModel& truth,
-                                 double displayX, double displayY) {
+nlohmann::ordered_json ErrorJson(const sim::ModelError& e, bool projector,
+                                 const cam::CameraModel& truth, double displayX, double displayY) {
   // A projector's principal point in projector pixels of its display.
   const double sx = projector ? displayX / std::max(1u, truth.GetResX()) : 1.0;
   const double sy = projector ? displayY / std::max(1u, truth.GetResY()) : 1.0;
@@ -121,7 +124,8 @@ int CalibrateCommand::RunPlate() {
   }
   const std::size_t cameras = start.cameras.size();
   if (cameras == 0 || cameras > 2) {
-    std::cerr << "Error: the flat-plate calibration takes one or two cameras; the setup has " << cameras << '\n';
+    std::cerr << "Error: the flat-plate calibration takes one or two cameras; the setup has "
+              << cameras << '\n';
     return kExitFailure;
   }
   if (!MakeFolder(out / "images") || !MakeFolder(out / "calibration")) return kExitFailure;
@@ -129,7 +133,8 @@ int CalibrateCommand::RunPlate() {
   std::unique_ptr<scan::FlatPlateCalibration> calibration;
   cam::FlatPlateCalibrationTarget plate;
   try {
-    const fs::path file = onRig ? sim::ShareDirectory() / "targets" / "plate.xml" : images / "plate.xml";
+    const fs::path file =
+        onRig ? sim::ShareDirectory() / "targets" / "plate.xml" : images / "plate.xml";
     plate = cam::FlatPlateCalibrationTarget(file);
     calibration = std::make_unique<scan::FlatPlateCalibration>(plate);
   } catch (const std::exception& e) {
@@ -146,14 +151,15 @@ int CalibrateCommand::RunPlate() {
     for (std::size_t c = 0; c < cameras; ++c) {
       const fs::path name = PlateImageName(v, c);
       if (onRig) {
-        const double tilt = 20.0 + 10.0 * (v % 4), axis = 45.0 * v, roll = (v % 2 ? -1.0 : 1.0) * (5.0 + 5.0 * (v % 3));
+        const double tilt = 20.0 + 10.0 * (v % 4), axis = 45.0 * v,
+                     roll = (v % 2 ? -1.0 : 1.0) * (5.0 + 5.0 * (v % 3));
         const std::vector<sim::PlacedTarget> targets{
             {"plate", plate,
-             sim::PlateFacingCamera(*truth.cameras[0].cameraModel, plate, 620.0, tilt / kDeg, axis / kDeg,
-                                    roll / kDeg)}};
+             sim::PlateFacingCamera(*truth.cameras[0].cameraModel, plate, 620.0, tilt / kDeg,
+                                    axis / kDeg, roll / kDeg)}};
         sim::TargetShot shot;
-        if (!sim::ShootTargets(truth, description, c, targets, PlateRenderOptions(seed + std::uint32_t(v * 7 + c)),
-                               shot, error)) {
+        if (!sim::ShootTargets(truth, description, c, targets,
+                               PlateRenderOptions(seed + std::uint32_t(v * 7 + c)), shot, error)) {
           std::cerr << "Error: " << error << '\n';
           return kExitFailure;
         }
@@ -161,6 +167,23 @@ int CalibrateCommand::RunPlate() {
         if (!img::SavePNG(shots[c], out / "images" / name)) {
           std::cerr << "Error: " << (out / "images" / name).string() << ": cannot write\n";
           return kExitFailure;
+        }
+        if (plainCopies) {
+          // The same pose printed without marker cell, for detectors of plain grids.
+          std::vector<sim::PlacedTarget> plain = targets;
+          for (auto& [node, m] : plain[0].target.markers) {
+            if (m.innerDiameter > 0.0) m.outerDiameter = m.innerDiameter, m.innerDiameter = 0.0;
+          }
+          sim::TargetShot plainShot;
+          if (!MakeFolder(out / "images" / "plain") ||
+              !sim::ShootTargets(truth, description, c, plain,
+                                 PlateRenderOptions(seed + std::uint32_t(v * 7 + c)), plainShot,
+                                 error) ||
+              !img::SavePNG(plainShot.image, out / "images" / "plain" / name)) {
+            std::cerr << "Error: the plain copy of view " << v << " could not be made " << error
+                      << '\n';
+            return kExitFailure;
+          }
         }
       } else if (fs::exists(images / name) && !img::LoadUniImage(shots[c], images / name)) {
         std::cerr << "Error: " << (images / name).string() << ": cannot read\n";
@@ -180,9 +203,10 @@ int CalibrateCommand::RunPlate() {
   }
   if (added < 3 || !calibration->CalibrateCameraModels(models)) {
     bar.Finish();
-    std::cerr << "Error: the flat-plate calibration failed: " << added << " of " << views
-              << " views showed the plate to the first camera (at least 3 are needed, with the plate at "
-                 "different tilts); no setup file was written\n";
+    std::cerr
+        << "Error: the flat-plate calibration failed: " << added << " of " << views
+        << " views showed the plate to the first camera (at least 3 are needed, with the plate at "
+           "different tilts); no setup file was written\n";
     return kExitFailure;
   }
   seconds["calibrate"] = stage.ElapsedSeconds();
@@ -203,7 +227,8 @@ int CalibrateCommand::RunPlate() {
 
   nlohmann::ordered_json report;
   report["rig"] = onRig ? nlohmann::ordered_json(rig) : nlohmann::ordered_json(nullptr);
-  report["images"] = onRig ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(images.string());
+  report["images"] =
+      onRig ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(images.string());
   report["target"] = "plate";
   report["views"] = views;
   report["views_used"] = added;
@@ -217,8 +242,8 @@ int CalibrateCommand::RunPlate() {
     nlohmann::ordered_json j;
     j["name"] = result.cameras[c].name;
     const auto& i = models[c]->GetIntrinsics();
-    j["model"] = {{"f", i.f}, {"cx", i.cx}, {"cy", i.cy}, {"k1", i.k1}, {"k2", i.k2},
-                  {"k3", i.k3}, {"p1", i.p1}, {"p2", i.p2}};
+    j["model"] = {{"f", i.f},   {"cx", i.cx}, {"cy", i.cy}, {"k1", i.k1},
+                  {"k2", i.k2}, {"k3", i.k3}, {"p1", i.p1}, {"p2", i.p2}};
     sim::ModelError e;
     if (onRig && sim::CompareModels(*models[c], *truth.cameras[c].cameraModel, e))
       j["error"] = ErrorJson(e, false, *models[c], 0, 0);
@@ -235,33 +260,46 @@ int CalibrateCommand::RunPlate() {
                   cams[c]["error"]["f_error_percent"].get<double>(),
                   cams[c]["error"]["principal_point_error_px"].get<double>());
   }
-  std::printf("Wrote %s in %.1f s\n", (out / "setup.tarvelinsetup").string().c_str(), total.ElapsedSeconds());
+  std::printf("Wrote %s in %.1f s\n", (out / "setup.tarvelinsetup").string().c_str(),
+              total.ElapsedSeconds());
   return kExitSuccess;
 }
 
 CLI::App* CalibrateCommand::Register(CLI::App& app) {
-  auto* sub = app.add_subcommand("calibrate",
-                                 "Calibrate cameras and projector from images of the calibration corner");
+  auto* sub = app.add_subcommand(
+      "calibrate", "Calibrate cameras and projector from images of the calibration corner");
   sub->add_option("--rig", rig, "default, stereo or a rig folder")->capture_default_str();
-  sub->add_option("--target", target, "corner (the two panels) or plate (the shipped plate in several views)")
+  sub->add_option("--target", target,
+                  "corner (the two panels) or plate (the shipped plate in several views)")
       ->check(CLI::IsMember({"corner", "plate"}))
       ->capture_default_str();
   sub->add_option("--start-from", startFrom,
-                  "nominal (the rig's models perturbed: f 5 %, principal point 20 px, pose 5 mm / 2 degrees) "
+                  "nominal (the rig's models perturbed: f 5 %, principal point 20 px, pose 5 mm / "
+                  "2 degrees) "
                   "or a setup file")
       ->capture_default_str();
   sub->add_option("--images", images,
-                  "A folder of a user's own images instead of the rig: corner_cameraN.png and the decoded scans "
-                  "scan_cameraN/ (correspondences_x.pfm, correspondences_y.pfm, quality.pfm, as tarvelin decode "
+                  "A folder of a user's own images instead of the rig: corner_cameraN.png and the "
+                  "decoded scans "
+                  "scan_cameraN/ (correspondences_x.pfm, correspondences_y.pfm, quality.pfm, as "
+                  "tarvelin decode "
                   "writes them), or plate.xml and plate_viewK_cameraN.png");
-  sub->add_option("--views", views, "Plate views")->check(CLI::Range(1, 100))->capture_default_str();
+  sub->add_flag(
+      "--plain-copies", plainCopies,
+      "Plate on the rig: also render each view printed without marker cell (images/plain/)");
+  sub->add_option("--views", views, "Plate views")
+      ->check(CLI::Range(1, 100))
+      ->capture_default_str();
   sub->add_option("--setup", setup, "With --images: the setup file to start from");
   sub->add_option("--max-rms", maxRMS, "Largest accepted reprojection RMS, pixels")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  sub->add_option("--seed", seed, "Seed of the nominal setup's perturbation and the noise")->capture_default_str();
-  sub->add_flag("--extrinsics-only", extrinsicsOnly, "Keep the intrinsics, calibrate the camera poses only");
-  sub->add_flag("!--no-projector", projector, "Calibrate the cameras only; the projector model is kept");
+  sub->add_option("--seed", seed, "Seed of the nominal setup's perturbation and the noise")
+      ->capture_default_str();
+  sub->add_flag("--extrinsics-only", extrinsicsOnly,
+                "Keep the intrinsics, calibrate the camera poses only");
+  sub->add_flag("!--no-projector", projector,
+                "Calibrate the cameras only; the projector model is kept");
   sub->add_option("--out", out, "Output folder")->required();
   return sub;
 }
@@ -297,8 +335,8 @@ int CalibrateCommand::Run() {
     return kExitFailure;
   }
   if (in.onRig && in.start.cameras.size() != in.truth.cameras.size()) {
-    std::cerr << "Error: the setup to start from has " << in.start.cameras.size() << " camera(s), the rig "
-              << in.truth.cameras.size() << '\n';
+    std::cerr << "Error: the setup to start from has " << in.start.cameras.size()
+              << " camera(s), the rig " << in.truth.cameras.size() << '\n';
     return kExitFailure;
   }
   for (std::size_t c = 0; c < in.start.cameras.size(); ++c) {
@@ -322,23 +360,27 @@ int CalibrateCommand::Run() {
       sim::TargetRenderOptions options;
       options.seed = seed + std::uint32_t(c);
       sim::TargetShot shot;
-      if (!sim::ShootTargets(in.truth, in.description, c, sim::MakeCornerTargets(scale), options, shot, error)) {
+      if (!sim::ShootTargets(in.truth, in.description, c, sim::MakeCornerTargets(scale), options,
+                             shot, error)) {
         std::cerr << "Error: " << error << '\n';
         return kExitFailure;
       }
       image = std::move(shot.image);
       if (!img::SavePNG(image, out / "images" / CornerImageName(c))) {
-        std::cerr << "Error: " << (out / "images" / CornerImageName(c)).string() << ": cannot write\n";
+        std::cerr << "Error: " << (out / "images" / CornerImageName(c)).string()
+                  << ": cannot write\n";
         return kExitFailure;
       }
     } else {
       const fs::path path = images / CornerImageName(c);
       if (!img::LoadUniImage(image, path)) {
-        std::cerr << "Error: " << path.string() << ": cannot read the corner image of camera " << c << '\n';
+        std::cerr << "Error: " << path.string() << ": cannot read the corner image of camera " << c
+                  << '\n';
         return kExitFailure;
       }
       std::error_code ec;
-      fs::copy_file(path, out / "images" / CornerImageName(c), fs::copy_options::overwrite_existing, ec);
+      fs::copy_file(path, out / "images" / CornerImageName(c), fs::copy_options::overwrite_existing,
+                    ec);
     }
     in.corner.push_back(std::move(image));
   }
@@ -382,7 +424,8 @@ int CalibrateCommand::Run() {
   // The projector from coded-light scans of the panels.
   nlohmann::ordered_json projectorJson;
   const auto& display = result.projector.extendedDisplay;
-  auto startProjector = std::dynamic_pointer_cast<cam::CameraModelTsai>(in.start.projector.projectorModel);
+  auto startProjector =
+      std::dynamic_pointer_cast<cam::CameraModelTsai>(in.start.projector.projectorModel);
   if (projector && startProjector && display.resX > 0 && display.resY > 0) {
     stage.Restart();
     std::vector<scan::ProjectorView> views(cameras);
@@ -401,7 +444,8 @@ int CalibrateCommand::Run() {
         views[c].y = results[c]->CorrespondencesY();
         views[c].quality = results[c]->Quality();
         if (!SaveScan(*results[c], out / "images" / ScanFolderName(c))) {
-          std::cerr << "Error: " << (out / "images" / ScanFolderName(c)).string() << ": cannot write\n";
+          std::cerr << "Error: " << (out / "images" / ScanFolderName(c)).string()
+                    << ": cannot write\n";
           return kExitFailure;
         }
       }
@@ -424,7 +468,8 @@ int CalibrateCommand::Run() {
     auto model = std::make_shared<cam::CameraModelTsai>(*startProjector);
     if (!calibrator.CalibProjector(*model, station, views, po)) {
       bar.Finish();
-      std::cerr << "Error: the projector calibration failed (see above); no setup file was written\n";
+      std::cerr
+          << "Error: the projector calibration failed (see above); no setup file was written\n";
       return kExitFailure;
     }
     projectorJson["rms_px"] = calibrator.GetRMS();
@@ -436,14 +481,16 @@ int CalibrateCommand::Run() {
       if (calibrator.StereoRecalibration(*model, views[0], views[1], po)) {
         projectorJson["stereo_recalibration_rms_px"] = calibrator.GetRMS();
       } else {
-        std::cerr << "Warning: the stereo recalibration of the projector failed; the panel calibration is kept\n";
+        std::cerr << "Warning: the stereo recalibration of the projector failed; the panel "
+                     "calibration is kept\n";
       }
       seconds["stereo_recalibration"] = stage.ElapsedSeconds();
     }
     result.projector.projectorModel = model;
     result.projector.modelType = "CameraModelTsai";
   } else if (projector) {
-    std::cerr << "Warning: the setup has no Tsai projector model or no display size; the projector is not "
+    std::cerr << "Warning: the setup has no Tsai projector model or no display size; the projector "
+                 "is not "
                  "calibrated\n";
   }
   stage.Restart();
@@ -456,7 +503,8 @@ int CalibrateCommand::Run() {
 
   nlohmann::ordered_json report;
   report["rig"] = in.onRig ? nlohmann::ordered_json(rig) : nlohmann::ordered_json(nullptr);
-  report["images"] = in.onRig ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(images.string());
+  report["images"] =
+      in.onRig ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(images.string());
   report["target"] = target;
   report["start_from"] = in.onRig ? startFrom : setup.string();
   report["max_rms_px"] = maxRMS;
@@ -473,11 +521,14 @@ int CalibrateCommand::Run() {
       const auto& corner = station.GetCornerCorrespondences()[c];
       std::vector<math::Vec3d> world;
       std::vector<math::Vec2d> image = corner.leftImage;
-      for (const auto& q : corner.leftPlate) world.push_back(station.GetCalibGrids()[0].world_T_plate * q);
-      for (const auto& q : corner.rightPlate) world.push_back(station.GetCalibGrids()[1].world_T_plate * q);
+      for (const auto& q : corner.leftPlate)
+        world.push_back(station.GetCalibGrids()[0].world_T_plate * q);
+      for (const auto& q : corner.rightPlate)
+        world.push_back(station.GetCalibGrids()[1].world_T_plate * q);
       image.insert(image.end(), corner.rightImage.begin(), corner.rightImage.end());
       std::vector<std::pair<math::Vec2d, math::Vec2d>> residuals;
-      if (cam::GetCalibrationError(*models[c], world, image, residuals, rmsAll)) j["rms_joint_px"] = rmsAll;
+      if (cam::GetCalibrationError(*models[c], world, image, residuals, rmsAll))
+        j["rms_joint_px"] = rmsAll;
     }
     j["points"] = station.GetCornerCorrespondences()[c].leftImage.size() +
                   station.GetCornerCorrespondences()[c].rightImage.size();
@@ -490,10 +541,11 @@ int CalibrateCommand::Run() {
     }
     if (result.projector.projectorModel) {
       double totalAngle = 0, horizontal = 0, vertical = 0;
-      scan::HardwareSetup::GetTriangulationAngles(*models[c], *result.projector.projectorModel, totalAngle,
-                                                  horizontal, vertical);
-      j["triangulation_angles_deg"] = {
-          {"total", totalAngle * kDeg}, {"horizontal", horizontal * kDeg}, {"vertical", vertical * kDeg}};
+      scan::HardwareSetup::GetTriangulationAngles(*models[c], *result.projector.projectorModel,
+                                                  totalAngle, horizontal, vertical);
+      j["triangulation_angles_deg"] = {{"total", totalAngle * kDeg},
+                                       {"horizontal", horizontal * kDeg},
+                                       {"vertical", vertical * kDeg}};
     }
     cams.push_back(j);
   }
@@ -501,12 +553,14 @@ int CalibrateCommand::Run() {
   if (!projectorJson.is_null()) {
     const auto& model = *result.projector.projectorModel;
     const auto& i = dynamic_cast<const cam::CameraModelTsai&>(model).GetIntrinsics();
-    projectorJson["model"] = {{"f", i.f}, {"cx", i.cx}, {"cy", i.cy}, {"sx", i.sx}, {"kappa1", i.kappa1}};
+    projectorJson["model"] = {
+        {"f", i.f}, {"cx", i.cx}, {"cy", i.cy}, {"sx", i.sx}, {"kappa1", i.kappa1}};
     sim::ModelError e;
     if (in.onRig && in.truth.projector.projectorModel &&
         sim::CompareModels(model, *in.truth.projector.projectorModel, e)) {
       projectorJson["error"] = ErrorJson(e, true, model, display.resX, display.resY);
-      if (sim::CompareModels(*in.start.projector.projectorModel, *in.truth.projector.projectorModel, e))
+      if (sim::CompareModels(*in.start.projector.projectorModel, *in.truth.projector.projectorModel,
+                             e))
         projectorJson["start_error"] = ErrorJson(e, true, model, display.resX, display.resY);
     }
     report["projector"] = projectorJson;
@@ -528,7 +582,8 @@ int CalibrateCommand::Run() {
                 report["projector"]["rms_px"].get<double>(),
                 report["projector"]["error"]["f_error_percent"].get<double>(),
                 report["projector"]["error"]["principal_point_error_px"].get<double>());
-  std::printf("Wrote %s in %.1f s\n", (out / "setup.tarvelinsetup").string().c_str(), total.ElapsedSeconds());
+  std::printf("Wrote %s in %.1f s\n", (out / "setup.tarvelinsetup").string().c_str(),
+              total.ElapsedSeconds());
   return kExitSuccess;
 }
 

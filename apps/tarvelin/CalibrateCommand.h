@@ -25,6 +25,7 @@ struct CalibrateCommand {
   std::uint32_t seed = 1;
   bool extrinsicsOnly = false;
   bool projector = true;
+  bool plainCopies = false;  // plate on the rig: plain-printed copies of the views
   std::filesystem::path out;
 
   CLI::App* Register(CLI::App& app);

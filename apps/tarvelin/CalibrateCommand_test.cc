@@ -17,9 +17,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
 using tarvelin::testing::Quoted;
 using tarvelin::testing::RunTarvelin;
+using ::testing::HasSubstr;
 
 nlohmann::json ReadJson(const fs::path& path) {
   std::ifstream file(path);
@@ -65,11 +65,13 @@ TEST_F(CalibrateCommand, CornerOnTheRigMeetsTheAccuracyTargets) {
   EXPECT_LT(double(report["projector"]["error"]["f_error_percent"]), 0.2);
   EXPECT_LT(double(report["projector"]["error"]["principal_point_error_px"]), 1.0);
   EXPECT_GT(double(camera["triangulation_angles_deg"]["total"]), 5.0);
-  EXPECT_LT(double(report["seconds"]["total"]), 120.0);  // sanity only; timing is benchmarked elsewhere
+  EXPECT_LT(double(report["seconds"]["total"]),
+            120.0);  // sanity only; timing is benchmarked elsewhere
 
-  for (const char* file : {"setup.tarvelinsetup", "calibration/HardwareSetupBeforeCalibration.tarvelinsetup",
-                           "calibration/HardwareSetupAfterCalibration.tarvelinsetup", "images/corner_camera0.png",
-                           "images/scan_camera0/correspondences_x.pfm", "images/scan_camera0/quality.pfm"})
+  for (const char* file :
+       {"setup.tarvelinsetup", "calibration/HardwareSetupBeforeCalibration.tarvelinsetup",
+        "calibration/HardwareSetupAfterCalibration.tarvelinsetup", "images/corner_camera0.png",
+        "images/scan_camera0/correspondences_x.pfm", "images/scan_camera0/quality.pfm"})
     EXPECT_TRUE(fs::exists(First() / file)) << file;
   EXPECT_EQ(ReadText(First() / "setup.tarvelinsetup"),
             ReadText(First() / "calibration/HardwareSetupAfterCalibration.tarvelinsetup"));
@@ -78,12 +80,14 @@ TEST_F(CalibrateCommand, CornerOnTheRigMeetsTheAccuracyTargets) {
 TEST_F(CalibrateCommand, TheKeptImagesGiveTheSameSetupWithoutTheRig) {
   ASSERT_EQ(s_first.exitCode, 0) << s_first.output;
   const fs::path again = Folder() / "again";
-  const auto r = RunTarvelin("calibrate --images " + Quoted(First() / "images") + " --setup " +
-                             Quoted(First() / "calibration/HardwareSetupBeforeCalibration.tarvelinsetup") +
-                             " --out " + Quoted(again));
+  const auto r =
+      RunTarvelin("calibrate --images " + Quoted(First() / "images") + " --setup " +
+                  Quoted(First() / "calibration/HardwareSetupBeforeCalibration.tarvelinsetup") +
+                  " --out " + Quoted(again));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(ReadText(again / "setup.tarvelinsetup"), ReadText(First() / "setup.tarvelinsetup"));
-  EXPECT_FALSE(ReadJson(again / "report.json")["cameras"][0].contains("error"));  // no truth without the rig
+  EXPECT_FALSE(
+      ReadJson(again / "report.json")["cameras"][0].contains("error"));  // no truth without the rig
 }
 
 TEST_F(CalibrateCommand, BadInputFailsWithTheReasonAndKeepsTheLastGoodSetup) {
@@ -94,13 +98,16 @@ TEST_F(CalibrateCommand, BadInputFailsWithTheReasonAndKeepsTheLastGoodSetup) {
   fs::copy(First() / "images", images, fs::copy_options::recursive);
   img::GreyImage image;
   ASSERT_TRUE(img::LoadUniImage(image, images / "corner_camera0.png"));
-  for (std::uint32_t y = 0; y < image.height; ++y) std::reverse(image.Row(y), image.Row(y) + image.width);
+  for (std::uint32_t y = 0; y < image.height; ++y)
+    std::reverse(image.Row(y), image.Row(y) + image.width);
   ASSERT_TRUE(img::SavePNG(image, images / "corner_camera0.png"));
   fs::copy_file(First() / "setup.tarvelinsetup", out / "setup.tarvelinsetup");
   const std::string before = ReadText(out / "setup.tarvelinsetup");
-  const std::string start = Quoted(First() / "calibration/HardwareSetupBeforeCalibration.tarvelinsetup");
+  const std::string start =
+      Quoted(First() / "calibration/HardwareSetupBeforeCalibration.tarvelinsetup");
 
-  auto r = RunTarvelin("calibrate --images " + Quoted(images) + " --setup " + start + " --out " + Quoted(out));
+  auto r = RunTarvelin("calibrate --images " + Quoted(images) + " --setup " + start + " --out " +
+                       Quoted(out));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.output, HasSubstr("Camera image seems to be mirrored!"));
   EXPECT_THAT(r.output, HasSubstr("no setup file was written"));
@@ -116,14 +123,18 @@ TEST_F(CalibrateCommand, BadInputFailsWithTheReasonAndKeepsTheLastGoodSetup) {
   // A setup file that cannot be written: a folder stands in its place.
   const fs::path blocked = Folder() / "blocked";
   fs::create_directories(blocked / "setup.tarvelinsetup");
-  r = RunTarvelin("calibrate --images " + Quoted(First() / "images") + " --setup " + start + " --no-projector --out " +
-                  Quoted(blocked));
+  r = RunTarvelin("calibrate --images " + Quoted(First() / "images") + " --setup " + start +
+                  " --no-projector --out " + Quoted(blocked));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.output, HasSubstr("cannot write"));
 
   // Images without the setup to start from; a missing image.
-  EXPECT_EQ(RunTarvelin("calibrate --images " + Quoted(First() / "images") + " --out " + Quoted(out)).exitCode, 2);
-  r = RunTarvelin("calibrate --images " + Quoted(Folder() / "none") + " --setup " + start + " --out " + Quoted(out));
+  EXPECT_EQ(
+      RunTarvelin("calibrate --images " + Quoted(First() / "images") + " --out " + Quoted(out))
+          .exitCode,
+      2);
+  r = RunTarvelin("calibrate --images " + Quoted(Folder() / "none") + " --setup " + start +
+                  " --out " + Quoted(out));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.output, HasSubstr("cannot read the corner image of camera 0"));
   EXPECT_EQ(ReadText(out / "setup.tarvelinsetup"), before);
@@ -132,11 +143,12 @@ TEST_F(CalibrateCommand, BadInputFailsWithTheReasonAndKeepsTheLastGoodSetup) {
 TEST_F(CalibrateCommand, PlateTargetOfAnotherTypeAndTooFewViews) {
   const fs::path images = Folder() / "plate-images";
   fs::create_directories(images);
-  std::ofstream(images / "plate.xml") << "<?xml version=\"1.0\"?>\n<calibrationTarget type=\"Corner\" id=\"x\" "
-                                         "timestamp=\"2024-01-01\"/>\n";
+  std::ofstream(images / "plate.xml")
+      << "<?xml version=\"1.0\"?>\n<calibrationTarget type=\"Corner\" id=\"x\" "
+         "timestamp=\"2024-01-01\"/>\n";
   const std::string start = Quoted(fs::path(TARVELIN_SHARE_DIR) / "rigs/default/rig.tarvelinsetup");
-  auto r = RunTarvelin("calibrate --target plate --images " + Quoted(images) + " --setup " + start + " --out " +
-                       Quoted(Folder() / "plate-out"));
+  auto r = RunTarvelin("calibrate --target plate --images " + Quoted(images) + " --setup " + start +
+                       " --out " + Quoted(Folder() / "plate-out"));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.output, HasSubstr("CalibType is not FlatPlate: Corner"));
   EXPECT_FALSE(fs::exists(Folder() / "plate-out/setup.tarvelinsetup"));

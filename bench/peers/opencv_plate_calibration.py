@@ -1,8 +1,8 @@
 """OpenCV's calibrateCamera on findCirclesGrid centres of our plate images.
 
 Usage: opencv_plate_calibration.py OURS_DIR TRUE_SETUP
-OURS_DIR: the output of `tarvelin calibrate --target plate` (images/ with
-plate.xml and plate_viewK_camera0.png, report.json); TRUE_SETUP: the rig's
+OURS_DIR: the output of `tarvelin calibrate --target plate --plain-copies`
+(images/ with plate.xml and plain/plate_viewK_camera0.png, report.json); TRUE_SETUP: the rig's
 hardware-setup file (the true camera). Prints f and principal-point errors
 of both against the truth.
 """
@@ -24,7 +24,7 @@ nx, ny, spacing = int(grid.get("countX")), int(grid.get("countY")), float(grid.g
 objp = np.zeros((nx * ny, 3), np.float32)
 objp[:, :2] = np.mgrid[0:nx, 0:ny].T.reshape(-1, 2) * spacing
 object_points, image_points, size, found = [], [], None, 0
-files = sorted(glob.glob(f"{ours_dir}/images/plate_view*_camera0.png"))
+files = sorted(glob.glob(f"{ours_dir}/images/plain/plate_view*_camera0.png"))
 start = time.perf_counter()
 for f in files:
     image = cv2.imread(f, cv2.IMREAD_GRAYSCALE)
