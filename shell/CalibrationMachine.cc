@@ -94,7 +94,8 @@ void CalibrationMachine::TickCalibration() {
       m_panels.SetDefaultZentoCalibGrids(scale);
       m_working = m_setup;
       m_working.calibration.scale = scale;
-      m_calibOptions = ReadOptions();
+      m_calibOptions = ReadOptions();  // settings are read here, on the user-interface thread
+      m_optimizeJointly = Flag(m_settings, "OptimizeMultiCameraCalibration");
       if (m_setup.cameras.size() != m_station.GetCameraCount()) {
         Fail("the setup's cameras are not the station's");
         m_calib = CalibStatus::Cancel;
@@ -185,7 +186,7 @@ bool CalibrationMachine::CalibrateCameras() {
     }
     m_models.push_back(model);
   }
-  if (m_models.size() > 1 && Flag(m_settings, "OptimizeMultiCameraCalibration") &&
+  if (m_models.size() > 1 && m_optimizeJointly &&
       !m_panels.OptimizeCameras(m_models, m_calibOptions)) {
     m_workerError = "the joint optimisation of the cameras failed";
     return false;

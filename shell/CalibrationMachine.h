@@ -116,6 +116,7 @@ class CalibrationMachine {
   scan::HardwareSetup m_panels;
   std::vector<std::shared_ptr<cam::CameraModelTsai>> m_models;
   scan::CameraCalibrationOptions m_calibOptions;
+  bool m_optimizeJointly = true;
   std::shared_ptr<scan::FlatPlateCalibration> m_flatPlate;
   std::string m_lastError;
 };
