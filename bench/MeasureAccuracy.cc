@@ -21,7 +21,7 @@
 #include <string>
 
 #include "foundation/utils/Timer.h"
-#include "sim/testing/RigTurntable.h"
+#include "shell/testing/RigTurntable.h"
 #include "surf/fusion/ShapeFusion.h"
 #include "surf/measure/Comparison.h"
 #include "surf/measure/testing/MeasureMeshes.h"
@@ -41,19 +41,19 @@ struct Options {
 std::unique_ptr<v3d::Geo> ScanAndFuse(const Options& o,
                                       const std::function<void(sim::ObjectDescription&)>& object) {
   utils::Timer timer;
-  sim::testing::RigTurntableRequest request;
+  shell::testing::RigTurntableRequest request;
   request.imageScale = o.scale;
   request.views = o.views;
   request.stepAngle = 360.0 / o.views * kDeg;
-  request.scanOptions.acquisition.imageSkipCount = 4;
+  request.scanOptions.imageSkipCount = 4;
   request.editScene = [&](sim::SceneDescription& description) { object(description.objects[0]); };
-  const sim::TurntableSet set = sim::testing::ScanRigTurntable(request);
+  const sim::TurntableSet set = shell::testing::ScanRigTurntable(request);
   if (set.status != sim::RigScanStatus::kSuccess) {
     std::fprintf(stderr, "Error: %s\n", set.error.c_str());
     std::exit(1);
   }
   std::printf("  %d views, worst depth error RMS %.4f mm, %.1f s\n", o.views,
-              sim::testing::WorstDepthRms(set), timer.ElapsedSeconds());
+              shell::testing::WorstDepthRms(set), timer.ElapsedSeconds());
   timer.Restart();
   surf::ShapeFusion list;
   for (const sim::RigScan& scan : set.scans) {

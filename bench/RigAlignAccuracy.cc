@@ -43,7 +43,7 @@
 #include <string>
 
 #include "foundation/utils/Timer.h"
-#include "sim/RigSetup.h"
+#include "shell/testing/RigTurntable.h"
 #include "sim/testing/RigAlignment.h"
 
 namespace {
@@ -79,28 +79,19 @@ sim::TurntableSet ScanObject(const Options& o, const std::string& object, int vi
     std::printf("%s: %zu views read from %s\n\n", object.c_str(), set.scans.size(), folder.c_str());
     return set;
   }
-  scan::HardwareSetupIO setup;
-  sim::SceneDescription description;
-  std::string error;
-  const auto rigFolder = sim::ResolveRigFolder(o.rig);
-  if (!sim::LoadRigFolder(rigFolder, setup, description, error) || !sim::SetSingleObject(object, description, error)) {
-    std::fprintf(stderr, "Error: %s\n", error.c_str());
-    std::exit(1);
-  }
-  sim::UseFastCameras(description);
-  if (o.bumpHeight > 0.0) description.objects[0].blob.bumpHeight = o.bumpHeight;
-  if (o.bumps > 0) description.objects[0].blob.bumps = o.bumps;
-  sim::VirtualRig::Options rigOptions;
-  rigOptions.imageScale = o.scale;
-  const auto rig = sim::MakeVirtualRig(setup, description, rigFolder, rigOptions, error);
-  if (!rig) {
-    std::fprintf(stderr, "Error: %s\n", error.c_str());
-    std::exit(1);
-  }
   utils::Timer timer;
-  sim::RigScanOptions scanOptions;
-  scanOptions.smoothIterations = o.smooth;
-  sim::TurntableSet set = sim::ScanTurntableSet(*rig, views, 0.0, kStep, scanOptions);
+  shell::testing::RigTurntableRequest request;
+  request.rig = o.rig;
+  request.object = object;
+  request.imageScale = o.scale;
+  request.views = views;
+  request.stepAngle = kStep;
+  request.scanOptions.smoothIterations = o.smooth;
+  request.editScene = [&o](sim::SceneDescription& description) {
+    if (o.bumpHeight > 0.0) description.objects[0].blob.bumpHeight = o.bumpHeight;
+    if (o.bumps > 0) description.objects[0].blob.bumps = o.bumps;
+  };
+  sim::TurntableSet set = shell::testing::ScanRigTurntable(request);
   if (set.status != sim::RigScanStatus::kSuccess) {
     std::fprintf(stderr, "Error: %s\n", set.error.c_str());
     std::exit(1);

@@ -35,7 +35,7 @@
 #include "foundation/utils/Timer.h"
 #include "sim/testing/RigAlignment.h"
 #include "sim/testing/RigFusion.h"
-#include "sim/testing/RigTurntable.h"
+#include "shell/testing/RigTurntable.h"
 
 namespace {
 
@@ -65,13 +65,13 @@ sim::TurntableSet Scan(const Options& o, const sim::testing::VaseChecker& checke
     return set;
   }
   utils::Timer timer;
-  sim::testing::RigTurntableRequest request;
+  shell::testing::RigTurntableRequest request;
   request.imageScale = o.scale;
   request.views = o.views;
   request.stepAngle = o.stepDeg * kDeg;
   request.scanOptions.texture = o.texture;
   request.scanOptions.maxViewingAngleDeg = o.maxAngleDeg;
-  request.scanOptions.acquisition.imageSkipCount = o.skip;
+  request.scanOptions.imageSkipCount = o.skip;
   request.editScene = [&](sim::SceneDescription& description) {
     sim::ObjectDescription& vase = description.objects[0];
     if (o.checker)
@@ -80,13 +80,13 @@ sim::TurntableSet Scan(const Options& o, const sim::testing::VaseChecker& checke
       vase.albedo = sim::Albedo(checker.a, checker.a, checker.a);
     spec = vase.vase;
   };
-  set = sim::testing::ScanRigTurntable(request);
+  set = shell::testing::ScanRigTurntable(request);
   if (set.status != sim::RigScanStatus::kSuccess) {
     std::fprintf(stderr, "Error: %s\n", set.error.c_str());
     std::exit(1);
   }
   std::printf("%d views %.1f deg apart at image scale %.2f, worst depth error RMS %.4f mm, %.1f s\n", o.views,
-              o.stepDeg, o.scale, sim::testing::WorstDepthRms(set), timer.ElapsedSeconds());
+              o.stepDeg, o.scale, shell::testing::WorstDepthRms(set), timer.ElapsedSeconds());
   return set;
 }
 

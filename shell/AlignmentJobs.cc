@@ -7,6 +7,7 @@
 
 #include "foundation/math/Twist.h"
 #include "foundation/utils/Progress.h"
+#include "foundation/utils/ThreadPriority.h"
 #include "shell/ProgressReporter.h"
 #include "shell/ScanSequenceController.h"
 #include "shell/Settings.h"
@@ -160,6 +161,7 @@ void AlignmentJobs::Launch(std::function<void()> job) {
   m_busy = true;
   m_progress.SetBusy(true);
   m_worker = std::thread([this, job = std::move(job)] {
+    utils::LowerThisThreadPriority();  // the user interface keeps the cores it needs
     job();
     m_progress.SetBusy(false);
     m_busy = false;

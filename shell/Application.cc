@@ -56,6 +56,15 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, CommandLine& 
         return false;
       }
       c.rigImageScale = scale;
+    } else if (a == "--rig-seed") {
+      std::string text;
+      if (!value(text)) return false;
+      int seed = -1;
+      if (!ParseSettingText<int>(text, seed) || seed < 0) {
+        error = "--rig-seed must be a whole number of at least 0, got \"" + text + "\"";
+        return false;
+      }
+      c.rigSeed = static_cast<std::uint32_t>(seed);
     } else if (a == "--profile") {
       if (!value(c.profile)) return false;
     } else if (a == "--product") {
@@ -69,9 +78,10 @@ bool CommandLine::Parse(const std::vector<std::string>& arguments, CommandLine& 
   return true;
 }
 
-ScannerBundle CreatePlainScanner(const ScannerContext& context) {
+ScannerBundle SetUpScanner(std::shared_ptr<scan::StructuredLightScanner> product, const ScannerContext& context,
+                           bool openCameras) {
   ScannerBundle bundle;
-  bundle.scanner = std::make_shared<scan::StructuredLightScanner>(context.initParams);
+  bundle.scanner = std::move(product);
   auto& scanner = *bundle.scanner;
   for (const auto& camera : context.setup.cameras) {
     const std::size_t index = scanner.AddCamera(camera.name, false);
@@ -79,6 +89,9 @@ ScannerBundle CreatePlainScanner(const ScannerContext& context) {
     scanner.SetImageRotation(static_cast<std::uint32_t>(camera.imageRotation), index);
     const auto& wb = camera.whiteBalanceFactors;  // blue, green, red
     if (wb[0] > 0.0f && wb[1] > 0.0f && wb[2] > 0.0f) scanner.SetWhiteBalanceFactors(wb[2], wb[1], wb[0], index);
+    if (openCameras && !scanner.CreateImageCapture(index) && context.log)
+      context.log("Camera \"" + camera.name + "\" is not connected: no video device of that name could be opened " +
+                  "in a format the product supports (see `tarvelin cameras`).");
   }
   const auto& display = context.setup.projector.extendedDisplay;
   const std::uint32_t width = display.resX > 0 ? std::uint32_t(display.resX) : kDefaultDisplayWidth;
@@ -89,6 +102,10 @@ ScannerBundle CreatePlainScanner(const ScannerContext& context) {
   scanner.SetProjector(display.name.empty() ? "Projector" : display.name, bundle.patternWindow->GetPatternDisplay());
   scanner.SetProjectorModel(context.setup.projector.projectorModel);
   return bundle;
+}
+
+ScannerBundle CreatePlainScanner(const ScannerContext& context) {
+  return SetUpScanner(std::make_shared<scan::StructuredLightScanner>(context.initParams), context, false);
 }
 
 Application::Application(CommandLine commandLine, Options options)
@@ -212,14 +229,17 @@ void Application::CreateScanner() {
   const ScannerContext context{*m_root, m_setup, m_setupFile,
                                scan::StructuredLightScanner::InitParams{m_root->GetLogFolder().string() + "/",
                                                                         previousLimit},
-                               m_commandLine, m_log, m_options.projectorWindow};
+                               m_commandLine, m_log, m_options.projectorWindow, m_settings.get()};
   if (!product.empty()) {
-    const auto factory = m_options.products.find(product);
-    if (factory == m_options.products.end()) {
+    const auto named = m_options.products.find(product);
+    const ScannerFactory* factory = named != m_options.products.end() ? &named->second
+                                    : m_options.otherProducts         ? &m_options.otherProducts
+                                                                      : nullptr;
+    if (!factory) {
       m_log("Product \"" + product + "\" has no implementation here; using the plain structured-light scanner.");
     } else {
       try {
-        m_bundle = factory->second(context);
+        m_bundle = (*factory)(context);
       } catch (const std::exception& e) {
         m_log("Error: the scanner of product \"" + product + "\" could not be created (" + e.what() +
               "); using the plain structured-light scanner.");

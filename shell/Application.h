@@ -25,6 +25,7 @@ namespace shell {
 // argument containing ".zentoproj" or ".tarvelinproj" (the project to
 // open), "--root DIR" (the data root), "--rig-scale S" (image scale of
 // the virtual rig's cameras and projector, 0 < S ≤ 1, for quick runs),
+// "--rig-seed N" (the seed of the virtual rig's camera noise),
 // "--profile NAME" and "--product NAME" (HardwareSetup/CurrentProfile and
 // HardwareSetup/Product, set at start as if chosen in the settings).
 // Other arguments are kept in `ignored` and logged. The screenshot argument
@@ -36,6 +37,7 @@ struct CommandLine {
   std::filesystem::path project;
   std::string root;
   double rigImageScale = 1.0;
+  std::uint32_t rigSeed = 1;
   std::string profile;
   std::string product;
   std::vector<std::string> ignored;
@@ -70,6 +72,8 @@ struct ScannerContext {
   // null without one. A product with a real projector shows its patterns
   // there; the virtual rig shows them on its simulated projector and here.
   scan::SLPatternDisplayPtr projectorWindow;
+  // The settings store, for products that set a scan mode; may be null.
+  Settings* settings = nullptr;
 };
 
 // Builds a product's scanner; throws (std::exception) when it cannot, and
@@ -84,6 +88,13 @@ using ScannerFactory = std::function<ScannerBundle(const ScannerContext& context
 // one).
 ScannerBundle CreatePlainScanner(const ScannerContext& context);
 
+// A product's scanner set up for the hardware setup as the plain one is
+// (cameras with models and white balance, projector, pattern window); with
+// openCameras each camera's capture is created by the product
+// (CreateImageCapture), and a camera that cannot be opened is logged.
+ScannerBundle SetUpScanner(std::shared_ptr<scan::StructuredLightScanner> scanner, const ScannerContext& context,
+                           bool openCameras);
+
 // The application without windows. Start() runs the start-up: logs the
 // version and the operating system, resolves the data root and installs
 // the shipped defaults, loads the language (-language, else the saved
@@ -93,9 +104,10 @@ ScannerBundle CreatePlainScanner(const ScannerContext& context);
 // holding "rig.tarvelinsetup", relative to the data root), creates the
 // scanner for HardwareSetup/Product, the scan list and the scan workflow,
 // and opens the project argument. Products come from Options::products
-// (by name; "Virtual" is registered by the virtual-rig library); the empty
-// name gives the plain scanner, and a name without an implementation logs
-// one line and gives the plain scanner too.
+// (by name; shell::RegisterProducts registers the devices and the virtual
+// rig) and Options::otherProducts; the empty name gives the plain scanner,
+// and a name without an implementation logs one line and gives the plain
+// scanner too.
 //
 // The main loop (RunUntil) pumps the workflow's completions every
 // millisecond and calls the timer handlers every 5 ms. Exit() (also run by
@@ -107,6 +119,8 @@ class Application {
  public:
   struct Options {
     std::map<std::string, ScannerFactory> products;
+    // Products whose name is not in `products`; empty: the plain scanner.
+    ScannerFactory otherProducts;
     LogSink log;            // empty: standard output
     NotifyFunction notify;  // empty: logged as "title: text"
     ErrorSink error;        // the settings' message box; empty: standard error

@@ -1,5 +1,6 @@
 #include "shell/FusionCommands.h"
 
+#include "foundation/utils/ThreadPriority.h"
 #include "shell/Language.h"
 #include "shell/ProgressReporter.h"
 #include "shell/Settings.h"
@@ -76,6 +77,7 @@ bool FusionCommands::StartFusion_Async() {
   m_result = -1;
   m_progress.SetBusy(true);
   m_worker = std::thread([this, parameters] {
+    utils::LowerThisThreadPriority();  // the user interface keeps the cores it needs
     const bool failed = m_fusion.StartFusionPoisson(
         [this](double fraction) { return m_progress.Report(fraction) || m_abort; }, parameters.resolution,
         parameters.holeClosingSize, false, false, parameters.sharpnessWeight, parameters.smoothingPasses,

@@ -1,5 +1,6 @@
 #include "shell/HeadlessSession.h"
 
+#include "shell/ProductScanners.h"
 #include "shell/TurntableLoader.h"
 #include "shell/VirtualRigScanner.h"
 #include "sim/turntable/TurntableFollower.h"
@@ -8,7 +9,7 @@ namespace shell {
 
 HeadlessSession::HeadlessSession(Options options) : m_options(std::move(options)) {
   if (!m_options.application.log) m_options.application.log = StdoutLogSink();
-  RegisterVirtualRig(m_options.application);
+  RegisterProducts(m_options.application);
 }
 
 HeadlessSession::~HeadlessSession() {

@@ -21,7 +21,7 @@ class VirtualRig;
 namespace shell {
 
 // The shell of a user's turntable run without windows: the application
-// (with the "Virtual" product registered), the alignment jobs, the fusion
+// (with every product registered, see ProductScanners.h), the alignment jobs, the fusion
 // and measurement commands, the project commands and the scan machine on
 // the main loop's timer, a watchdog on the scans' captures, and the first
 // turntable plug-in of the data root's Plugins folder handed to the

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "foundation/utils/ThreadPriority.h"
 #include "shell/ProgressReporter.h"
 #include "shell/SettingPath.h"
 #include "shell/Settings.h"
@@ -111,6 +112,7 @@ bool MeasureCommands::StartCompare_Async(std::string& why) {
   m_result = false;
   m_progress.SetBusy(true);
   m_worker = std::thread([this, options]() mutable {
+    utils::LowerThisThreadPriority();  // the user interface keeps the cores it needs
     options.progress = [this](double fraction) { return m_progress.Report(fraction) || m_abort; };
     bool shown = false;
     try {

@@ -158,7 +158,9 @@ bool ProjectCommands::ExportMesh(int index, const fs::path& path, std::string& m
     m_log("Error: " + message);
     return false;
   }
-  if (!surf::SaveMesh(path, *item)) {
+  surf::MeshExportOptions options;
+  options.plyEncoding = surf::PlyEncoding::kAscii;  // the shell's PLY export is the ASCII form
+  if (!surf::SaveMesh(path, *item, options)) {
     message = WriteFailure(path, "The mesh");
     m_log("Error: " + message);
     return false;

@@ -44,6 +44,38 @@ void CutAwayPlane(ResultMesh& mesh, std::vector<float>& normals, const math::Pla
 
 }  // namespace
 
+void DropBorderAndGrazingPixels(surf::DepthMap& map, double maxViewingAngleDeg) {
+  const auto& depth = map.GetDepthImage();
+  const std::uint32_t w = depth.width, h = depth.height;
+  const double maxSlope = std::tan(maxViewingAngleDeg * 3.14159265358979323846 / 180.0);
+  std::vector<std::uint8_t> drop(std::size_t(w) * h, 0);
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      const float d = depth(x, y);
+      if (!(d > 0.0f)) continue;
+      std::uint8_t& dropped = drop[std::size_t(y) * w + x];
+      if (x == 0 || y == 0 || x + 1 == w || y + 1 == h) {
+        dropped = 1;
+        continue;
+      }
+      const float l = depth(x - 1, y), r = depth(x + 1, y), u = depth(x, y - 1), b = depth(x, y + 1);
+      if (!(l > 0.0f && r > 0.0f && u > 0.0f && b > 0.0f)) {
+        dropped = 1;
+        continue;
+      }
+      const math::Vec2d pixel = map.GetPixelSizeAtDepth(d);
+      const double sx = std::abs(r - l) / (2.0 * pixel[0]), sy = std::abs(b - u) / (2.0 * pixel[1]);
+      if (std::max(sx, sy) > maxSlope) dropped = 1;
+    }
+  }
+  for (std::size_t i = 0; i < drop.size(); ++i) {
+    if (!drop[i]) continue;
+    map.GetDepthImage().data[i] = 0.0f;
+    map.GetQualityImage().data[i] = 0;
+  }
+  map.ResetMeanDepth();
+}
+
 ResultMeshParameters ResultMeshParameters::Read(Settings& settings) {
   ResultMeshParameters p;
   const double calibScale = shell::Read<double>(settings, "Calibration/CalibScale");
@@ -101,6 +133,7 @@ bool BuildResultMesh(const ResultSurface& surface, const ResultMeshParameters& p
       surf::CreateFilteredDepthMap(std::make_unique<surf::DepthMap>(source), backgroundMap, 0, p.smoothIterations,
                                    p.qualityLimit, background.epsilon, p.minFragmentRatio, p.maxDepthJump, p.minDepth,
                                    p.maxDepth);
+  if (p.maxViewingAngleDeg > 0.0) DropBorderAndGrazingPixels(*depth, p.maxViewingAngleDeg);
   if (filtered) *filtered = depth;
 
   std::vector<float> ownCoordinates;

@@ -38,6 +38,11 @@ struct ResultMeshParameters {
   float maxDepthJump = 7.5f;  // DepthThresholdFactor · CalibScale · 0.25
   bool removeCalibPlanes = false;
   float planeDistanceScale = 1.5f;  // CalibScale · 0.25 · 0.1
+  // Above 0: pixels on the border of the valid region (mixed pixels at
+  // silhouettes and shadow edges) and surfaces seen more obliquely than this
+  // (degrees between the viewing direction and the normal, from the depth
+  // slope) are dropped after filtering; their pixels span a large depth range.
+  double maxViewingAngleDeg = 0.0;
 
   static ResultMeshParameters Read(Settings& settings);
   // A scan of the background: smoothing 2, unbounded depth, quality limit
@@ -76,8 +81,13 @@ struct BackgroundRemoval {
   double epsilon = 0.0;
 };
 
+// Drops the border pixels of the valid region and the pixels whose depth
+// slope exceeds tan(maxViewingAngleDeg) (depth and quality set to 0).
+void DropBorderAndGrazingPixels(surf::DepthMap& map, double maxViewingAngleDeg);
+
 // Filters a surface's depth map (hole size 0; quality, background,
-// fragments, smoothing and depth range of the parameters), meshes it with
+// fragments, smoothing and depth range of the parameters; border and
+// grazing pixels when maxViewingAngleDeg is set), meshes it with
 // the maximum depth jump, gives it texture coordinates in the texture
 // camera's image when it has one, and, with removeCalibPlanes and planes,
 // cuts away what lies on or behind the left and then the right panel.

@@ -183,8 +183,21 @@ void ScanWorkflow::Cancel() {
   }
 }
 
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point& start) {
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - start).count();
+  start = now;
+  return seconds;
+}
+
+}  // namespace
+
 void ScanWorkflow::StartCapture() {
   m_state = State::kCapturing;
+  m_seconds = {};
+  m_stageStart = std::chrono::steady_clock::now();
   auto scanner = m_c.scanner;
   auto definition = m_scanDefinition;
   StartJob(
@@ -219,6 +232,7 @@ bool ScanWorkflow::EndOfJob(const JobOutcome& outcome, const char* job) {
 
 void ScanWorkflow::OnCaptureDone(const JobOutcome& outcome) {
   if (!EndOfJob(outcome, "capture")) return;
+  m_seconds.capture = SecondsSince(m_stageStart);
   m_c.patternWindow->ShowSetupPattern();
   m_c.patternWindow->BringToFront();
   StartEvaluation();
@@ -240,6 +254,7 @@ void ScanWorkflow::StartEvaluation() {
 
 void ScanWorkflow::OnEvaluationDone(const JobOutcome& outcome) {
   if (!EndOfJob(outcome, "evaluation")) return;
+  m_seconds.evaluate = SecondsSince(m_stageStart);
   if (Get<bool>("Calibration/UpdateSystemCalibration") && !m_backgroundScan && m_c.updateSystemCalibration)
     RunSystemCalibrationUpdate();
   ConvertResults();
@@ -279,6 +294,7 @@ ConversionInput ScanWorkflow::CollectResults() const {
 
 void ScanWorkflow::ConvertResults() {
   m_surfaces = ConvertToSurfaces(CollectResults(), m_log);
+  m_seconds.convert = SecondsSince(m_stageStart);
   const bool any = std::any_of(m_surfaces.begin(), m_surfaces.end(), [](const auto& s) { return s.available; });
   if (!any) {
     Fail(-500, "StructuredLightUI: SL scan failed.", "Error_ScanFailed");
@@ -348,10 +364,12 @@ void ScanWorkflow::EndScan(State state) {
 
 // --- Result meshes and the scan list
 
-bool ScanWorkflow::CreateResultMesh(int surfaceId, ResultMesh& mesh) {
+bool ScanWorkflow::CreateResultMesh(int surfaceId, ResultMesh& mesh, std::shared_ptr<surf::DepthMap>* filteredOut) {
   mesh = ResultMesh{};
+  if (filteredOut) filteredOut->reset();
   if (surfaceId < 0 || surfaceId >= kSurfaceCount || !m_surfaces[surfaceId].available) return false;
   ResultMeshParameters parameters = ResultMeshParameters::Read(*m_c.settings);
+  parameters.maxViewingAngleDeg = m_maxViewingAngleDeg;
   BackgroundRemoval background;
   if (m_backgroundScan) {
     parameters = parameters.ForBackgroundScan();
@@ -365,6 +383,7 @@ bool ScanWorkflow::CreateResultMesh(int surfaceId, ResultMesh& mesh) {
     m_log("StructuredLightUI: no calibration panels known; their planes are not removed.");
   std::shared_ptr<surf::DepthMap> filtered;
   const bool made = BuildResultMesh(m_surfaces[surfaceId], parameters, background, m_backgroundPlanes, mesh, &filtered);
+  if (filteredOut) *filteredOut = filtered;
   if (m_backgroundScan && filtered) {
     m_background[surfaceId] = filtered;
     Set<bool>("BackgroundRemoval/BackgroundScanAvailable", true);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -104,7 +105,19 @@ class ScanWorkflow : public IScanWorkflow {
   // The mesh of a surface with the settings' filtering (see
   // BuildResultMesh); false when the surface is not available or nothing
   // remains of it.
-  bool CreateResultMesh(int surfaceId, ResultMesh& mesh);
+  // filtered, when given, receives the filtered depth map the mesh was made of.
+  bool CreateResultMesh(int surfaceId, ResultMesh& mesh, std::shared_ptr<surf::DepthMap>* filtered = nullptr);
+  // Above 0: result meshes also lose the border pixels of the valid region
+  // and surfaces seen more obliquely than this (degrees; see
+  // ResultMeshParameters::maxViewingAngleDeg). 0, the default, keeps them.
+  void SetMaxViewingAngle(double degrees) { m_maxViewingAngleDeg = degrees; }
+
+  // Seconds of the last scan's stages: capture, evaluation, and conversion
+  // of the results into surfaces.
+  struct StageSeconds {
+    double capture = 0.0, evaluate = 0.0, convert = 0.0;
+  };
+  const StageSeconds& GetLastScanSeconds() const { return m_seconds; }
 
   // Replaces the scanner and its pattern window (and update), when idle;
   // throws std::logic_error while a job runs.
@@ -168,6 +181,9 @@ class ScanWorkflow : public IScanWorkflow {
   std::optional<BackgroundPlanes> m_backgroundPlanes;
   std::vector<int> m_selection;
   std::function<void()> m_scanDone;
+  double m_maxViewingAngleDeg = 0.0;
+  StageSeconds m_seconds;
+  std::chrono::steady_clock::time_point m_stageStart;
 
   // The one background job and the completions it posts for Pump.
   std::thread m_worker;

@@ -16,18 +16,23 @@ sim::TriMesh LoadObjectMesh(const std::filesystem::path& path) {
   return sim::FromV3dMesh(*item.geo->GetMesh(0));
 }
 
-}  // namespace
-
-ScannerBundle CreateVirtualRigScanner(const ScannerContext& context) {
+// The rig of the setup file's folder, with at least minCameras cameras.
+ScannerBundle CreateRig(const ScannerContext& context, std::size_t minCameras) {
   if (context.setupFile.empty()) throw std::runtime_error("the virtual rig needs a rig folder as hardware setup");
   const std::filesystem::path folder = context.setupFile.parent_path();
   scan::HardwareSetupIO setup;
   sim::SceneDescription description;
   std::string error;
   if (!sim::LoadRigFolder(folder, setup, description, error)) throw std::runtime_error(error);
+  if (setup.cameras.empty())
+    throw std::runtime_error("the rig folder's hardware setup " + context.setupFile.string() + " has no camera");
+  if (setup.cameras.size() < minCameras)
+    throw std::runtime_error("the stereo rig needs a hardware setup with two cameras; " + context.setupFile.string() +
+                             " has " + std::to_string(setup.cameras.size()) + " (choose the profile VirtualStereo)");
   sim::Scene scene = sim::BuildScene(description, LoadObjectMesh, (folder / sim::kRigSceneFile).string());
   sim::VirtualRig::Options options;
   options.imageScale = context.commandLine.rigImageScale;
+  options.seed = context.commandLine.rigSeed;
   auto rig = std::make_shared<sim::VirtualRig>(setup, description, std::move(scene), options);
 
   ScannerBundle bundle;
@@ -52,7 +57,16 @@ ScannerBundle CreateVirtualRigScanner(const ScannerContext& context) {
   return bundle;
 }
 
-void RegisterVirtualRig(Application::Options& options) { options.products[kVirtualProduct] = CreateVirtualRigScanner; }
+}  // namespace
+
+ScannerBundle CreateVirtualRigScanner(const ScannerContext& context) { return CreateRig(context, 1); }
+
+ScannerBundle CreateVirtualStereoRigScanner(const ScannerContext& context) { return CreateRig(context, 2); }
+
+void RegisterVirtualRig(Application::Options& options) {
+  options.products[kVirtualProduct] = CreateVirtualRigScanner;
+  options.products[kVirtualStereoProduct] = CreateVirtualStereoRigScanner;
+}
 
 sim::VirtualRig* GetVirtualRig(const ScannerBundle& bundle) {
   if (bundle.deviceKind != kVirtualRigDevice) return nullptr;

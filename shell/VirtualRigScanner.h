@@ -12,16 +12,21 @@ namespace shell {
 // setup's folder, holding "rig.tarvelinsetup" and "scene.json") with its
 // cameras as the scanner's cameras and its projector, through a pattern
 // window of the projector's size, as the scanner's pattern display. The
-// command line's --rig-scale shrinks cameras and projector. A projector
-// window of the context shows the simulated projector's patterns too.
+// command line's --rig-scale shrinks cameras and projector, --rig-seed
+// seeds their noise. A projector window of the context shows the simulated
+// projector's patterns too. The stereo variant "VirtualStereo" is the same
+// rig with two cameras: a rig folder with fewer is refused.
 inline constexpr const char* kVirtualProduct = "Virtual";
+inline constexpr const char* kVirtualStereoProduct = "VirtualStereo";
 inline constexpr const char* kVirtualRigDevice = "VirtualRig";
 
 // Throws std::runtime_error when there is no setup file or the rig folder
 // cannot be read or built.
 ScannerBundle CreateVirtualRigScanner(const ScannerContext& context);
 
-// Registers CreateVirtualRigScanner as the product "Virtual".
+ScannerBundle CreateVirtualStereoRigScanner(const ScannerContext& context);
+
+// Registers the products "Virtual" and "VirtualStereo".
 void RegisterVirtualRig(Application::Options& options);
 
 // The virtual rig behind a bundle; null when the scanner is not the virtual one.

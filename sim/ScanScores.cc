@@ -4,6 +4,9 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "sim/RigScanResult.h"
+#include "sim/VirtualRig.h"
+
 namespace sim {
 namespace {
 
@@ -20,6 +23,19 @@ void RequireSize(const Image& image, const img::UniImage<std::uint8_t>& views, c
 }
 
 }  // namespace
+
+std::size_t CountLitPixels(const VirtualRig& rig) {
+  std::size_t lit = 0;
+  for (std::size_t c = 0; c < rig.GetCameraCount(); ++c) {
+    const auto& views = rig.GetCamera(c)->GetPixelViews();
+    lit += std::size_t(std::count(views.data, views.data + views.size, std::uint8_t(PixelView::kLit)));
+  }
+  return lit;
+}
+
+math::Frame4d TrueRelativePose(const RigScan& a, const RigScan& b) {
+  return b.world_T_object * a.world_T_object.GetInverse();
+}
 
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0.0;

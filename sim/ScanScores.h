@@ -11,6 +11,8 @@
 
 namespace sim {
 
+class VirtualRig;
+
 // How much of what a camera sees was decoded. A pixel counts as decoded
 // when its quality is positive and every correspondence image the result
 // has lies in [0, 1) there; "visible" pixels are those the projector lights
@@ -37,6 +39,10 @@ struct DepthScore {
 DecodingScore ScoreDecoding(const scan::SLScanEvaluationResult& result, const VirtualCamera& camera);
 // The depth map must have the camera's size.
 DepthScore ScoreDepth(const surf::DepthMap& depth, const VirtualCamera& camera);
+
+// The pixels of all the rig's cameras that the projector lights completely
+// (PixelView::kLit) at the scene's current state.
+std::size_t CountLitPixels(const VirtualRig& rig);
 
 // The p-quantile (0…1) of the values by the nearest-rank rule; 0 for none.
 double Percentile(std::vector<double> values, double p);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "apps/tarvelin-studio/FrameTimes.h"
 #include "apps/tarvelin-studio/LiveOverlay.h"
 #include "apps/tarvelin-studio/MonitorChoice.h"
 #include "apps/tarvelin-studio/StudioLog.h"
@@ -151,6 +152,37 @@ TEST(LiveOverlay, MarksSaturatedAndDarkPixelsAndAdvises) {
   frame = std::uint8_t(120);
   MakeLiveOverlay(frame, options, stats);
   EXPECT_EQ(ExposureAdvice(stats), "");
+}
+
+// Frames of 1..20 ms of work while fusing: mean 10.5 ms, the 95th
+// percentile by nearest rank is the 19th frame (ceil(0.95 * 20) = 19),
+// and the wait for events (the loop idling) is not the frame's time.
+TEST(FrameTimes, SummarisesEachPhaseWithoutTheIdleWait) {
+  FrameTimes times;
+  for (int ms = 20; ms >= 1; --ms) {
+    std::array<double, FrameTimes::kPartCount> parts{};
+    parts[FrameTimes::kEvents] = 0.5;  // 500 ms asleep in the event wait
+    parts[FrameTimes::kView] = 0.001 * ms * 0.75;
+    parts[FrameTimes::kSwap] = 0.001 * ms * 0.25;
+    times.Add("fusion", parts);
+  }
+  std::array<double, FrameTimes::kPartCount> idle{};
+  idle[FrameTimes::kView] = 2.0;
+  times.Add("idle", idle);
+
+  const FrameTimes::Summary fusion = times.Summarise("fusion");
+  EXPECT_EQ(fusion.frames, 20u);
+  EXPECT_NEAR(fusion.meanMs, 10.5, 1e-9);
+  EXPECT_NEAR(fusion.p95Ms, 19.0, 1e-9);
+  EXPECT_NEAR(fusion.maxMs, 20.0, 1e-9);
+  EXPECT_NEAR(fusion.slowestPartsMs[FrameTimes::kView], 15.0, 1e-9);
+  EXPECT_NEAR(fusion.slowestPartsMs[FrameTimes::kEvents], 500.0, 1e-9);
+  EXPECT_NEAR(times.Summarise("idle").maxMs, 2000.0, 1e-9);
+  EXPECT_EQ(times.Summarise("scan").frames, 0u);
+  const nlohmann::json json = times.ToJson();
+  EXPECT_NEAR(json["fusion"]["p95Ms"].get<double>(), 19.0, 1e-9);
+  EXPECT_NEAR(json["fusion"]["slowestFrameMs"]["swap"].get<double>(), 5.0, 1e-9);
+  EXPECT_NE(times.Describe("fusion").find("slowest 20.0 ms"), std::string::npos);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "apps/tarvelin-studio/StudioWindow.h"
 
+#include <GL/glew.h>
 #include <GLFW/glfw3.h>
 #include <backends/imgui_impl_glfw.h>
 #include <backends/imgui_impl_opengl3.h>
 #include <imgui.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "shell/VirtualRigScanner.h"
 #include "surf/fusion/ShapeFusion.h"
 #include "v3d/LockGuard.h"
+#include "v3d/Scene.h"
 #include "v3d/Navigation.h"
 
 namespace studio {
@@ -105,6 +108,11 @@ bool StudioWindow::Start(std::string& error) {
   glGenTextures(1, &m_liveTexture);
   glfwFocusWindow(m_window);  // the keyboard goes to the main window, not the pattern window
   m_log.Add("Tarvelin studio " TARVELIN_VERSION ": ready.");
+  if (!m_options.project.empty()) {
+    std::string message;
+    if (!m_session->GetProjectCommands().OpenProject(m_options.project, message))
+      ShowMessage(message);
+  }
   return true;
 }
 
@@ -157,6 +165,7 @@ void StudioWindow::Shutdown() {
   if (m_imgui) {
     glfwMakeContextCurrent(m_window);
     if (m_liveTexture) glDeleteTextures(1, &m_liveTexture);
+    m_viewCache.Release();
     m_liveTexture = 0;
     ImGui_ImplOpenGL3_Shutdown();
     ImGui_ImplGlfw_Shutdown();
@@ -185,9 +194,24 @@ bool StudioWindow::IsBusy() {
   return m_session && (!m_session->IsIdle() || m_fusing || m_measuring);
 }
 
+std::string StudioWindow::CurrentPhase() {
+  if (m_fusing) return "fusion";
+  if (m_measuring) return "measurement";
+  if (m_session->GetAlignmentJobs().IsBusy()) return "alignment";
+  return m_session->IsIdle() ? "idle" : "scan";
+}
+
 void StudioWindow::Frame() {
-  const auto start = std::chrono::steady_clock::now();
+  using Clock = std::chrono::steady_clock;
+  std::array<double, FrameTimes::kPartCount> parts{};
+  auto mark = Clock::now();
+  const auto lap = [&](FrameTimes::Part part) {
+    const auto now = Clock::now();
+    parts[part] += std::chrono::duration<double>(now - mark).count();
+    mark = now;
+  };
   glfwWaitEventsTimeout(1.0 / 30.0);
+  lap(FrameTimes::kEvents);
   m_session->GetApplication().Step();
   if (m_fusing && m_session->GetFinishedFusions() > m_fusionsBefore) {
     m_fusing = false;
@@ -209,6 +233,7 @@ void StudioWindow::Frame() {
   }
   UpdateLiveImage();
   FitViewWhenTheListChanged();
+  lap(FrameTimes::kStep);
 
   glfwMakeContextCurrent(m_window);
   ImGui_ImplOpenGL3_NewFrame();
@@ -226,15 +251,30 @@ void StudioWindow::Frame() {
   DrawMessage();
   ForwardViewInput();
   ImGui::Render();
+  lap(FrameTimes::kPanels);
 
   DrawView();
+  lap(FrameTimes::kView);
   glfwMakeContextCurrent(m_window);
   ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+  lap(FrameTimes::kDrawPanels);
   glfwSwapBuffers(m_window);
   glfwMakeContextCurrent(nullptr);
+  lap(FrameTimes::kSwap);
   WriteProbe();
-  m_frameSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (IsBusy()) m_worstFrameSeconds = std::max(m_worstFrameSeconds, m_frameSeconds);
+  RecordFrame(parts);
+}
+
+void StudioWindow::RecordFrame(const std::array<double, FrameTimes::kPartCount>& parts) {
+  m_frameSeconds = 0.0;
+  for (int part = FrameTimes::kStep; part < FrameTimes::kPartCount; ++part)
+    m_frameSeconds += parts[std::size_t(part)];
+  const std::string phase = CurrentPhase();
+  if (phase != "idle") m_worstFrameSeconds = std::max(m_worstFrameSeconds, m_frameSeconds);
+  m_frameTimes.Add(phase, parts);
+  if (phase != m_lastPhase && m_lastPhase != "idle")
+    m_log.Add(m_frameTimes.Describe(m_lastPhase));
+  m_lastPhase = phase;
 }
 
 // --- 3D view
@@ -274,30 +314,44 @@ void StudioWindow::DrawView() {
   ViewRect viewport{int(m_viewRect.x * sx), int(fbHeight - (m_viewRect.y + m_viewRect.height) * sy),
                     std::max(1, int(m_viewRect.width * sx)),
                     std::max(1, int(m_viewRect.height * sy))};
-  if (viewport.x != m_viewportSent.x || viewport.y != m_viewportSent.y ||
-      viewport.width != m_viewportSent.width || viewport.height != m_viewportSent.height) {
-    v3d::Event resize;
-    resize.kind = v3d::kEventResize;
-    resize.x = viewport.x;
-    resize.y = viewport.y;
-    resize.width = viewport.width;
-    resize.height = viewport.height;
-    if (m_view.OnEvent(resize)) m_viewportSent = viewport;
-  }
-  v3d::Event timer;
-  timer.kind = v3d::kEventTimer;
-  m_view.OnEvent(timer);
-  v3d::Event redraw;
-  redraw.kind = v3d::kEventRedraw;
-  if (!m_view.OnEvent(redraw)) {
-    // A worker holds the scene: the background this frame, the scene next.
-    glfwMakeContextCurrent(m_window);
-    glViewport(0, 0, fbWidth, fbHeight);
-    glClearColor(0.16f, 0.17f, 0.19f, 1.f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  {
+    // A worker that holds the scene (adding a scan, the fusion's result)
+    // is not waited for: the last picture stays until the next frame.
+    v3d::LockGuard lock(std::chrono::milliseconds(3));
+    if (lock.OwnsLock()) {
+      if (viewport.x != m_viewportSent.x || viewport.y != m_viewportSent.y ||
+          viewport.width != m_viewportSent.width || viewport.height != m_viewportSent.height) {
+        v3d::Event resize;
+        resize.kind = v3d::kEventResize;
+        resize.x = viewport.x;
+        resize.y = viewport.y;
+        resize.width = viewport.width;
+        resize.height = viewport.height;
+        if (m_view.OnEvent(resize)) m_viewportSent = viewport;
+      }
+      v3d::Event timer;
+      timer.kind = v3d::kEventTimer;
+      m_view.OnEvent(timer);
+      const v3d::Scene* scene = m_view.GetScene();
+      const bool changed = m_view.IsRedrawPending() || !m_viewCache.HasPicture() ||
+                           (scene && scene->GetRedrawID() != m_view.GetDrawnRedrawID());
+      if (changed) {
+        glfwMakeContextCurrent(m_window);
+        const bool cached = m_viewCache.BeginDrawing(fbWidth, fbHeight);
+        v3d::Event redraw;
+        redraw.kind = v3d::kEventRedraw;
+        m_view.OnEvent(redraw);
+        glfwMakeContextCurrent(m_window);
+        if (cached) m_viewCache.EndDrawing();
+        ++m_viewDraws;
+      }
+    }
   }
   glfwMakeContextCurrent(m_window);
   glViewport(0, 0, fbWidth, fbHeight);
+  glClearColor(0.16f, 0.17f, 0.19f, 1.f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  m_viewCache.Present(viewport.x, viewport.y, viewport.width, viewport.height);
 }
 
 void StudioWindow::FitViewWhenTheListChanged() {
@@ -535,6 +589,8 @@ void StudioWindow::WriteProbe() {
   state["message"] = m_messageOpen ? m_message : "";
   state["patternsShown"] = m_projector->GetShownCount();
   state["worstBusyFrameMs"] = m_worstFrameSeconds * 1000.0;
+  state["frames"] = m_frameTimes.ToJson();
+  state["viewDraws"] = m_viewDraws;
   state["liveFrames"] = m_liveWidth > 0;
   m_probe.EndFrame(std::move(state));
 }

@@ -1,15 +1,18 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "apps/tarvelin-studio/FrameTimes.h"
 #include "apps/tarvelin-studio/LiveOverlay.h"
 #include "apps/tarvelin-studio/SettingsDialog.h"
 #include "apps/tarvelin-studio/StudioLog.h"
 #include "apps/tarvelin-studio/TestProbe.h"
+#include "apps/tarvelin-studio/ViewCache.h"
 #include "foundation/utils/DisplayInfo.h"
 #include "shell/HeadlessSession.h"
 #include "v3d/ClientWnd.h"
@@ -25,6 +28,7 @@ struct StudioOptions {
   std::string rig;        // "default", "stereo", a rig folder; empty: the settings' profile
   double rigScale = 0.5;  // image scale of the virtual rig's cameras and projector
   std::filesystem::path probeFile;  // the test mode's report; empty: off
+  std::filesystem::path project;    // opened at the start; empty: none
   int width = 1400, height = 900;   // the main window, screen pixels
 };
 
@@ -94,6 +98,8 @@ class StudioWindow {
   void UpdateLiveImage();
   void PlaceProjectorWindow(bool announce);
   void WriteProbe();
+  std::string CurrentPhase();
+  void RecordFrame(const std::array<double, FrameTimes::kPartCount>& parts);
 
   StudioOptions m_options;
   StudioLog m_log;
@@ -142,6 +148,10 @@ class StudioWindow {
   bool m_messageOpen = false;
   std::uint64_t m_logVersionShown = 0;
   double m_frameSeconds = 0.0, m_worstFrameSeconds = 0.0;
+  FrameTimes m_frameTimes;
+  ViewCache m_viewCache;
+  std::uint64_t m_viewDraws = 0;  // pictures of the 3D view drawn
+  std::string m_lastPhase = "idle";
 };
 
 }  // namespace studio

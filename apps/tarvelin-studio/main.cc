@@ -1,7 +1,10 @@
 // tarvelin-studio: the desktop application on the shell.
 #include <GLFW/glfw3.h>
+#include <execinfo.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,6 +15,18 @@ namespace {
 
 void PrintGlfwError(int code, const char* description) {
   std::fprintf(stderr, "GLFW error %d: %s\n", code, description ? description : "");
+}
+
+// A crash writes the signal and the call stack to the error stream (the
+// log pane's capture passes it on to the terminal) before the process ends
+// as it would have, so that a report can say where it happened.
+void ReportCrash(int signal) {
+  static const char kHeader[] = "tarvelin-studio crashed; the call stack (addr2line -e <binary> <+offset>):\n";
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kHeader, sizeof kHeader - 1);
+  void* frames[64];
+  ::backtrace_symbols_fd(frames, ::backtrace(frames, 64), STDERR_FILENO);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
 }
 
 }  // namespace
@@ -31,6 +46,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(800, 8192));
   app.add_option("--height", options.height, "Height of the main window")
       ->check(CLI::Range(600, 8192));
+  app.add_option("project", options.project, "A project file to open")
+      ->check(CLI::ExistingFile);
   app.add_option(
       "--test-probe", options.probeFile,
       "Test mode: writes the positions of the buttons and the state as JSON to this file");
@@ -41,6 +58,7 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
+  for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, ReportCrash);
   glfwSetErrorCallback(PrintGlfwError);
   if (!glfwInit()) {
     const char* display = std::getenv("DISPLAY");

@@ -11,11 +11,11 @@
 
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/FloatMap.h"
-#include "apps/tarvelin/ScanSettings.h"
 #include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
-#include "sim/RigScan.h"
+#include "shell/RigScanSession.h"
 #include "sim/RigSetup.h"
+#include "sim/VirtualRig.h"
 #include "surf/files/MeshFormats.h"
 #include "surf/files/PlyFile.h"
 
@@ -99,6 +99,8 @@ CLI::App* ScanCommand::Register(CLI::App& app) {
   auto* sub = app.add_subcommand("scan", "Scan an object on a virtual rig and score the result against ground truth");
   sub->add_option("--rig", rig, "default, stereo or a rig folder (rig.tarvelinsetup + scene.json)")
       ->capture_default_str();
+  sub->add_option("--product", product,
+                  "The scanner product (default: VirtualStereo for a rig with two cameras, else Virtual)");
   sub->add_option("--object", object, "vase, sphere, torus, box, blob or a mesh file (default: the rig's scene)");
   sub->add_option("--turntable", turntableDeg, "Turntable angle in degrees (of the first view)")->capture_default_str();
   sub->add_option("--views", views, "Scans of a turntable run (scan_000.ply … and poses.json when more than 1)")
@@ -142,45 +144,38 @@ int ScanCommand::Run() {
     return kExitUsage;
   }
   description.turntableAngleDeg = turntableDeg;
-  sim::VirtualRig::Options rigOptions;
-  rigOptions.imageScale = scale;
-  rigOptions.seed = seed;
-  const auto virtualRig = sim::MakeVirtualRig(setup, description, rigDir, rigOptions, error);
-  if (!virtualRig) {
+  shell::RigScanSession::Options sessionOptions;
+  sessionOptions.rigFolder = rigDir;
+  sessionOptions.scene = description;
+  sessionOptions.product = product;
+  sessionOptions.imageScale = scale;
+  sessionOptions.seed = seed;
+  shell::RigScanSession session(sessionOptions);
+  if (!session.Start(error)) {
     std::cerr << "Error: " << error << '\n';
     return kExitFailure;
   }
   seconds["setup"] = setupTimer.ElapsedSeconds();
 
-  // The scan definition of the pattern settings.
-  ScanSettings settings;
-  settings.projectorWidth = virtualRig->GetProjector()->GetOptions().width;
-  settings.projectorHeight = virtualRig->GetProjector()->GetOptions().height;
-  settings.mode = mode;
-  settings.texture = texture ? "grey" : "none";
-  settings.gamma = virtualRig->GetProjector()->GetOptions().displayGamma;
-  if (const std::string problem = settings.Validate(); !problem.empty()) {
-    std::cerr << "Error: " << problem << '\n';
-    return kExitUsage;
-  }
-  sim::RigScanOptions options;
-  options.definition = BuildScan(settings);
+  shell::RigScanOptions options;
+  options.patternMode = mode;
   options.texture = texture;
 
   report["rig"] = rigDir.string();
   report["object"] = object.empty() ? std::string("scene") : object;
   report["mode"] = mode;
   report["turntable_deg"] = turntableDeg;
-  report["pattern_count"] = options.definition->PatternCount();
+  report["product"] = session.GetProduct();
   report["noise_sigma"] = description.settings.noiseSigma;
-  if (views > 1) return RunTurntable(*virtualRig, options, report, seconds, totalTimer.ElapsedSeconds());
+  if (views > 1) return RunTurntable(session, options, report, seconds, totalTimer.ElapsedSeconds());
 
   sim::RigScan scan;
   {
     ProgressBar bar("scanning");
-    scan = sim::ScanRig(*virtualRig, turntableDeg * kDegrees, options, [&](double f) { return bar(f); });
+    scan = session.Scan(turntableDeg * kDegrees, options, [&](double f) { return bar(f); });
   }
   if (scan.status != sim::RigScanStatus::kSuccess) return ExitCodeOf(scan.status, scan.error);
+  report["pattern_count"] = scan.patternCount;
   seconds.update(SecondsOf(scan.seconds));
   nlohmann::json cameras = CamerasOf(scan);
 
@@ -198,7 +193,7 @@ int ScanCommand::Run() {
     any = true;
   }
   if (!SaveFloatMap(d, out / "depth.pfm") ||
-      !SaveFloatMap(virtualRig->GetCamera(0)->GetGroundTruth().depth, out / "true_depth.pfm") ||
+      !SaveFloatMap(session.GetRig().GetCamera(0)->GetGroundTruth().depth, out / "true_depth.pfm") ||
       !img::SavePNG(FalseColour(d, lo, hi > lo ? hi : lo + 1.0f), out / "depth_preview.png") ||
       !img::SavePNG(GreyPreview(*scan.quality), out / "quality_preview.png")) {
     std::cerr << "Error: " << out.string() << ": cannot write the previews\n";
@@ -228,21 +223,22 @@ int ScanCommand::Run() {
   return kExitSuccess;
 }
 
-int ScanCommand::RunTurntable(sim::VirtualRig& virtualRig, const sim::RigScanOptions& options,
+int ScanCommand::RunTurntable(shell::RigScanSession& session, const shell::RigScanOptions& options,
                               nlohmann::json& report, nlohmann::json& seconds, double setupSeconds) {
   utils::Timer timer;
   sim::TurntableSet set;
   {
     ProgressBar bar("scanning " + std::to_string(views) + " views");
-    set = sim::ScanTurntableSet(virtualRig, views, turntableDeg * kDegrees, stepDeg * kDegrees, options,
+    set = session.ScanTurntable(views, turntableDeg * kDegrees, stepDeg * kDegrees, options,
                                 [&](double f) { return bar(f); });
   }
   if (set.status != sim::RigScanStatus::kSuccess) return ExitCodeOf(set.status, set.error);
+  report["pattern_count"] = set.scans.front().patternCount;
   seconds["scans"] = timer.ElapsedSeconds();
 
   utils::Timer writeTimer;
   if (!CreateFolder(out)) return kExitFailure;
-  const auto& turntable = virtualRig.GetScene().GetTurntable();
+  const auto& turntable = session.GetRig().GetScene().GetTurntable();
   nlohmann::json poses, scans = nlohmann::json::array(), viewReports = nlohmann::json::array();
   poses["object"] = report["object"];
   poses["turntable"] = {{"centre", {turntable.centre[0], turntable.centre[1], turntable.centre[2]}},

@@ -6,16 +6,19 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json_fwd.hpp>
 
-namespace sim {
-class VirtualRig;
+namespace shell {
+class RigScanSession;
 struct RigScanOptions;
-}  // namespace sim
+}  // namespace shell
 
 namespace tarvelin {
 
-// `tarvelin scan`: a structured-light scan of a virtual rig through the real
-// pipeline (capture with frame acceptance, decoding, triangulation, depth
-// filtering, meshing), scored against the rig's ground truth. Writes
+// `tarvelin scan`: a structured-light scan of a virtual rig by the shell's
+// scan workflow (the rig product's scanner: capture with frame acceptance,
+// decoding, depth conversion, result filtering, meshing), scored against
+// the rig's ground truth. The product is --product, else "VirtualStereo"
+// for a rig with two cameras and "Virtual" otherwise; the shell runs on a
+// temporary data root with the shipped settings. Writes
 // OUT/scan.ply, OUT/depth_preview.png, OUT/quality_preview.png and
 // OUT/report.json.
 //
@@ -32,6 +35,7 @@ namespace tarvelin {
 // the camera and projector images for quick runs.
 struct ScanCommand {
   std::string rig = "default";
+  std::string product;  // empty: by the rig's camera count
   std::string object;  // empty: the rig scene's objects
   double turntableDeg = 0.0;
   int views = 1;
@@ -47,7 +51,7 @@ struct ScanCommand {
   int Run();
 
  private:
-  int RunTurntable(sim::VirtualRig& rig, const sim::RigScanOptions& options, nlohmann::json& report,
+  int RunTurntable(shell::RigScanSession& session, const shell::RigScanOptions& options, nlohmann::json& report,
                    nlohmann::json& seconds, double setupSeconds);
 };
 

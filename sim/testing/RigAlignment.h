@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/math/Frame.h"
-#include "sim/RigScan.h"
+#include "sim/RigScanResult.h"
 #include "surf/align/Registration.h"
 #include "v3d/Geo.h"
 

@@ -6,7 +6,7 @@
 
 #include "foundation/math/Vec.h"
 #include "sim/Procedural.h"
-#include "sim/RigScan.h"
+#include "sim/RigScanResult.h"
 #include "sim/SceneFile.h"
 #include "sim/TriMesh.h"
 #include "surf/mesh/KDTree.h"

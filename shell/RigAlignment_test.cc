@@ -14,11 +14,14 @@
 #include <cstdio>
 #include <numbers>
 
-#include "sim/testing/RigTurntable.h"
+#include "shell/testing/RigTurntable.h"
 #include "surf/align/Ransam3d.h"
 
 namespace sim::testing {
 namespace {
+
+using shell::testing::RigTurntableRequest;
+using shell::testing::ScanRigTurntable;
 
 constexpr double kDeg = std::numbers::pi / 180.0;
 
@@ -32,7 +35,7 @@ TurntableSet ReducedSet(const std::string& object, int views, double step) {
   // loaded machine's fast cameras take frames that mix two patterns in some
   // views, and the fine fit then spread from 0.03 to 0.4 mm over repeated
   // runs (0.01 to 0.04 mm with four).
-  request.scanOptions.acquisition.imageSkipCount = 4;
+  request.scanOptions.imageSkipCount = 4;
   TurntableSet set = ScanRigTurntable(request);
   EXPECT_EQ(set.status, RigScanStatus::kSuccess) << set.error;
   return set;

@@ -11,10 +11,13 @@
 #include <cstdio>
 #include <numbers>
 
-#include "sim/testing/RigTurntable.h"
+#include "shell/testing/RigTurntable.h"
 
 namespace sim::testing {
 namespace {
+
+using shell::testing::RigTurntableRequest;
+using shell::testing::ScanRigTurntable;
 
 constexpr double kDeg = std::numbers::pi / 180.0;
 
@@ -63,7 +66,7 @@ TurntableSet ReducedCheckeredVase(int views, double step, const VaseChecker& che
   // machine's fast cameras take frames that mix two patterns: in a quarter
   // of the views the depth error grew from 0.2 mm RMS to 0.35…2.4 mm. Four
   // give clean captures.
-  request.scanOptions.acquisition.imageSkipCount = 4;
+  request.scanOptions.imageSkipCount = 4;
   TurntableSet set = ScanRigTurntable(request);
   EXPECT_EQ(set.status, RigScanStatus::kSuccess) << set.error;
   return set;
