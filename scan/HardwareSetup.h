@@ -1,10 +1,14 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "CamCalib/CalibGrid.h"
+#include "cam/CameraModelTsai.h"
 #include "cam/FlatPlateCalibrationTarget.h"
+#include "foundation/img/UniImage.h"
+#include "foundation/math/Plane.h"
 
 namespace scan {
 
@@ -17,6 +21,34 @@ struct CalibPanelOffsets {
   double z = 0.0;
   double rotX = 0.0;
   double rotY = 0.0;
+};
+
+// Options of the corner calibration of a camera (the settings of the same
+// names feed them).
+struct CameraCalibrationOptions {
+  // Only the camera's pose ("tx ty tz rx ry rz"); the intrinsics are kept.
+  bool calibrateExtrinsicsOnly = false;
+  // Decide between an inner and an outer corner from the data (each panel
+  // calibrated alone first).
+  bool autoDetectCalibCornerSetup = true;
+  // The panels' poses are refined too: the left panel's " ty", the right
+  // panel's " tx ty" (offsets), both panels' " rz" (rotation in plane), the
+  // right panel's " rx" (angle between the panels).
+  bool compensatePatternOffsets = false;
+  bool compensatePatternRotInPlane = false;
+  bool compensateAngleBetweenPatterns = false;
+  // Intrinsics "cx cy f kappa1 sx" instead of "cx cy f kappa1" (sx = 1).
+  bool compensateNonSquarePixels = false;
+  // Acceptance threshold of the reprojection RMS per point, pixels.
+  double maxRMS = 0.5;
+};
+
+// What one camera saw of the two panels: image points (pixels, pixel
+// centres at integer coordinates) and plate points (mm, the panel's own
+// coordinates), node-table order.
+struct CornerCorrespondences {
+  std::vector<math::Vec2d> leftImage, rightImage;
+  std::vector<math::Vec3d> leftPlate, rightPlate;
 };
 
 // The station's calibration panels. The default corner (world: z up, the
@@ -45,9 +77,59 @@ class HardwareSetup {
   const std::vector<CamCalib::CalibGrid>& GetCalibGrids() const { return m_calibGrids; }
   void SetCalibGrids(std::vector<CamCalib::CalibGrid> grids) { m_calibGrids = std::move(grids); }
 
+  // Calibrates a camera from one image of both panels: detection, mirror
+  // test, (with autoDetectCalibCornerSetup) the inner/outer corner decision
+  // from a calibration of each panel alone, Tsai's calibration on both
+  // panels, then the joint optimisation of the camera and the panel poses.
+  // On success (RMS ≤ maxRMS) the model's intrinsics and pose are replaced,
+  // the panel poses updated and the correspondences appended to
+  // GetCornerCorrespondences(); otherwise the model and the panels stay as
+  // they were and the reason is printed. The image is the camera's grey
+  // image at the model's resolution.
+  bool CalibrateCamera(cam::CameraModelTsai& model, const img::GreyImage& image,
+                       const CameraCalibrationOptions& options);
+  // The same for a camera whose panels are known to stand where their
+  // descriptions say: the panel poses are not refined.
+  bool CalibrateFixedCamera(cam::CameraModelTsai& model, const img::GreyImage& image,
+                            const CameraCalibrationOptions& options);
+  // One joint optimisation of all cameras (model i belongs to the i-th
+  // stored correspondences) and both panel poses; false when the numbers
+  // differ or the optimisation fails (models then unchanged).
+  bool OptimizeCameras(const std::vector<std::shared_ptr<cam::CameraModelTsai>>& models,
+                       const CameraCalibrationOptions& options);
+
+  const std::vector<CornerCorrespondences>& GetCornerCorrespondences() const { return m_corners; }
+  void SetCornerCorrespondences(std::vector<CornerCorrespondences> c) { m_corners = std::move(c); }
+  void ClearCornerCorrespondences() { m_corners.clear(); }
+  // RMS per point (pixels) of the last camera calibration, accepted or not.
+  double GetLastRMS() const { return m_lastRMS; }
+
+  // Panel 1 (2): point = the panel's origin, normal = −(its z axis), i.e.
+  // towards the printed side's viewer. Without that panel: the empty plane.
+  math::Plane<double> GetLeftBackgroundPlane() const;
+  math::Plane<double> GetRightBackgroundPlane() const;
+
+  // Radians: the angle between the camera's and the projector's central
+  // rays, and the camera direction's angle to the projector's central
+  // horizontal (vertical) plane.
+  static void GetTriangulationAngles(const cam::CameraModel& camera,
+                                     const cam::CameraModel& projector, double& total,
+                                     double& horizontal, double& vertical);
+
  private:
+  bool Calibrate(cam::CameraModelTsai& model, const img::GreyImage& image,
+                 const CameraCalibrationOptions& options, bool fixedPanels);
+
   std::vector<CamCalib::CalibGrid> m_calibGrids;
+  std::vector<CornerCorrespondences> m_corners;
+  double m_lastRMS = 0.0;
 };
+
+// The angle (radians) between two panels seen from their printed sides:
+// π + θ when the second panel's origin lies on the far side of the first
+// panel (along its z axis: an outer corner), π − θ otherwise (an inner
+// corner); θ the angle between their z axes.
+double AngleBetweenPanels(const math::Frame<double>& first, const math::Frame<double>& second);
 
 // The corner calibration's mirror test on the image points of the two panels
 // (each in node-table order): with more than three points on each panel,

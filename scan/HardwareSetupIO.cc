@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -281,13 +282,29 @@ std::string WriteHardwareSetup(const HardwareSetupIO& setup) {
 }
 
 bool SaveHardwareSetup(const HardwareSetupIO& setup, const std::string& path) {
-  std::ofstream file(path, std::ios::binary);
-  file << WriteHardwareSetup(setup);
-  if (!file) {
-    std::cerr << "Error: SaveHardwareSetup - cannot write " << path << "\n";
-    return false;
+  // Written beside the file and renamed over it, so that a failed write
+  // leaves the last good setup intact.
+  const std::string temporary = path + ".writing";
+  {
+    std::ofstream file(temporary, std::ios::binary);
+    file << WriteHardwareSetup(setup);
+    file.close();
+    std::error_code ec;
+    if (file && (std::filesystem::rename(temporary, path, ec), !ec)) return true;
   }
-  return true;
+  std::error_code ignored;
+  std::filesystem::remove(temporary, ignored);
+  std::cerr << "Error: SaveHardwareSetup - cannot write " << path << "\n";
+  return false;
+}
+
+bool SaveCalibrationCopy(const HardwareSetupIO& setup, const std::filesystem::path& calibrationFolder,
+                         bool afterCalibration) {
+  std::error_code ec;
+  std::filesystem::create_directories(calibrationFolder, ec);
+  return SaveHardwareSetup(setup, (calibrationFolder / (afterCalibration ? kHardwareSetupAfterCalibration
+                                                                          : kHardwareSetupBeforeCalibration))
+                                      .string());
 }
 
 }  // namespace scan

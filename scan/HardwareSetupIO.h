@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -63,8 +64,15 @@ bool ReadHardwareSetup(HardwareSetupIO& setup, std::string_view xml);
 // Writes the setup with the element and attribute names the reader uses;
 // numbers in shortest round-trip form. Models other than Tsai and OCV are
 // left out. False (with an "Error: ..." line) when the file cannot be
-// written.
+// written; an existing file is then left as it was.
 bool SaveHardwareSetup(const HardwareSetupIO& setup, const std::string& path);
 std::string WriteHardwareSetup(const HardwareSetupIO& setup);
+
+// The copies a calibration keeps in the project's "calibration" folder.
+inline constexpr const char* kHardwareSetupBeforeCalibration = "HardwareSetupBeforeCalibration.tarvelinsetup";
+inline constexpr const char* kHardwareSetupAfterCalibration = "HardwareSetupAfterCalibration.tarvelinsetup";
+// Saves the setup as one of them (the folder is created when missing).
+bool SaveCalibrationCopy(const HardwareSetupIO& setup, const std::filesystem::path& calibrationFolder,
+                         bool afterCalibration);
 
 }  // namespace scan

@@ -118,5 +118,64 @@ TEST(HardwareSetup, MirrorTestOfTheCornerImage) {
                                      std::vector<math::Vec2d>(right.begin(), right.begin() + 3)));
 }
 
+TEST(HardwareSetup, BackgroundPlanesFaceTheScanner) {
+  HardwareSetup setup;
+  EXPECT_TRUE(setup.GetLeftBackgroundPlane().IsEmpty());
+  EXPECT_EQ(setup.GetRightBackgroundPlane().point, (math::Vec4d{0, 0, 0, 1}));
+  setup.SetDefaultZentoCalibGrids(40.0);
+  const auto& grids = setup.GetCalibGrids();
+  for (std::size_t i = 0; i < 2; ++i) {
+    const math::Plane<double> plane = i == 0 ? setup.GetLeftBackgroundPlane() : setup.GetRightBackgroundPlane();
+    EXPECT_NEAR((plane.Point3() - Node(grids[i], 0, 0)).Length(), 0.0, 1e-12);
+    EXPECT_NEAR((plane.Normal3() - Front(grids[i])).Length(), 0.0, 1e-12);
+    EXPECT_NEAR(plane.SignedDistance(Node(grids[i], 7, 11)), 0.0, 1e-9);
+  }
+  // The scanner (at −y) lies in front of both.
+  EXPECT_GT(setup.GetLeftBackgroundPlane().SignedDistance({0.0, -400.0, 0.0}), 0.0);
+  EXPECT_GT(setup.GetRightBackgroundPlane().SignedDistance({0.0, -400.0, 0.0}), 0.0);
+}
+
+TEST(HardwareSetup, AngleBetweenPanelsTellsInnerFromOuter) {
+  HardwareSetup setup;
+  setup.SetDefaultZentoCalibGrids(40.0);
+  const auto& g = setup.GetCalibGrids();
+  // The default corner: faces 120° apart, the edge towards the scanner.
+  EXPECT_NEAR(AngleBetweenPanels(g[0].world_T_plate, g[1].world_T_plate), 4.0 * std::numbers::pi / 3.0, 1e-12);
+  // The same panels printed on their backs, seen from behind: an inner corner.
+  const math::Frame<double> back = math::FRotY(std::numbers::pi);
+  const math::Frame<double> l = g[0].world_T_plate * back, r = g[1].world_T_plate * back;
+  EXPECT_NEAR(AngleBetweenPanels(l, r), 2.0 * std::numbers::pi / 3.0, 1e-12);
+}
+
+// Worked by hand: a camera at the origin looking along +z (1000 × 800,
+// f = 1000), the projector beside it turned by 20° about the y axis (its
+// rows stay horizontal), so the camera direction lies in the projector's
+// central horizontal plane and makes 20° with its central vertical plane.
+TEST(HardwareSetup, TriangulationAnglesOfAProjectorBesideTheCamera) {
+  cam::CameraModelTsai camera, projector;
+  camera.SetIntrinsics(500.0, 400.0, 1000.0, 1.0, 0.0);
+  camera.SetResolution(1000, 800);
+  projector.SetIntrinsics(0.5, 0.5, 2.0, 0.5625, 0.0);  // normalised: the unit square
+  projector.SetResolution(1, 1);
+  const double angle = 20.0 * std::numbers::pi / 180.0;
+  projector.SetFrame_wTc(math::FTrans(100.0, 0.0, 0.0) * math::FRotY(-angle));
+  double total = 0, horizontal = 0, vertical = 0;
+  HardwareSetup::GetTriangulationAngles(camera, projector, total, horizontal, vertical);
+  EXPECT_NEAR(total, angle, 1e-12);
+  EXPECT_NEAR(horizontal, 0.0, 1e-12);
+  EXPECT_NEAR(vertical, angle, 1e-12);
+  // Turned about x instead: the roles swap.
+  projector.SetFrame_wTc(math::FRotX(angle));
+  HardwareSetup::GetTriangulationAngles(camera, projector, total, horizontal, vertical);
+  EXPECT_NEAR(total, angle, 1e-12);
+  EXPECT_NEAR(horizontal, angle, 1e-12);
+  EXPECT_NEAR(vertical, 0.0, 1e-12);
+  // A camera without resolution looks along its a axis.
+  cam::CameraModelTsai bare;
+  bare.SetIntrinsics(0.0, 0.0, 1000.0, 1.0, 0.0);
+  HardwareSetup::GetTriangulationAngles(bare, projector, total, horizontal, vertical);
+  EXPECT_NEAR(total, angle, 1e-12);
+}
+
 }  // namespace
 }  // namespace scan

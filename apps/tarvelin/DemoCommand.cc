@@ -20,6 +20,7 @@
 #include "apps/tarvelin/SurfaceDistance.h"
 #include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
+#include "scan/CalibratedModels.h"
 #include "shell/HeadlessSession.h"
 #include "shell/SettingPath.h"
 #include "sim/RigSetup.h"
@@ -205,6 +206,9 @@ CLI::App* DemoCommand::Register(CLI::App& app) {
   command->add_option("--effort", effort, "Scales the coarse alignment's hypotheses")
       ->check(CLI::Range(0.01, 10.0))
       ->capture_default_str();
+  command->add_option("--setup", setup,
+                      "A hardware-setup file (e.g. from tarvelin calibrate) to triangulate with; the rig renders "
+                      "with its true models");
   command->add_flag("--surface-features", surfaceFeatures, "Weigh rare surface features in the coarse alignment");
   return command;
 }
@@ -254,6 +258,15 @@ int DemoCommand::Run() {
     std::cerr << "Error: " << (rig ? "no turntable plug-in could be loaded" : "the scanner is not the virtual rig")
               << " (see " << (out / "demo.log").string() << ")\n";
     return kExitFailure;
+  }
+  if (!setup.empty()) {
+    scan::HardwareSetupIO calibrated;
+    if (!scan::LoadHardwareSetup(calibrated, setup) ||
+        !scan::UseSetupModels(*session.GetApplication().GetScanner(), calibrated, error)) {
+      std::cerr << "Error: " << setup << ": cannot scan with this setup"
+                << (error.empty() ? std::string() : ": " + error) << '\n';
+      return kExitFailure;
+    }
   }
   seconds["start"] = stage.ElapsedSeconds();
 
@@ -460,6 +473,7 @@ int DemoCommand::Run() {
 
   Json report;
   report["object"] = object;
+  report["setup"] = setup.empty() ? Json("rig") : Json(setup);
   report["views"] = views;
   report["total_angle_deg"] = totalAngle;
   report["scale"] = scale;

@@ -28,6 +28,9 @@ class DemoCommand {
   int totalAngle = 360;  // Turntable/TotalScanAngle, degrees
   std::string object = "blob";
   double scale = 0.5;
+  // A hardware-setup file whose models the scanner triangulates with (the
+  // rig still renders with its true ones); empty: the rig's own.
+  std::string setup;
   std::string root;  // empty: DIR/root
   std::filesystem::path out;
   int resolution = 0;  // 0: the settings' ShapeFusion/Fusion/Resolution

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "apps/tarvelin/AlignCommand.h"
+#include "apps/tarvelin/CalibrateCommand.h"
 #include "apps/tarvelin/CameraCommands.h"
 #include "apps/tarvelin/FuseCommand.h"
 #include "apps/tarvelin/Commands.h"
@@ -107,6 +108,8 @@ int main(int argc, char** argv) {
   CLI::App* captureApp = capture.Register(app);
   tarvelin::DisplaysCommand displays;
   CLI::App* displaysApp = displays.Register(app);
+  tarvelin::CalibrateCommand calibrate;
+  CLI::App* calibrateApp = calibrate.Register(app);
 
   try {
     app.parse(argc, argv);
@@ -133,6 +136,7 @@ int main(int argc, char** argv) {
     if (*camerasApp) return cameras.Run();
     if (*captureApp) return capture.Run();
     if (*displaysApp) return displays.Run();
+    if (*calibrateApp) return calibrate.Run();
   } catch (const std::exception& e) {
     std::cerr << "Error: " << e.what() << '\n';
     return tarvelin::kExitFailure;

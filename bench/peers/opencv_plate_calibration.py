@@ -1,0 +1,58 @@
+"""OpenCV's calibrateCamera on findCirclesGrid centres of our plate images.
+
+Usage: opencv_plate_calibration.py OURS_DIR TRUE_SETUP
+OURS_DIR: the output of `tarvelin calibrate --target plate --plain-copies`
+(images/ with plate.xml and plain/plate_viewK_camera0.png, report.json); TRUE_SETUP: the rig's
+hardware-setup file (the true camera). Prints f and principal-point errors
+of both against the truth.
+"""
+import glob
+import json
+import sys
+import time
+import xml.etree.ElementTree as ET
+
+import cv2
+import numpy as np
+
+ours_dir, setup_path = sys.argv[1], sys.argv[2]
+intr = ET.parse(setup_path).getroot().find("cameras/camera/cameraModel/intrinsics")
+true_f, true_cx, true_cy = (float(intr.get(k)) for k in ("f", "cx", "cy"))
+grid = ET.parse(f"{ours_dir}/images/plate.xml").getroot().find("grid")
+nx, ny, spacing = int(grid.get("countX")), int(grid.get("countY")), float(grid.get("spacing"))
+
+objp = np.zeros((nx * ny, 3), np.float32)
+objp[:, :2] = np.mgrid[0:nx, 0:ny].T.reshape(-1, 2) * spacing
+object_points, image_points, size, found = [], [], None, 0
+files = sorted(glob.glob(f"{ours_dir}/images/plain/plate_view*_camera0.png"))
+start = time.perf_counter()
+for f in files:
+    image = cv2.imread(f, cv2.IMREAD_GRAYSCALE)
+    size = image.shape[::-1]
+    ok, centres = cv2.findCirclesGrid(image, (nx, ny), flags=cv2.CALIB_CB_SYMMETRIC_GRID)
+    if ok:
+        found += 1
+        object_points.append(objp)
+        image_points.append(centres)
+detect_s = time.perf_counter() - start
+if found < 3:
+    print(f"OpenCV found the grid in {found} of {len(files)} images: too few to calibrate")
+    sys.exit(1)
+start = time.perf_counter()
+rms, K, dist, _, _ = cv2.calibrateCamera(object_points, image_points, size, None, None)
+calib_s = time.perf_counter() - start
+fx, fy, cx, cy = K[0, 0], K[1, 1], K[0, 2], K[1, 2]
+
+report = json.load(open(f"{ours_dir}/report.json"))
+ours = report["cameras"][0]["error"]
+cv_f = 100.0 * abs(fy - true_f) / true_f
+cv_pp = float(np.hypot(cx - true_cx, cy - true_cy))
+print(f"views: {len(files)}, OpenCV found {found}")
+print("| | f error % | principal point error px | RMS px | s |")
+print("|---|---|---|---|---|")
+print(f"| ours | {ours['f_error_percent']:.4f} | {ours['principal_point_error_px']:.3f} | "
+      f"{report['rms_px']:.4f} | {report['seconds']['total']:.2f} |")
+print(f"| OpenCV | {cv_f:.4f} (fx {100.0 * abs(fx - true_f) / true_f:.4f}) | {cv_pp:.3f} | {rms:.4f} | "
+      f"{detect_s + calib_s:.2f} (detect {detect_s:.2f}) |")
+print(f"ratio ours/OpenCV: f {ours['f_error_percent'] / cv_f if cv_f else float('nan'):.2f}, "
+      f"principal point {ours['principal_point_error_px'] / cv_pp if cv_pp else float('nan'):.2f}")
