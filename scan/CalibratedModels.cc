@@ -29,4 +29,13 @@ bool UseSetupModels(StructuredLightScanner& scanner, const HardwareSetupIO& setu
   return true;
 }
 
+bool UseSetupFile(StructuredLightScanner& scanner, const std::string& path, std::string& error) {
+  HardwareSetupIO setup;
+  if (!LoadHardwareSetup(setup, path)) {
+    error = "the file cannot be read as a hardware setup";
+    return false;
+  }
+  return UseSetupModels(scanner, setup, error);
+}
+
 }  // namespace scan

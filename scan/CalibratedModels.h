@@ -17,4 +17,8 @@ namespace scan {
 bool UseSetupModels(StructuredLightScanner& scanner, const HardwareSetupIO& setup,
                     std::string& error);
 
+// The same from a hardware-setup file: false with the reason (the file
+// cannot be read, or the models do not fit the scanner), nothing changed.
+bool UseSetupFile(StructuredLightScanner& scanner, const std::string& path, std::string& error);
+
 }  // namespace scan

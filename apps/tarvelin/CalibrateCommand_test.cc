@@ -90,6 +90,39 @@ TEST_F(CalibrateCommand, TheKeptImagesGiveTheSameSetupWithoutTheRig) {
       ReadJson(again / "report.json")["cameras"][0].contains("error"));  // no truth without the rig
 }
 
+// calibrate → scan: the scan triangulates with the calibrated models while
+// the rig renders with its true ones. The calibrated setup scans as well as
+// the loose bounds of a quarter-size rig allow; the perturbed start (f 5 %
+// off) scans visibly worse, so the file's models are the ones used.
+TEST_F(CalibrateCommand, ScanWithTheCalibratedSetup) {
+  ASSERT_EQ(s_first.exitCode, 0) << s_first.output;
+  const auto depthRms = [](const fs::path& out) {
+    return double(ReadJson(out / "report.json")["cameras"][0]["depth_error_mm"]["rms"]);
+  };
+  const fs::path calibrated = Folder() / "scan-calibrated", nominal = Folder() / "scan-nominal";
+  auto r = RunTarvelin("scan --scale 0.25 --setup " + Quoted(First() / "setup.tarvelinsetup") +
+                       " --out " + Quoted(calibrated));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_LE(depthRms(calibrated), 0.2);
+  EXPECT_EQ(ReadJson(calibrated / "report.json")["setup"],
+            (First() / "setup.tarvelinsetup").string());
+  r = RunTarvelin("scan --scale 0.25 --setup " +
+                  Quoted(First() / "calibration/HardwareSetupBeforeCalibration.tarvelinsetup") +
+                  " --out " + Quoted(nominal));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_GT(depthRms(nominal), 2.0 * depthRms(calibrated));
+
+  // Two cameras' setup on the one-camera rig, and a file that is no setup.
+  const std::string stereo = Quoted(fs::path(TARVELIN_SHARE_DIR) / "rigs/stereo/rig.tarvelinsetup");
+  r = RunTarvelin("scan --scale 0.25 --setup " + stereo + " --out " + Quoted(Folder() / "x"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.output.find("the setup has 2 camera(s), the scanner 1"), std::string::npos) << r.output;
+  r = RunTarvelin("scan --scale 0.25 --setup " + Quoted(First() / "report.json") + " --out " +
+                  Quoted(Folder() / "y"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.output.find("cannot be read as a hardware setup"), std::string::npos) << r.output;
+}
+
 TEST_F(CalibrateCommand, BadInputFailsWithTheReasonAndKeepsTheLastGoodSetup) {
   ASSERT_EQ(s_first.exitCode, 0) << s_first.output;
   // A folder whose corner image is mirrored, with a good setup already in the output.

@@ -260,9 +260,7 @@ int DemoCommand::Run() {
     return kExitFailure;
   }
   if (!setup.empty()) {
-    scan::HardwareSetupIO calibrated;
-    if (!scan::LoadHardwareSetup(calibrated, setup) ||
-        !scan::UseSetupModels(*session.GetApplication().GetScanner(), calibrated, error)) {
+    if (!scan::UseSetupFile(*session.GetApplication().GetScanner(), setup, error)) {
       std::cerr << "Error: " << setup << ": cannot scan with this setup"
                 << (error.empty() ? std::string() : ": " + error) << '\n';
       return kExitFailure;

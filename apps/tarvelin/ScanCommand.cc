@@ -13,6 +13,7 @@
 #include "apps/tarvelin/FloatMap.h"
 #include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
+#include "scan/CalibratedModels.h"
 #include "shell/RigScanSession.h"
 #include "sim/RigSetup.h"
 #include "sim/VirtualRig.h"
@@ -116,6 +117,9 @@ CLI::App* ScanCommand::Register(CLI::App& app) {
       ->check(CLI::Range(0.05, 1.0))
       ->capture_default_str();
   sub->add_option("--seed", seed, "Seed of the camera noise")->capture_default_str();
+  sub->add_option("--setup", setupFile,
+                  "A hardware-setup file (e.g. from tarvelin calibrate) to triangulate with; the rig renders "
+                  "with its true models");
   sub->add_option("--out", out, "Output folder")->required();
   return sub;
 }
@@ -155,6 +159,11 @@ int ScanCommand::Run() {
     std::cerr << "Error: " << error << '\n';
     return kExitFailure;
   }
+  if (!setupFile.empty() &&
+      !scan::UseSetupFile(*session.GetApplication().GetScanner(), setupFile, error)) {
+    std::cerr << "Error: " << setupFile << ": cannot scan with this setup: " << error << '\n';
+    return kExitFailure;
+  }
   seconds["setup"] = setupTimer.ElapsedSeconds();
 
   shell::RigScanOptions options;
@@ -166,6 +175,7 @@ int ScanCommand::Run() {
   report["mode"] = mode;
   report["turntable_deg"] = turntableDeg;
   report["product"] = session.GetProduct();
+  report["setup"] = setupFile.empty() ? nlohmann::json("rig") : nlohmann::json(setupFile);
   report["noise_sigma"] = description.settings.noiseSigma;
   if (views > 1) return RunTurntable(session, options, report, seconds, totalTimer.ElapsedSeconds());
 

@@ -36,6 +36,7 @@ namespace tarvelin {
 struct ScanCommand {
   std::string rig = "default";
   std::string product;  // empty: by the rig's camera count
+  std::string setupFile;  // a hardware-setup file to triangulate with; empty: the rig's own
   std::string object;  // empty: the rig scene's objects
   double turntableDeg = 0.0;
   int views = 1;
