@@ -13,16 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${BUILD:-build/release}
 OUT=${OUT:-$BUILD/target-peers}
-# Debian's Python, which python3-opencv installs into (not a pyenv or venv one).
-PY=/usr/bin/python3
-
-if ! $PY -c "import cv2" 2>/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends python3-opencv python3-numpy
-fi
+. bench/peers/need-opencv.sh
 
 cmake --build "$BUILD" --target TargetAccuracy -j2
 rm -rf "$OUT"

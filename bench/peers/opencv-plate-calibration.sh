@@ -16,15 +16,7 @@ cd "$(dirname "$0")/../.."
 BUILD=${BUILD:-build/release}
 OUT=${OUT:-$BUILD/calibration-peers}
 VIEWS=${VIEWS:-8}
-PY=/usr/bin/python3
-
-if ! $PY -c "import cv2" 2>/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends python3-opencv python3-numpy
-fi
+. bench/peers/need-opencv.sh
 
 cmake --build "$BUILD" --target tarvelin -j2
 rm -rf "$OUT"
