@@ -188,14 +188,21 @@ bool ProjectorCalibrator::Calibrate(cam::CameraModelTsai& projector,
   std::vector<math::Vec2d> kept2d = std::move(points2d);
   const std::size_t outliers = RemoveOutliers(best, kept3d, kept2d, options.outlierSigmaFactor);
   std::cout << outliers << " outliers removed (total " << total << ")\n";
-  if (outliers > 0 && !cam::CalibrateTsai().Optimize(best, kept3d, kept2d)) return false;
+  return Store(best, kept3d, kept2d, outliers, outliers > 0, projector);
+}
+
+bool ProjectorCalibrator::Store(cam::CameraModelTsai model, std::vector<math::Vec3d>& points3d,
+                                std::vector<math::Vec2d>& points2d, std::size_t outliers,
+                                bool refine, cam::CameraModelTsai& projector) {
+  if (refine && !cam::CalibrateTsai().Optimize(model, points3d, points2d)) return false;
+  std::vector<std::pair<math::Vec2d, math::Vec2d>> residuals;
   double rms = 0.0;
-  if (!cam::GetCalibrationError(best, kept3d, kept2d, residuals, rms)) return false;
+  if (!cam::GetCalibrationError(model, points3d, points2d, residuals, rms)) return false;
   m_rms = rms;
-  m_numPoints = kept3d.size();
+  m_numPoints = points3d.size();
   m_numOutliers = outliers;
-  best.ScaleToResolution(1, 1);
-  projector = best;
+  model.ScaleToResolution(1, 1);
+  projector = model;
   return true;
 }
 
@@ -242,16 +249,7 @@ bool ProjectorCalibrator::StereoRecalibration(cam::CameraModelTsai& projector,
   const std::size_t outliers =
       RemoveOutliers(model, points3d, points2d, options.outlierSigmaFactor);
   if (points3d.size() < 100) return false;
-  if (!cam::CalibrateTsai().Optimize(model, points3d, points2d)) return false;
-  std::vector<std::pair<math::Vec2d, math::Vec2d>> residuals;
-  double rms = 0.0;
-  if (!cam::GetCalibrationError(model, points3d, points2d, residuals, rms)) return false;
-  m_rms = rms;
-  m_numPoints = points3d.size();
-  m_numOutliers = outliers;
-  model.ScaleToResolution(1, 1);
-  projector = model;
-  return true;
+  return Store(model, points3d, points2d, outliers, true, projector);
 }
 
 }  // namespace scan

@@ -58,6 +58,11 @@ class ProjectorCalibrator {
   std::size_t GetNumOutliers() const { return m_numOutliers; }
 
  private:
+  // Refines the model on the kept points when asked, records its error and
+  // stores it normalised (resolution 1 × 1) in projector.
+  bool Store(cam::CameraModelTsai model, std::vector<math::Vec3d>& points3d,
+             std::vector<math::Vec2d>& points2d, std::size_t outliers, bool refine,
+             cam::CameraModelTsai& projector);
   // Tsai calibration of the points (projector pixels) from the start
   // values; the best over the principal-point starts, then the outlier pass.
   bool Calibrate(cam::CameraModelTsai& projector, std::vector<math::Vec3d> points3d,
