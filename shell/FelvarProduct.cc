@@ -60,9 +60,9 @@ scan::HardwareSetupIO UnitSetup(const scan::HardwareSetupIO& setup) {
 
 // The rig camera's frame at the mode's size: grey as it is, RGB24 for the
 // texture mode as every grey pixel repeated over a block.
-void RenderRigFrame(sim::VirtualCamera& camera, const sim::VirtualProjector& projector, std::uint32_t fourcc,
-                    std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
-                    std::vector<std::uint8_t>& bytes) {
+void RenderRigFrame(sim::VirtualCamera& camera, const sim::VirtualProjector& projector,
+                    std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
+                    std::uint32_t bytesPerLine, std::vector<std::uint8_t>& bytes) {
   const std::vector<std::uint8_t> frame = camera.RenderFrame(projector.Now(), true);
   const std::uint32_t cw = camera.GetModel().GetResX(), ch = camera.GetModel().GetResY();
   const std::size_t channels = frame.size() / (std::size_t(cw) * ch);
@@ -75,7 +75,8 @@ void RenderRigFrame(sim::VirtualCamera& camera, const sim::VirtualProjector& pro
     std::uint8_t* row = &bytes[std::size_t(y) * bytesPerLine];
     const std::uint32_t sy = std::min(ch - 1, std::uint32_t(std::uint64_t(y) * ch / height));
     for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint8_t g = grey(std::min(cw - 1, std::uint32_t(std::uint64_t(x) * cw / width)), sy);
+      const std::uint8_t g =
+          grey(std::min(cw - 1, std::uint32_t(std::uint64_t(x) * cw / width)), sy);
       if (fourcc == vid::fourcc::GREY)
         row[x] = g;
       else
@@ -84,14 +85,19 @@ void RenderRigFrame(sim::VirtualCamera& camera, const sim::VirtualProjector& pro
   }
 }
 
-ScannerBundle CreateRigUnit(const ScannerContext& context, const felvar::DeviceLibrary::Calls& library) {
+ScannerBundle CreateRigUnit(const ScannerContext& context,
+                            const felvar::DeviceLibrary::Calls& library) {
   if (context.commandLine.rigImageScale != 1.0)
-    throw std::runtime_error("the Felvar unit on the virtual rig runs at the full rig scale (its sensor modes are fixed)");
+    throw std::runtime_error(
+        "the Felvar unit on the virtual rig runs at the full rig scale (its sensor modes are "
+        "fixed)");
   auto holder = std::make_shared<RigUnit>();
   // The rig's first camera as the unit's: a Felvar model in the quarter mode.
   holder->rig = LoadVirtualRig(context, 1, [](scan::HardwareSetupIO& setup) {
     auto* tsai = dynamic_cast<const cam::CameraModelTsai*>(setup.cameras[0].cameraModel.get());
-    if (!tsai) throw std::runtime_error("the Felvar unit on the virtual rig needs a Tsai model of the rig's camera");
+    if (!tsai)
+      throw std::runtime_error(
+          "the Felvar unit on the virtual rig needs a Tsai model of the rig's camera");
     auto model = std::make_shared<RenderedSensorModel>();
     static_cast<cam::CameraModelTsai&>(*model) = *tsai;
     model->ScaleToResolution(kRigMode, kRigMode * 3 / 4);
@@ -103,8 +109,10 @@ ScannerBundle CreateRigUnit(const ScannerContext& context, const felvar::DeviceL
   const auto camera = rig.GetCamera(0);
 
   // The factory calibration: the camera in the half mode, the projector.
-  felvar::CameraModelFelvar half(dynamic_cast<const felvar::CameraModelFelvar&>(*rig.GetCameraModel(0)));
-  half.ScaleToResolution(felvar::CameraModelFelvar::kHalfWidth, felvar::CameraModelFelvar::kHalfWidth * 3 / 4);
+  felvar::CameraModelFelvar half(
+      dynamic_cast<const felvar::CameraModelFelvar&>(*rig.GetCameraModel(0)));
+  half.ScaleToResolution(felvar::CameraModelFelvar::kHalfWidth,
+                         felvar::CameraModelFelvar::kHalfWidth * 3 / 4);
   std::string cameraText, projectorText;
   half.WriteToXML(cameraText);
   rig.GetProjectorModel()->WriteToXML(projectorText);
@@ -118,9 +126,9 @@ ScannerBundle CreateRigUnit(const ScannerContext& context, const felvar::DeviceL
   const std::uint32_t rate = std::max(1u, std::uint32_t(camera->GetOptions().frameRateHz + 0.5));
   bridge.formats = {{vid::fourcc::GREY, "GREY", false, {{kRigMode, kRigMode * 3 / 4, {{1, rate}}}}},
                     {vid::fourcc::RGB24, "RGB3", false, {{4416, 3312, {{1, 7}}}}}};
-  bridge.render = [camera, projector = rig.GetProjector()](std::uint32_t fourcc, std::uint32_t w, std::uint32_t h,
-                                                          std::uint32_t stride, std::uint64_t,
-                                                          std::vector<std::uint8_t>& bytes) {
+  bridge.render = [camera, projector = rig.GetProjector()](
+                      std::uint32_t fourcc, std::uint32_t w, std::uint32_t h, std::uint32_t stride,
+                      std::uint64_t, std::vector<std::uint8_t>& bytes) {
     RenderRigFrame(*camera, *projector, fourcc, w, h, stride, bytes);
   };
   holder->bus = std::make_shared<vid::testing::ReplayV4l2Bus>();
@@ -137,17 +145,20 @@ ScannerBundle CreateRigUnit(const ScannerContext& context, const felvar::DeviceL
     throw std::runtime_error("the virtual rig's Felvar unit gave no factory calibration");
   const std::size_t index = scanner->AddCamera(FelvarStructuredLightScanner::kCameraName, false);
   if (!scanner->CreateImageCapture(index))
-    throw std::runtime_error("the virtual rig's Felvar camera could not be opened in its structured-light mode");
+    throw std::runtime_error(
+        "the virtual rig's Felvar camera could not be opened in its structured-light mode");
 
   ScannerBundle bundle;
   bundle.patternWindow = MakeRigPatternWindow(context, rig);
-  scanner->SetProjector(FelvarStructuredLightScanner::kProjectorName, bundle.patternWindow->GetPatternDisplay());
+  scanner->SetProjector(FelvarStructuredLightScanner::kProjectorName,
+                        bundle.patternWindow->GetPatternDisplay());
   bundle.scanner = scanner;
   holder->scanner = scanner;
   bundle.device = std::shared_ptr<void>(holder, holder->rig.get());  // the rig, kept by the holder
   bundle.deviceKind = kVirtualRigDevice;
-  context.log("Felvar unit of the virtual rig: " + context.setupFile.parent_path().string() + ", camera " +
-              std::to_string(kRigMode) + " x " + std::to_string(kRigMode * 3 / 4) + ", projector 1920 x 1080");
+  context.log("Felvar unit of the virtual rig: " + context.setupFile.parent_path().string() +
+              ", camera " + std::to_string(kRigMode) + " x " + std::to_string(kRigMode * 3 / 4) +
+              ", projector 1920 x 1080");
   return bundle;
 }
 
@@ -163,8 +174,9 @@ ScannerBundle CreateFelvarScanner(const ScannerContext& context) {
   options.programData = context.root.GetFolder().string();
   auto scanner = std::make_shared<FelvarStructuredLightScanner>(context.initParams, options);
   const scan::HardwareSetupIO unitSetup = UnitSetup(context.setup);
-  ScannerContext unitContext{context.root,        unitSetup,   context.setupFile,       context.initParams,
-                             context.commandLine, context.log, context.projectorWindow, context.settings};
+  ScannerContext unitContext{
+      context.root,        unitSetup,   context.setupFile,       context.initParams,
+      context.commandLine, context.log, context.projectorWindow, context.settings};
   ScannerBundle bundle = SetUpScanner(scanner, unitContext, true);
   if (auto projector = scanner->GetFactoryProjectorModel()) scanner->SetProjectorModel(projector);
   return bundle;

@@ -8,11 +8,11 @@
 #include <cmath>
 #include <numbers>
 
+#include "cam/CameraModelTsai.h"
+#include "devices/felvar/ProjectorFelvar.h"
 #include "shell/SettingPath.h"
 #include "sim/Procedural.h"
 #include "sim/RigSetup.h"
-#include "cam/CameraModelTsai.h"
-#include "devices/felvar/ProjectorFelvar.h"
 #include "sim/VirtualRig.h"
 
 namespace shell {
@@ -223,7 +223,8 @@ TEST(RigScanSession, FelvarUnitScansTheSphere) {
   EXPECT_LT(scan.depthScore.rms, 0.06);
   EXPECT_GT(scan.depthScore.validPixels, 150000u);
   // The projector was switched on for the capture and given back after it.
-  const auto* projector = dynamic_cast<const felvar::ProjectorFelvar*>(scanner->GetProjectorControl().get());
+  const auto* projector =
+      dynamic_cast<const felvar::ProjectorFelvar*>(scanner->GetProjectorControl().get());
   ASSERT_NE(projector, nullptr);
   EXPECT_GE(projector->GetNotificationCount(), 2u);
   EXPECT_FALSE(projector->IsActive());
@@ -249,8 +250,10 @@ TEST(RigScanSession, FelvarWithoutDeviceLibraryNamesIt) {
   std::string error;
   EXPECT_FALSE(session.Start(error));
   unsetenv("TARVELIN_VEMKO_LIBRARY");
-  EXPECT_NE(error.find("the scanner of product \"Felvar\" could not be created"), std::string::npos) << error;
-  EXPECT_NE(error.find("libtarvelin_vemko.so could not be loaded (/nonexistent/libtarvelin_vemko.so: no such file)"),
+  EXPECT_NE(error.find("the scanner of product \"Felvar\" could not be created"), std::string::npos)
+      << error;
+  EXPECT_NE(error.find("libtarvelin_vemko.so could not be loaded "
+                       "(/nonexistent/libtarvelin_vemko.so: no such file)"),
             std::string::npos)
       << error;
   // At a reduced rig scale the unit's sensor modes cannot be kept.

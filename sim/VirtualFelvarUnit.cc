@@ -18,7 +18,8 @@ constexpr Function kTouchMat{0xF3E1, 0x0A02, "/dev/bus/usb/virtual/003"};
 
 }  // namespace
 
-VirtualFelvarUnit::VirtualFelvarUnit(std::string cameraCalibration, std::string projectorCalibration,
+VirtualFelvarUnit::VirtualFelvarUnit(std::string cameraCalibration,
+                                     std::string projectorCalibration,
                                      std::shared_ptr<vid::ImageCaptureProperties> camera)
     : m_cameraCalibration(std::move(cameraCalibration)),
       m_projectorCalibration(std::move(projectorCalibration)),
@@ -33,14 +34,16 @@ VirtualFelvarUnit::VirtualFelvarUnit(std::string cameraCalibration, std::string 
   m_backend.calibration_data = &Calibration;
   m_backend.subscribe = &Subscribe;
   m_backend.unsubscribe = &Unsubscribe;
-  m_state.camera = {{VEMKO_EXPOSURE, 100},        {VEMKO_GAIN, 16},           {VEMKO_AUTO_EXPOSURE, 1},
-                    {VEMKO_AUTO_GAIN, 1},         {VEMKO_AUTO_WHITE_BALANCE, 1}, {VEMKO_GAMMA_CORRECTION, 1},
-                    {VEMKO_LENS_SHADING, 0},      {VEMKO_LENS_COLOR_SHADING, 0}};
+  m_state.camera = {{VEMKO_EXPOSURE, 100},         {VEMKO_GAIN, 16},
+                    {VEMKO_AUTO_EXPOSURE, 1},      {VEMKO_AUTO_GAIN, 1},
+                    {VEMKO_AUTO_WHITE_BALANCE, 1}, {VEMKO_GAMMA_CORRECTION, 1},
+                    {VEMKO_LENS_SHADING, 0},       {VEMKO_LENS_COLOR_SHADING, 0}};
   m_state.touchMat.v[0] = 1;
   m_state.touchMat.v[1] = 1;
 }
 
-void VirtualFelvarUnit::AddDevice(std::uint16_t vendorId, std::uint16_t productId, const std::string& path) {
+void VirtualFelvarUnit::AddDevice(std::uint16_t vendorId, std::uint16_t productId,
+                                  const std::string& path) {
   std::lock_guard lock(m_mutex);
   vemko_device_id id{};
   id.vendor_id = vendorId;
@@ -69,7 +72,8 @@ std::vector<std::string> VirtualFelvarUnit::GetCalls() const {
   return m_calls;
 }
 
-std::uint32_t VirtualFelvarUnit::ListDevices(void* context, vemko_device_id* ids, std::uint32_t capacity) {
+std::uint32_t VirtualFelvarUnit::ListDevices(void* context, vemko_device_id* ids,
+                                             std::uint32_t capacity) {
   VirtualFelvarUnit& unit = Of(context);
   std::lock_guard lock(unit.m_mutex);
   std::vector<Function> functions{kCameraBridge, kProjector};
@@ -95,10 +99,12 @@ std::uint32_t VirtualFelvarUnit::KindLocked(std::uint64_t handle) const {
 bool VirtualFelvarUnit::Owns(std::uint32_t kind, std::uint32_t property) {
   if (kind == VEMKO_PROJECTOR) return property >= VEMKO_PROJECTOR_STATE && property <= VEMKO_FLASH;
   if (kind == VEMKO_TOUCHMAT) return property == VEMKO_TOUCHMAT_STATE;
-  return kind == VEMKO_HIRES_CAMERA && property >= VEMKO_EXPOSURE && property <= VEMKO_LENS_COLOR_SHADING;
+  return kind == VEMKO_HIRES_CAMERA && property >= VEMKO_EXPOSURE &&
+         property <= VEMKO_LENS_COLOR_SHADING;
 }
 
-vemko_status VirtualFelvarUnit::Open(void* context, std::uint32_t kind, std::uint32_t index, std::uint64_t* handle) {
+vemko_status VirtualFelvarUnit::Open(void* context, std::uint32_t kind, std::uint32_t index,
+                                     std::uint64_t* handle) {
   VirtualFelvarUnit& unit = Of(context);
   std::lock_guard lock(unit.m_mutex);
   unit.m_calls.push_back("open " + std::to_string(kind));
@@ -124,7 +130,8 @@ vemko_status VirtualFelvarUnit::Close(void* context, std::uint64_t handle) {
   return VEMKO_OK;
 }
 
-vemko_status VirtualFelvarUnit::Get(void* context, std::uint64_t handle, std::uint32_t property, vemko_value* out) {
+vemko_status VirtualFelvarUnit::Get(void* context, std::uint64_t handle, std::uint32_t property,
+                                    vemko_value* out) {
   VirtualFelvarUnit& unit = Of(context);
   std::lock_guard lock(unit.m_mutex);
   unit.m_calls.push_back("get " + std::to_string(property));
@@ -135,19 +142,32 @@ vemko_status VirtualFelvarUnit::Get(void* context, std::uint64_t handle, std::ui
   *out = vemko_value{};
   State& s = unit.m_state;
   switch (property) {
-    case VEMKO_PROJECTOR_STATE: out->v[0] = s.projectorState; break;
-    case VEMKO_KEYSTONE: *out = s.keystone; break;
-    case VEMKO_STRUCTURED_LIGHT_MODE: out->v[0] = s.structuredLightMode; break;
-    case VEMKO_FLASH: out->v[0] = s.flash; break;
-    case VEMKO_TOUCHMAT_STATE: *out = s.touchMat; break;
-    default: out->v[0] = s.camera[property]; break;
+    case VEMKO_PROJECTOR_STATE:
+      out->v[0] = s.projectorState;
+      break;
+    case VEMKO_KEYSTONE:
+      *out = s.keystone;
+      break;
+    case VEMKO_STRUCTURED_LIGHT_MODE:
+      out->v[0] = s.structuredLightMode;
+      break;
+    case VEMKO_FLASH:
+      out->v[0] = s.flash;
+      break;
+    case VEMKO_TOUCHMAT_STATE:
+      *out = s.touchMat;
+      break;
+    default:
+      out->v[0] = s.camera[property];
+      break;
   }
   return VEMKO_OK;
 }
 
 void VirtualFelvarUnit::ApplyToCameraLocked(std::uint32_t property, std::int64_t value) {
   if (!m_camera) return;
-  if (property == VEMKO_EXPOSURE) m_camera->SetProperty("exposure", vid::Property(double(value) / 10.0));
+  if (property == VEMKO_EXPOSURE)
+    m_camera->SetProperty("exposure", vid::Property(double(value) / 10.0));
   if (property == VEMKO_GAIN) m_camera->SetProperty("gain", vid::Property(double(value) / 16.0));
 }
 
@@ -172,24 +192,34 @@ vemko_status VirtualFelvarUnit::Set(void* context, std::uint64_t handle, std::ui
       if (in->v[0] < 0 || in->v[0] > 2) return VEMKO_ERROR_BAD_ARGUMENT;
       now = s.keystone = *in;
       break;
-    case VEMKO_STRUCTURED_LIGHT_MODE: now.v[0] = s.structuredLightMode = in->v[0] != 0; break;
-    case VEMKO_GRAYSCALE: ++s.grayscaleCalls; break;
-    case VEMKO_FLASH: now.v[0] = s.flash = in->v[0] != 0; break;
-    case VEMKO_TOUCHMAT_STATE: now = s.touchMat = *in; break;
+    case VEMKO_STRUCTURED_LIGHT_MODE:
+      now.v[0] = s.structuredLightMode = in->v[0] != 0;
+      break;
+    case VEMKO_GRAYSCALE:
+      ++s.grayscaleCalls;
+      break;
+    case VEMKO_FLASH:
+      now.v[0] = s.flash = in->v[0] != 0;
+      break;
+    case VEMKO_TOUCHMAT_STATE:
+      now = s.touchMat = *in;
+      break;
     case VEMKO_EXPOSURE:
     case VEMKO_GAIN:
       if (in->v[0] < 0 || in->v[0] > 0xFFFF) return VEMKO_ERROR_BAD_ARGUMENT;
       now.v[0] = s.camera[property] = in->v[0];
       unit.ApplyToCameraLocked(property, in->v[0]);
       break;
-    default: now.v[0] = s.camera[property] = in->v[0] != 0; break;
+    default:
+      now.v[0] = s.camera[property] = in->v[0] != 0;
+      break;
   }
   if (out) *out = now;
   return VEMKO_OK;
 }
 
-vemko_status VirtualFelvarUnit::Calibration(void* context, std::uint64_t handle, const char** camera,
-                                            const char** projector) {
+vemko_status VirtualFelvarUnit::Calibration(void* context, std::uint64_t handle,
+                                            const char** camera, const char** projector) {
   VirtualFelvarUnit& unit = Of(context);
   std::lock_guard lock(unit.m_mutex);
   unit.m_calls.push_back("calibration");
@@ -201,8 +231,8 @@ vemko_status VirtualFelvarUnit::Calibration(void* context, std::uint64_t handle,
   return VEMKO_OK;
 }
 
-vemko_status VirtualFelvarUnit::Subscribe(void* context, std::uint64_t handle, vemko_callback callback,
-                                          void* callbackContext) {
+vemko_status VirtualFelvarUnit::Subscribe(void* context, std::uint64_t handle,
+                                          vemko_callback callback, void* callbackContext) {
   VirtualFelvarUnit& unit = Of(context);
   std::lock_guard lock(unit.m_mutex);
   if (unit.KindLocked(handle) == 0) return VEMKO_ERROR_BAD_HANDLE;

@@ -41,7 +41,7 @@ class VirtualFelvarUnit {
     std::uint64_t grayscaleCalls = 0;
     vemko_value touchMat{};
     std::map<std::uint32_t, std::int64_t> camera;  // camera properties
-    std::map<std::uint32_t, int> openCount;         // open devices by kind
+    std::map<std::uint32_t, int> openCount;        // open devices by kind
     bool projectorSubscribed = false;
   };
 
@@ -64,13 +64,17 @@ class VirtualFelvarUnit {
  private:
   static VirtualFelvarUnit& Of(void* context) { return *static_cast<VirtualFelvarUnit*>(context); }
   static std::uint32_t ListDevices(void* context, vemko_device_id* ids, std::uint32_t capacity);
-  static vemko_status Open(void* context, std::uint32_t kind, std::uint32_t index, std::uint64_t* handle);
+  static vemko_status Open(void* context, std::uint32_t kind, std::uint32_t index,
+                           std::uint64_t* handle);
   static vemko_status Close(void* context, std::uint64_t handle);
-  static vemko_status Get(void* context, std::uint64_t handle, std::uint32_t property, vemko_value* out);
-  static vemko_status Set(void* context, std::uint64_t handle, std::uint32_t property, const vemko_value* in,
+  static vemko_status Get(void* context, std::uint64_t handle, std::uint32_t property,
                           vemko_value* out);
-  static vemko_status Calibration(void* context, std::uint64_t handle, const char** camera, const char** projector);
-  static vemko_status Subscribe(void* context, std::uint64_t handle, vemko_callback callback, void* callbackContext);
+  static vemko_status Set(void* context, std::uint64_t handle, std::uint32_t property,
+                          const vemko_value* in, vemko_value* out);
+  static vemko_status Calibration(void* context, std::uint64_t handle, const char** camera,
+                                  const char** projector);
+  static vemko_status Subscribe(void* context, std::uint64_t handle, vemko_callback callback,
+                                void* callbackContext);
   static vemko_status Unsubscribe(void* context, std::uint64_t handle);
 
   // The kind of an open handle; 0 when it is not open.

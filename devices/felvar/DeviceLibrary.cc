@@ -54,8 +54,8 @@ const DeviceLibrary::Calls* LoadLocked(const std::string& file, std::string& err
     return nullptr;
   }
   if (calls.apiVersion() != VEMKO_API_VERSION) {
-    error = file + " has interface version " + std::to_string(calls.apiVersion()) + ", this program needs " +
-            std::to_string(VEMKO_API_VERSION);
+    error = file + " has interface version " + std::to_string(calls.apiVersion()) +
+            ", this program needs " + std::to_string(VEMKO_API_VERSION);
     dlclose(handle);
     return nullptr;
   }
@@ -99,9 +99,10 @@ const DeviceLibrary::Calls* DeviceLibrary::Get(std::string& error) {
     if (const Calls* calls = LoadLocked(path, why)) return calls;
     reasons += (reasons.empty() ? "" : "; ") + why;
   }
-  error = std::string("the unit's device library ") + kFileName + " could not be loaded (" + reasons +
-          "); install it beside the program or in <program folder>/../lib/tarvelin, or set " + kPathVariable +
-          " to its file";
+  error = std::string("the unit's device library ") + kFileName + " could not be loaded (" +
+          reasons +
+          "); install it beside the program or in <program folder>/../lib/tarvelin, or set " +
+          kPathVariable + " to its file";
   return nullptr;
 }
 

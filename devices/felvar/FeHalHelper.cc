@@ -30,12 +30,14 @@ bool FeHalHelper::IsFelvar() {
   return true;
 }
 
-std::vector<std::string> FeHalHelper::GetDevicePaths(std::uint16_t vendorId, std::uint16_t productId) {
+std::vector<std::string> FeHalHelper::GetDevicePaths(std::uint16_t vendorId,
+                                                     std::uint16_t productId) {
   vemko_device_id* ids = nullptr;
   std::uint32_t count = 0;
   const std::uint64_t status = vemko::System::device_ids(ids, count);
   if (status != VEMKO_OK) {
-    std::fprintf(stderr, "FeHalHelper::GetDevicePaths: Error %llx listing the devices\n", Hex(status));
+    std::fprintf(stderr, "FeHalHelper::GetDevicePaths: Error %llx listing the devices\n",
+                 Hex(status));
     return {};
   }
   std::vector<std::string> paths;
@@ -47,11 +49,15 @@ std::vector<std::string> FeHalHelper::GetDevicePaths(std::uint16_t vendorId, std
   return paths;
 }
 
-bool FeHalHelper::GetCalibrationData(std::string& cameraText, std::string& projectorText, std::string& folder) {
+bool FeHalHelper::GetCalibrationData(std::string& cameraText, std::string& projectorText,
+                                     std::string& folder) {
   if (!folder.empty()) {
     std::printf("Get calibration data from files...\n");
-    const bool read = ReadText(folder + "3DcamCal.cal", cameraText) && ReadText(folder + "3DprojCal.cal", projectorText);
-    if (!read) std::fprintf(stderr, "FeHalHelper::GetCalibrationData: Can't load calibration data from files.\n");
+    const bool read = ReadText(folder + "3DcamCal.cal", cameraText) &&
+                      ReadText(folder + "3DprojCal.cal", projectorText);
+    if (!read)
+      std::fprintf(stderr,
+                   "FeHalHelper::GetCalibrationData: Can't load calibration data from files.\n");
     folder.clear();
     return read;
   }
@@ -65,7 +71,9 @@ bool FeHalHelper::GetCalibrationData(std::string& cameraText, std::string& proje
   vemko_calibration_texts data{};
   status = projector.calibration_data(data);
   if (status != VEMKO_OK) {
-    std::printf("FeHalHelper::GetCalibrationData: Error %llx getting calibration data from projector.\n", Hex(status));
+    std::printf(
+        "FeHalHelper::GetCalibrationData: Error %llx getting calibration data from projector.\n",
+        Hex(status));
     projector.close();
     return false;
   }

@@ -37,7 +37,8 @@ class FeHalHelper {
   // The unit's calibration texts: from folder + "3DcamCal.cal" and folder +
   // "3DprojCal.cal" when folder is not empty (the folder is cleared then),
   // else from the unit's projector.
-  static bool GetCalibrationData(std::string& cameraText, std::string& projectorText, std::string& folder);
+  static bool GetCalibrationData(std::string& cameraText, std::string& projectorText,
+                                 std::string& folder);
 
   // The camera model (scaled to kModelWidth × kModelHeight) and the
   // projector model (normalised coordinates) from the unit, else from the

@@ -70,9 +70,11 @@ TEST(DeviceLibrary, LoadsFromTheVariableOrSaysWhereItLooked) {
 
   // The variable is the only place then, even when the library was loaded.
   setenv(DeviceLibrary::kPathVariable, "/nonexistent/libtarvelin_vemko.so", 1);
-  EXPECT_EQ(DeviceLibrary::SearchPaths(), std::vector<std::string>{"/nonexistent/libtarvelin_vemko.so"});
+  EXPECT_EQ(DeviceLibrary::SearchPaths(),
+            std::vector<std::string>{"/nonexistent/libtarvelin_vemko.so"});
   EXPECT_EQ(DeviceLibrary::Get(error), nullptr);
-  EXPECT_NE(error.find("libtarvelin_vemko.so could not be loaded (/nonexistent/libtarvelin_vemko.so: no such file)"),
+  EXPECT_NE(error.find("libtarvelin_vemko.so could not be loaded "
+                       "(/nonexistent/libtarvelin_vemko.so: no such file)"),
             std::string::npos)
       << error;
   EXPECT_NE(error.find("set TARVELIN_VEMKO_LIBRARY"), std::string::npos);
@@ -85,7 +87,8 @@ TEST(DeviceLibrary, LoadsFromTheVariableOrSaysWhereItLooked) {
   EXPECT_EQ(count, 0u);
   CaptureStderr();
   EXPECT_FALSE(FeHalHelper::IsFelvar());
-  EXPECT_EQ(GetCapturedStderr(), "FeHalHelper::GetDevicePaths: Error e00000ff listing the devices\n");
+  EXPECT_EQ(GetCapturedStderr(),
+            "FeHalHelper::GetDevicePaths: Error e00000ff listing the devices\n");
   unsetenv(DeviceLibrary::kPathVariable);
   EXPECT_NE(DeviceLibrary::Get(), nullptr);
 }
@@ -94,7 +97,8 @@ TEST(DeviceLibrary, RefusesAFileThatIsNotTheLibrary) {
   // A real shared object without the library's calls.
   std::string error;
   EXPECT_EQ(DeviceLibrary::LoadFile("libm.so.6", error), nullptr);
-  EXPECT_NE(error.find("libm.so.6 is not the unit's device library: it lacks vemko_api_version"), std::string::npos)
+  EXPECT_NE(error.find("libm.so.6 is not the unit's device library: it lacks vemko_api_version"),
+            std::string::npos)
       << error;
   // A file that is no shared object at all.
   const fs::path bad = fs::temp_directory_path() / "tarvelin_not_a_library.so";
@@ -127,7 +131,8 @@ TEST(DeviceLibrary, WithoutBackEndListsNothingAndOpensNothing) {
 
 TEST_F(SimulatedUnit, ListsTheUnitsFunctionsAndDetectsIt) {
   EXPECT_TRUE(FeHalHelper::IsFelvar());
-  EXPECT_EQ(FeHalHelper::GetDevicePaths(0x05A9, 0xF580), std::vector<std::string>{"/dev/bus/usb/virtual/001"});
+  EXPECT_EQ(FeHalHelper::GetDevicePaths(0x05A9, 0xF580),
+            std::vector<std::string>{"/dev/bus/usb/virtual/001"});
   EXPECT_TRUE(FeHalHelper::GetDevicePaths(0x05A9, 0xF581).empty());
   // Without its touch-mat function it is not the unit.
   sim::VirtualFelvarUnit::Faults faults;
@@ -151,16 +156,18 @@ TEST_F(SimulatedUnit, CalibrationFromTheUnitOrFromFiles) {
   SetFaults(faults);
   CaptureStdout();
   EXPECT_FALSE(FeHalHelper::GetCalibrationData(camera, projector, folder));
-  EXPECT_EQ(GetCapturedStdout(),
-            "Get calibration data from projector...\n"
-            "FeHalHelper::GetCalibrationData: Error e0000005 getting calibration data from projector.\n");
+  EXPECT_EQ(
+      GetCapturedStdout(),
+      "Get calibration data from projector...\n"
+      "FeHalHelper::GetCalibrationData: Error e0000005 getting calibration data from projector.\n");
   EXPECT_EQ(unit->GetState().openCount[VEMKO_PROJECTOR], 0);
   faults = {};
   faults.open[VEMKO_PROJECTOR] = 0x8000000000000001ull;
   SetFaults(faults);
   CaptureStdout();
   EXPECT_FALSE(FeHalHelper::GetCalibrationData(camera, projector, folder));
-  EXPECT_EQ(GetCapturedStdout(), "FeHalHelper::GetCalibrationData: Error 8000000000000001 opening the projector\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "FeHalHelper::GetCalibrationData: Error 8000000000000001 opening the projector\n");
 
   // From the files of a folder; the folder is cleared.
   const fs::path dir = fs::temp_directory_path() / "tarvelin_felvar_sdk";
@@ -178,7 +185,8 @@ TEST_F(SimulatedUnit, CalibrationFromTheUnitOrFromFiles) {
   folder = dir.string() + "/";
   CaptureStderr();
   EXPECT_FALSE(FeHalHelper::GetCalibrationData(camera, projector, folder));
-  EXPECT_EQ(GetCapturedStderr(), "FeHalHelper::GetCalibrationData: Can't load calibration data from files.\n");
+  EXPECT_EQ(GetCapturedStderr(),
+            "FeHalHelper::GetCalibrationData: Can't load calibration data from files.\n");
   EXPECT_TRUE(folder.empty());
   fs::remove_all(dir);
 }
@@ -190,7 +198,8 @@ TEST_F(SimulatedUnit, DeviceModelsComeScaledToTheHalfMode) {
   GetCapturedStdout();
   EXPECT_EQ(camera.GetResX(), 2208u);
   EXPECT_EQ(camera.GetResY(), 1656u);
-  EXPECT_DOUBLE_EQ(camera.GetIntrinsics().cx, 1105.0);  // 2210 / 2 (a plain Tsai model: no mode shift)
+  EXPECT_DOUBLE_EQ(camera.GetIntrinsics().cx,
+                   1105.0);  // 2210 / 2 (a plain Tsai model: no mode shift)
   EXPECT_DOUBLE_EQ(camera.GetIntrinsics().f, 1650.0);
   EXPECT_EQ(projector.GetResX(), 1u);
   EXPECT_DOUBLE_EQ(projector.GetIntrinsics().f, 1.4);
@@ -273,7 +282,8 @@ TEST_F(SimulatedUnit, AUnitWithoutTouchMatActivatesAndLeavesTheMatAlone) {
   EXPECT_TRUE(projector.IsActive());
   EXPECT_FALSE(projector.IsTouchMatOpen());
   projector.Deactivate();
-  for (const std::string& call : unit->GetCalls()) EXPECT_NE(call, "set 10") << "the touch mat was touched";
+  for (const std::string& call : unit->GetCalls())
+    EXPECT_NE(call, "set 10") << "the touch mat was touched";
   EXPECT_EQ(unit->GetState().projectorState, 0);
 }
 

@@ -47,10 +47,13 @@ class FelvarScanner : public testing::Test {
     ASSERT_EQ(calls->setBackend(&unit->GetBackend()), VEMKO_OK);
     vid::testing::ReplayDescriptor d;
     d.card = FelvarStructuredLightScanner::kCameraName;
-    d.formats = {{vid::fourcc::GREY, "GREY", false, {{1104, 828, {{1, 30}}}, {2208, 1656, {{1, 15}}}}},
-                 {vid::fourcc::RGB24, "RGB3", false, {{4416, 3312, {{1, 7}}}}}};
+    d.formats = {
+        {vid::fourcc::GREY, "GREY", false, {{1104, 828, {{1, 30}}}, {2208, 1656, {{1, 15}}}}},
+        {vid::fourcc::RGB24, "RGB3", false, {{4416, 3312, {{1, 7}}}}}};
     d.render = [this](std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint64_t,
-                      std::vector<std::uint8_t>& bytes) { std::memset(bytes.data(), level.load(), bytes.size()); };
+                      std::vector<std::uint8_t>& bytes) {
+      std::memset(bytes.data(), level.load(), bytes.size());
+    };
     bus->Plug("/dev/video0", d, {.realTime = false});
   }
   void TearDown() override { calls->setBackend(nullptr); }
@@ -62,19 +65,22 @@ class FelvarScanner : public testing::Test {
     options.exposure = 420;
     options.programData = "/nonexistent";
     options.textureTimeoutSeconds = 0.5;
-    return std::make_unique<FelvarStructuredLightScanner>(scan::StructuredLightScanner::InitParams{}, options);
+    return std::make_unique<FelvarStructuredLightScanner>(
+        scan::StructuredLightScanner::InitParams{}, options);
   }
 
   const DeviceLibrary::Calls* calls = nullptr;
   std::unique_ptr<sim::VirtualFelvarUnit> unit;
-  std::shared_ptr<vid::testing::ReplayV4l2Bus> bus = std::make_shared<vid::testing::ReplayV4l2Bus>();
+  std::shared_ptr<vid::testing::ReplayV4l2Bus> bus =
+      std::make_shared<vid::testing::ReplayV4l2Bus>();
   std::atomic<int> level{100};
 };
 
 TEST_F(FelvarScanner, DescriptorsAndFactoryModelsInTheSensorMode) {
   CaptureStdout();
   auto scanner = MakeScanner();
-  EXPECT_EQ(GetCapturedStdout(), "Load Felvar factory calibration....\nGet calibration data from projector...\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "Load Felvar factory calibration....\nGet calibration data from projector...\n");
   ASSERT_TRUE(scanner->HasFactoryCalibration());
   EXPECT_EQ(scanner->GetProductName(), "Felvar");
 
@@ -117,7 +123,8 @@ TEST_F(FelvarScanner, CaptureBracketSwitchesProjectorAndCameraModes) {
   const std::size_t index = scanner->AddCamera(FelvarStructuredLightScanner::kCameraName, false);
   CaptureStdout();
   ASSERT_TRUE(scanner->CreateImageCapture(index));
-  scanner->SetProjector("Orla Horizontal", std::make_shared<scan::SLCallbackPatternDisplay>(nullptr, nullptr));
+  scanner->SetProjector("Orla Horizontal",
+                        std::make_shared<scan::SLCallbackPatternDisplay>(nullptr, nullptr));
   GetCapturedStdout();
   ASSERT_NE(scanner->GetProjectorControl(), nullptr);
   const auto grabber = std::dynamic_pointer_cast<GrabberFelvar>(scanner->GetImageCapture(index));

@@ -11,9 +11,12 @@
 
 namespace felvar {
 
-FelvarStructuredLightScanner::FelvarStructuredLightScanner(const InitParams& params, Options options)
-    : sls::GenericStructuredLightScanner(kProductName, params, options.v4l2), m_options(std::move(options)) {
-  if (m_options.slsWidth != CameraModelFelvar::kFullWidth && m_options.slsWidth != CameraModelFelvar::kHalfWidth &&
+FelvarStructuredLightScanner::FelvarStructuredLightScanner(const InitParams& params,
+                                                           Options options)
+    : sls::GenericStructuredLightScanner(kProductName, params, options.v4l2),
+      m_options(std::move(options)) {
+  if (m_options.slsWidth != CameraModelFelvar::kFullWidth &&
+      m_options.slsWidth != CameraModelFelvar::kHalfWidth &&
       m_options.slsWidth != CameraModelFelvar::kQuarterWidth)
     m_options.slsWidth = CameraModelFelvar::kHalfWidth;
   std::printf("Load Felvar factory calibration....\n");
@@ -92,7 +95,8 @@ void FelvarStructuredLightScanner::OnCaptureStateChanged(int state) {
   }
 }
 
-scan::StructuredLightScanner::HighQualityTexture FelvarStructuredLightScanner::CaptureHighQualityTexture() {
+scan::StructuredLightScanner::HighQualityTexture
+FelvarStructuredLightScanner::CaptureHighQualityTexture() {
   HighQualityTexture texture;
   const auto grabber = FindGrabber();
   if (!grabber || !grabber->setTextureCaptureCameraSettings()) {

@@ -60,7 +60,9 @@ class FelvarStructuredLightScanner : public sls::GenericStructuredLightScanner {
   bool HasFactoryCalibration() const { return m_calibrated; }
   // The factory models (null without calibration): the camera at 2208 × 1656,
   // the projector in normalised coordinates.
-  std::shared_ptr<CameraModelFelvar> GetFactoryCameraModel() const { return m_calibrated ? m_cameraModel : nullptr; }
+  std::shared_ptr<CameraModelFelvar> GetFactoryCameraModel() const {
+    return m_calibrated ? m_cameraModel : nullptr;
+  }
   std::shared_ptr<cam::CameraModelTsai> GetFactoryProjectorModel() const {
     return m_calibrated ? m_projectorModel : nullptr;
   }

@@ -46,19 +46,24 @@ void ProjectorFelvar::Close() {
 bool ProjectorFelvar::Activate() {
   if (m_active) return true;
   if (!Open()) return false;
-  if (!Check(m_projector.state(&m_savedState), "OPS! error %llx getting projector state\n")) return false;
-  m_keystoneRead = Check(m_projector.keystone(&m_savedKeystone), "OPS! error %llx getting projector keystone\n");
+  if (!Check(m_projector.state(&m_savedState), "OPS! error %llx getting projector state\n"))
+    return false;
+  m_keystoneRead =
+      Check(m_projector.keystone(&m_savedKeystone), "OPS! error %llx getting projector keystone\n");
   Check(m_projector.on(), "OPS! error %llx turning Projector on\n");
 
   vemko::Keystone neutral1D, neutral2D;
   neutral1D.type = 1;
   neutral2D.type = 2;
-  const bool disabled1D = Check(m_projector.keystone(neutral1D), "OPS! error %llx setting 1D keystone\n");
-  const bool disabled2D = Check(m_projector.keystone(neutral2D), "OPS! error %llx setting 2D keystone\n");
-  if (!disabled1D || !disabled2D) std::fprintf(stderr, "OPS! error disabling keystone correction\n");
+  const bool disabled1D =
+      Check(m_projector.keystone(neutral1D), "OPS! error %llx setting 1D keystone\n");
+  const bool disabled2D =
+      Check(m_projector.keystone(neutral2D), "OPS! error %llx setting 2D keystone\n");
+  if (!disabled1D || !disabled2D)
+    std::fprintf(stderr, "OPS! error disabling keystone correction\n");
 
-  m_lightModeRead =
-      Check(m_projector.structured_light_mode(&m_savedLightMode), "OPS! error %llx getting structured_light_mode\n");
+  m_lightModeRead = Check(m_projector.structured_light_mode(&m_savedLightMode),
+                          "OPS! error %llx getting structured_light_mode\n");
   Check(m_projector.structured_light_mode(true), "OPS! error %llx setting structured_light_mode\n");
 
   m_active = true;
@@ -67,7 +72,8 @@ bool ProjectorFelvar::Activate() {
     m_touchMatOpen = Check(m_touchMat.open(), "OPS! error %llx opening the touchmat\n");
     if (!m_touchMatOpen) return true;
   }
-  m_touchMatRead = Check(m_touchMat.state(&m_savedTouchMat), "OPS! error %llx getting touchmat state\n");
+  m_touchMatRead =
+      Check(m_touchMat.state(&m_savedTouchMat), "OPS! error %llx getting touchmat state\n");
   Check(m_touchMat.state(vemko::TouchMatState{}), "OPS! error %llx setting touchmat state\n");
   return true;
 }
@@ -75,9 +81,11 @@ bool ProjectorFelvar::Activate() {
 void ProjectorFelvar::Deactivate() {
   if (!m_active) return;
   m_active = false;
-  if (m_keystoneRead) Check(m_projector.keystone(m_savedKeystone), "OPS! error %llx restoring projector keystone\n");
+  if (m_keystoneRead)
+    Check(m_projector.keystone(m_savedKeystone), "OPS! error %llx restoring projector keystone\n");
   if (m_lightModeRead)
-    Check(m_projector.structured_light_mode(m_savedLightMode), "OPS! error %llx setting structured_light_mode\n");
+    Check(m_projector.structured_light_mode(m_savedLightMode),
+          "OPS! error %llx setting structured_light_mode\n");
   if (m_savedState == vemko::ProjectorState::kOff)
     Check(m_projector.off(), "OPS! error %llx turning off the projector\n");
   if (m_touchMatOpen && m_touchMatRead)
@@ -97,7 +105,8 @@ bool ProjectorFelvar::SetFlash(bool on) {
 }
 
 bool ProjectorFelvar::GetState(vemko::ProjectorState& state) {
-  if (Open() && Check(m_projector.state(&state), "Error %llx getting state on felvar projector.\n")) return true;
+  if (Open() && Check(m_projector.state(&state), "Error %llx getting state on felvar projector.\n"))
+    return true;
   std::fprintf(stderr, "Error getting projector state\n");
   return false;
 }

@@ -83,7 +83,8 @@ std::uint64_t VemkoDevice::GetWord(std::uint32_t property, std::uint16_t& value)
   return status;
 }
 
-std::uint64_t VemkoDevice::SetWord(std::uint32_t property, std::uint16_t value, std::uint16_t* out) {
+std::uint64_t VemkoDevice::SetWord(std::uint32_t property, std::uint16_t value,
+                                   std::uint16_t* out) {
   vemko_value in{};
   in.v[0] = value;
   vemko_value now{};
@@ -136,7 +137,9 @@ std::uint64_t Projector::keystone(Keystone* out) {
   return status;
 }
 
-std::uint64_t Projector::keystone(const Keystone& in) { return Set(VEMKO_KEYSTONE, FromKeystone(in)); }
+std::uint64_t Projector::keystone(const Keystone& in) {
+  return Set(VEMKO_KEYSTONE, FromKeystone(in));
+}
 
 std::uint64_t Projector::keystone(const Keystone& in, Keystone* out) {
   vemko_value now{};
@@ -148,7 +151,9 @@ std::uint64_t Projector::keystone(const Keystone& in, Keystone* out) {
 std::uint64_t Projector::structured_light_mode(bool* out) {
   return GetFlag(VEMKO_STRUCTURED_LIGHT_MODE, *out);
 }
-std::uint64_t Projector::structured_light_mode(bool on) { return SetFlag(VEMKO_STRUCTURED_LIGHT_MODE, on); }
+std::uint64_t Projector::structured_light_mode(bool on) {
+  return SetFlag(VEMKO_STRUCTURED_LIGHT_MODE, on);
+}
 std::uint64_t Projector::grayscale() { return SetFlag(VEMKO_GRAYSCALE, true); }
 std::uint64_t Projector::flash(bool on) { return SetFlag(VEMKO_FLASH, on); }
 

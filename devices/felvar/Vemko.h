@@ -96,23 +96,33 @@ class HiResCamera : public VemkoDevice {
   HiResCamera() : VemkoDevice(VEMKO_HIRES_CAMERA, 0) {}
   std::uint64_t exposure(std::uint16_t value) { return SetWord(VEMKO_EXPOSURE, value); }
   std::uint64_t exposure(std::uint16_t* out) { return GetWord(VEMKO_EXPOSURE, *out); }
-  std::uint64_t exposure(std::uint16_t value, std::uint16_t* out) { return SetWord(VEMKO_EXPOSURE, value, out); }
+  std::uint64_t exposure(std::uint16_t value, std::uint16_t* out) {
+    return SetWord(VEMKO_EXPOSURE, value, out);
+  }
   std::uint64_t gain(std::uint16_t value) { return SetWord(VEMKO_GAIN, value); }
   std::uint64_t gain(std::uint16_t* out) { return GetWord(VEMKO_GAIN, *out); }
-  std::uint64_t gain(std::uint16_t value, std::uint16_t* out) { return SetWord(VEMKO_GAIN, value, out); }
+  std::uint64_t gain(std::uint16_t value, std::uint16_t* out) {
+    return SetWord(VEMKO_GAIN, value, out);
+  }
   std::uint64_t auto_exposure(bool on) { return SetFlag(VEMKO_AUTO_EXPOSURE, on); }
   std::uint64_t auto_exposure(bool* out) { return GetFlag(VEMKO_AUTO_EXPOSURE, *out); }
   std::uint64_t auto_gain(bool on) { return SetFlag(VEMKO_AUTO_GAIN, on); }
   std::uint64_t auto_gain(bool* out) { return GetFlag(VEMKO_AUTO_GAIN, *out); }
   std::uint64_t auto_white_balance(bool on) { return SetFlag(VEMKO_AUTO_WHITE_BALANCE, on); }
-  std::uint64_t auto_white_balance(bool on, bool* out) { return SetFlag(VEMKO_AUTO_WHITE_BALANCE, on, out); }
+  std::uint64_t auto_white_balance(bool on, bool* out) {
+    return SetFlag(VEMKO_AUTO_WHITE_BALANCE, on, out);
+  }
   std::uint64_t gamma_correction(bool on) { return SetFlag(VEMKO_GAMMA_CORRECTION, on); }
   std::uint64_t gamma_correction(bool* out) { return GetFlag(VEMKO_GAMMA_CORRECTION, *out); }
-  std::uint64_t gamma_correction(bool on, bool* out) { return SetFlag(VEMKO_GAMMA_CORRECTION, on, out); }
+  std::uint64_t gamma_correction(bool on, bool* out) {
+    return SetFlag(VEMKO_GAMMA_CORRECTION, on, out);
+  }
   std::uint64_t lens_shading(bool on) { return SetFlag(VEMKO_LENS_SHADING, on); }
   std::uint64_t lens_shading(bool on, bool* out) { return SetFlag(VEMKO_LENS_SHADING, on, out); }
   std::uint64_t lens_color_shading(bool on) { return SetFlag(VEMKO_LENS_COLOR_SHADING, on); }
-  std::uint64_t lens_color_shading(bool on, bool* out) { return SetFlag(VEMKO_LENS_COLOR_SHADING, on, out); }
+  std::uint64_t lens_color_shading(bool on, bool* out) {
+    return SetFlag(VEMKO_LENS_COLOR_SHADING, on, out);
+  }
   using VemkoDevice::subscribe;
   using VemkoDevice::unsubscribe;
 };

@@ -6,9 +6,9 @@
 
 #include "cam/CameraModelOCV.h"
 #include "cam/CameraModelTsai.h"
+#include "devices/felvar/DeviceLibrary.h"
 #include "foundation/math/Frame.h"
 #include "foundation/utils/testing/TemporaryFolder.h"
-#include "devices/felvar/DeviceLibrary.h"
 #include "sim/VirtualFelvarUnit.h"
 #include "vid/testing/GenCPCameraDouble.h"
 #include "vid/testing/ReplayV4l2Device.h"

@@ -57,8 +57,9 @@ struct ReplayDescriptor {
   // When set, every frame of an uncompressed format is drawn by this into
   // bytes (bytesPerLine × height, zeroed) when it is produced, instead of the
   // replay scene; called under the bus's lock.
-  std::function<void(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, std::uint32_t bytesPerLine,
-                     std::uint64_t frame, std::vector<std::uint8_t>& bytes)>
+  std::function<void(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
+                     std::uint32_t bytesPerLine, std::uint64_t frame,
+                     std::vector<std::uint8_t>& bytes)>
       render;
 };
 

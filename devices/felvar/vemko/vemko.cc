@@ -40,9 +40,9 @@ vemko_status vemko_set_backend(const vemko_backend* backend) {
     g_installed = false;
     return VEMKO_OK;
   }
-  if (backend->version != VEMKO_API_VERSION || !backend->list_devices || !backend->open || !backend->close ||
-      !backend->get || !backend->set || !backend->calibration_data || !backend->subscribe ||
-      !backend->unsubscribe)
+  if (backend->version != VEMKO_API_VERSION || !backend->list_devices || !backend->open ||
+      !backend->close || !backend->get || !backend->set || !backend->calibration_data ||
+      !backend->subscribe || !backend->unsubscribe)
     return VEMKO_ERROR_BAD_ARGUMENT;
   g_backend = *backend;
   g_installed = true;
@@ -90,7 +90,8 @@ vemko_status vemko_get(uint64_t handle, uint32_t property, vemko_value* out) {
   return b.get(b.context, handle, property, out);
 }
 
-vemko_status vemko_set(uint64_t handle, uint32_t property, const vemko_value* in, vemko_value* out) {
+vemko_status vemko_set(uint64_t handle, uint32_t property, const vemko_value* in,
+                       vemko_value* out) {
   if (!in) return VEMKO_ERROR_BAD_ARGUMENT;
   vemko_backend b;
   if (!Backend(b)) return VEMKO_ERROR_BAD_HANDLE;

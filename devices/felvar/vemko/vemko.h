@@ -21,11 +21,11 @@ extern "C" {
 
 typedef uint64_t vemko_status;
 #define VEMKO_OK 0ull
-#define VEMKO_ERROR_NO_DEVICE 0xE0000001ull     /* no such device, or no back-end */
-#define VEMKO_ERROR_BAD_HANDLE 0xE0000002ull    /* not an open device */
-#define VEMKO_ERROR_BAD_PROPERTY 0xE0000003ull  /* the device has no such property */
+#define VEMKO_ERROR_NO_DEVICE 0xE0000001ull    /* no such device, or no back-end */
+#define VEMKO_ERROR_BAD_HANDLE 0xE0000002ull   /* not an open device */
+#define VEMKO_ERROR_BAD_PROPERTY 0xE0000003ull /* the device has no such property */
 #define VEMKO_ERROR_BAD_ARGUMENT 0xE0000004ull
-#define VEMKO_ERROR_NO_DATA 0xE0000005ull       /* no factory calibration stored */
+#define VEMKO_ERROR_NO_DATA 0xE0000005ull /* no factory calibration stored */
 
 /* Device kinds; a device is opened by kind and index (0 = the first). */
 #define VEMKO_PROJECTOR 1u
