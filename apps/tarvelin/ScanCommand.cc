@@ -1,14 +1,16 @@
 #include "apps/tarvelin/ScanCommand.h"
 
+#include "apps/tarvelin/Preview.h"
+
+#include <nlohmann/json.hpp>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <nlohmann/json.hpp>
 
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/FloatMap.h"
-#include "apps/tarvelin/Preview.h"
 #include "foundation/img/ImageIO.h"
 #include "foundation/utils/Timer.h"
 #include "scan/CalibratedModels.h"
@@ -95,42 +97,31 @@ int ExitCodeOf(sim::RigScanStatus status, const std::string& error) {
 fs::path ShareDirectory() { return sim::ShareDirectory(); }
 
 CLI::App* ScanCommand::Register(CLI::App& app) {
-  auto* sub = app.add_subcommand(
-      "scan", "Scan an object on a virtual rig and score the result against ground truth");
+  auto* sub = app.add_subcommand("scan", "Scan an object on a virtual rig and score the result against ground truth");
   sub->add_option("--rig", rig, "default, stereo or a rig folder (rig.tarvelinsetup + scene.json)")
       ->capture_default_str();
-  sub->add_option(
-      "--product", product,
-      "The scanner product (default: VirtualStereo for a rig with two cameras, else Virtual; "
-      "Felvar: "
-      "the projector-camera unit on the rig's first camera, through the unit's device library "
-      "libtarvelin_vemko.so, at --scale 1)");
-  sub->add_option("--object", object,
-                  "vase, sphere, torus, box, blob or a mesh file (default: the rig's scene)");
-  sub->add_option("--turntable", turntableDeg, "Turntable angle in degrees (of the first view)")
-      ->capture_default_str();
-  sub->add_option("--views", views,
-                  "Scans of a turntable run (scan_000.ply … and poses.json when more than 1)")
+  sub->add_option("--product", product,
+                  "The scanner product (default: VirtualStereo for a rig with two cameras, else Virtual; Felvar: "
+                  "the projector-camera unit on the rig's first camera, through the unit's device library "
+                  "libtarvelin_vemko.so, at --scale 1)");
+  sub->add_option("--object", object, "vase, sphere, torus, box, blob or a mesh file (default: the rig's scene)");
+  sub->add_option("--turntable", turntableDeg, "Turntable angle in degrees (of the first view)")->capture_default_str();
+  sub->add_option("--views", views, "Scans of a turntable run (scan_000.ply … and poses.json when more than 1)")
       ->check(CLI::Range(1, 360))
       ->capture_default_str();
-  sub->add_option("--step-deg", stepDeg, "Turntable step between the views, degrees")
-      ->capture_default_str();
-  sub->add_option("--format", format,
-                  "File format of the scans of a turntable run (tarvelinmesh keeps the texture)")
+  sub->add_option("--step-deg", stepDeg, "Turntable step between the views, degrees")->capture_default_str();
+  sub->add_option("--format", format, "File format of the scans of a turntable run (tarvelinmesh keeps the texture)")
       ->check(CLI::IsMember({"ply", "tarvelinmesh", "obj", "stl"}))
       ->capture_default_str();
-  sub->add_option("--mode", mode, "Pattern mode")
-      ->check(CLI::IsMember({"coded", "psk"}))
-      ->capture_default_str();
+  sub->add_option("--mode", mode, "Pattern mode")->check(CLI::IsMember({"coded", "psk"}))->capture_default_str();
   sub->add_flag("--texture", texture, "Capture a texture and colour the mesh");
   sub->add_option("--scale", scale, "Image scale of cameras and projector, for quick runs")
       ->check(CLI::Range(0.05, 1.0))
       ->capture_default_str();
   sub->add_option("--seed", seed, "Seed of the camera noise")->capture_default_str();
-  sub->add_option(
-      "--setup", setupFile,
-      "A hardware-setup file (e.g. from tarvelin calibrate) to triangulate with; the rig renders "
-      "with its true models");
+  sub->add_option("--setup", setupFile,
+                  "A hardware-setup file (e.g. from tarvelin calibrate) to triangulate with; the rig renders "
+                  "with its true models");
   sub->add_option("--out", out, "Output folder")->required();
   return sub;
 }
@@ -188,8 +179,7 @@ int ScanCommand::Run() {
   report["product"] = session.GetProduct();
   report["setup"] = setupFile.empty() ? nlohmann::json("rig") : nlohmann::json(setupFile);
   report["noise_sigma"] = description.settings.noiseSigma;
-  if (views > 1)
-    return RunTurntable(session, options, report, seconds, totalTimer.ElapsedSeconds());
+  if (views > 1) return RunTurntable(session, options, report, seconds, totalTimer.ElapsedSeconds());
 
   sim::RigScan scan;
   {
@@ -215,8 +205,7 @@ int ScanCommand::Run() {
     any = true;
   }
   if (!SaveFloatMap(d, out / "depth.pfm") ||
-      !SaveFloatMap(session.GetRig().GetCamera(0)->GetGroundTruth().depth,
-                    out / "true_depth.pfm") ||
+      !SaveFloatMap(session.GetRig().GetCamera(0)->GetGroundTruth().depth, out / "true_depth.pfm") ||
       !img::SavePNG(FalseColour(d, lo, hi > lo ? hi : lo + 1.0f), out / "depth_preview.png") ||
       !img::SavePNG(GreyPreview(*scan.quality), out / "quality_preview.png")) {
     std::cerr << "Error: " << out.string() << ": cannot write the previews\n";
@@ -234,25 +223,20 @@ int ScanCommand::Run() {
 
   report["triangulation"] = scan.triangulation;
   report["cameras"] = cameras;
-  report["mesh"] = {{"vertices", scan.mesh.positions.size()},
-                    {"triangles", scan.mesh.NumTriangles()}};
+  report["mesh"] = {{"vertices", scan.mesh.positions.size()}, {"triangles", scan.mesh.NumTriangles()}};
   report["seconds"] = seconds;
   if (!WriteJson(report, out / "report.json")) return kExitFailure;
   const auto& c0 = cameras[0];
-  std::cout << "Scan written to " << out.string() << ": "
-            << c0["decoded_fraction_of_visible"].get<double>() * 100.0
+  std::cout << "Scan written to " << out.string() << ": " << c0["decoded_fraction_of_visible"].get<double>() * 100.0
             << "% of the visible pixels decoded; depth error RMS "
-            << c0["depth_error_mm"]["rms"].get<double>() << " mm, p99 "
-            << c0["depth_error_mm"]["p99"].get<double>() << " mm, max "
-            << c0["depth_error_mm"]["max"].get<double>() << " mm over "
-            << c0["valid_pixels"].get<std::size_t>() << " pixels; "
-            << seconds["total"].get<double>() << " s\n";
+            << c0["depth_error_mm"]["rms"].get<double>() << " mm, p99 " << c0["depth_error_mm"]["p99"].get<double>()
+            << " mm, max " << c0["depth_error_mm"]["max"].get<double>() << " mm over "
+            << c0["valid_pixels"].get<std::size_t>() << " pixels; " << seconds["total"].get<double>() << " s\n";
   return kExitSuccess;
 }
 
 int ScanCommand::RunTurntable(shell::RigScanSession& session, const shell::RigScanOptions& options,
-                              nlohmann::json& report, nlohmann::json& seconds,
-                              double setupSeconds) {
+                              nlohmann::json& report, nlohmann::json& seconds, double setupSeconds) {
   utils::Timer timer;
   sim::TurntableSet set;
   {
@@ -272,10 +256,8 @@ int ScanCommand::RunTurntable(shell::RigScanSession& session, const shell::RigSc
   poses["turntable"] = {{"centre", {turntable.centre[0], turntable.centre[1], turntable.centre[2]}},
                         {"axis", {turntable.axis[0], turntable.axis[1], turntable.axis[2]}}};
   poses["convention"] =
-      "4 x 4 matrices by rows, mm; world_T_object maps the object's coordinates into the rig's "
-      "world, "
-      "in which the scan's vertices lie; to_first maps the scan's vertices onto the same surface "
-      "points "
+      "4 x 4 matrices by rows, mm; world_T_object maps the object's coordinates into the rig's world, "
+      "in which the scan's vertices lie; to_first maps the scan's vertices onto the same surface points "
       "in the first scan";
   for (std::size_t k = 0; k < set.scans.size(); ++k) {
     const sim::RigScan& scan = set.scans[k];
@@ -290,14 +272,12 @@ int ScanCommand::RunTurntable(shell::RigScanSession& session, const shell::RigSc
                      {"turntable_deg", scan.turntableAngle / kDegrees},
                      {"world_T_object", FrameRows(scan.world_T_object)},
                      {"to_first", FrameRows(sim::TrueRelativePose(scan, set.scans[0]))}});
-    viewReports.push_back(
-        {{"file", name},
-         {"turntable_deg", scan.turntableAngle / kDegrees},
-         {"triangulation", scan.triangulation},
-         {"cameras", CamerasOf(scan)},
-         {"mesh",
-          {{"vertices", scan.mesh.positions.size()}, {"triangles", scan.mesh.NumTriangles()}}},
-         {"seconds", SecondsOf(scan.seconds)}});
+    viewReports.push_back({{"file", name},
+                     {"turntable_deg", scan.turntableAngle / kDegrees},
+                     {"triangulation", scan.triangulation},
+                     {"cameras", CamerasOf(scan)},
+                     {"mesh", {{"vertices", scan.mesh.positions.size()}, {"triangles", scan.mesh.NumTriangles()}}},
+                     {"seconds", SecondsOf(scan.seconds)}});
   }
   poses["scans"] = scans;
   {
@@ -308,10 +288,8 @@ int ScanCommand::RunTurntable(shell::RigScanSession& session, const shell::RigSc
     preview.font = DefaultPreviewFont();
     for (std::size_t k = 0; k < set.scans.size(); ++k) {
       const surf::GeoItem item = surf::MakeGeoItem(set.scans[k].mesh);
-      preview.title =
-          "view " + std::to_string(k + 1) + " (" +
-          std::to_string(static_cast<int>(std::lround(set.scans[k].turntableAngle / kDegrees))) +
-          "\u00B0)";
+      preview.title = "view " + std::to_string(k + 1) + " (" +
+                      std::to_string(static_cast<int>(std::lround(set.scans[k].turntableAngle / kDegrees))) + "\u00B0)";
       try {
         tiles.push_back(RenderPreview({&item}, preview));
       } catch (const std::exception& e) {
@@ -320,21 +298,18 @@ int ScanCommand::RunTurntable(shell::RigScanSession& session, const shell::RigSc
         break;
       }
     }
-    if (!tiles.empty() && img::SavePNG(MakeContactSheet(tiles, 4), out / "preview.png"))
-      report["preview"] = "preview.png";
+    if (!tiles.empty() && img::SavePNG(MakeContactSheet(tiles, 4), out / "preview.png")) report["preview"] = "preview.png";
   }
   report["step_deg"] = stepDeg;
   report["views"] = viewReports;
   seconds["write"] = writeTimer.ElapsedSeconds();
   seconds["total"] = setupSeconds + timer.ElapsedSeconds();
   report["seconds"] = seconds;
-  if (!WriteJson(poses, out / "poses.json") || !WriteJson(report, out / "report.json"))
-    return kExitFailure;
+  if (!WriteJson(poses, out / "poses.json") || !WriteJson(report, out / "report.json")) return kExitFailure;
   double worst = 0.0;
   for (const auto& scan : set.scans) worst = std::max(worst, scan.depthScore.rms);
-  std::cout << set.scans.size() << " scans written to " << out.string()
-            << " with poses.json; worst depth error RMS " << worst << " mm; "
-            << seconds["total"].get<double>() << " s\n";
+  std::cout << set.scans.size() << " scans written to " << out.string() << " with poses.json; worst depth error RMS "
+            << worst << " mm; " << seconds["total"].get<double>() << " s\n";
   return kExitSuccess;
 }
 

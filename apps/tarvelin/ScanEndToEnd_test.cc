@@ -3,9 +3,10 @@
 // filtering, meshing, scored against the ground truth.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 
 #include "apps/tarvelin/Console.h"
 #include "apps/tarvelin/ScanCommand.h"
@@ -17,8 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path TempDir(const std::string& name) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("tarvelin_scan_test_" + name + "_" + std::to_string(::getpid()));
+  const fs::path dir = fs::temp_directory_path() / ("tarvelin_scan_test_" + name + "_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   return dir;
 }
@@ -60,17 +60,14 @@ TEST(ScanEndToEnd, BadInputFailsWithExitCodeOne) {
   // A rig whose scene does not parse, and one whose object stands out of view.
   const fs::path rig = TempDir("rig");
   fs::create_directories(rig);
-  fs::copy_file(ShareDirectory() / "rigs" / "default" / sim::kRigSetupFile,
-                rig / sim::kRigSetupFile);
-  std::ofstream(rig / sim::kRigSceneFile)
-      << "{\"objects\": [{\"type\": \"sphere\", \"radius\": -3}]}";
+  fs::copy_file(ShareDirectory() / "rigs" / "default" / sim::kRigSetupFile, rig / sim::kRigSetupFile);
+  std::ofstream(rig / sim::kRigSceneFile) << "{\"objects\": [{\"type\": \"sphere\", \"radius\": -3}]}";
   ScanCommand badScene;
   badScene.rig = rig.string();
   badScene.scale = 0.25;
   badScene.out = TempDir("badscene");
   EXPECT_EQ(badScene.Run(), kExitFailure);
-  std::ofstream(rig / sim::kRigSceneFile)
-      << "{\"objects\": [{\"type\": \"sphere\", \"position\": [2000, 0, 0]}]}";
+  std::ofstream(rig / sim::kRigSceneFile) << "{\"objects\": [{\"type\": \"sphere\", \"position\": [2000, 0, 0]}]}";
   ScanCommand outOfView;
   outOfView.rig = rig.string();
   outOfView.scale = 0.25;
