@@ -58,13 +58,15 @@ class FelvarScanner : public testing::Test {
   }
   void TearDown() override { calls->setBackend(nullptr); }
 
-  std::unique_ptr<FelvarStructuredLightScanner> MakeScanner(std::uint32_t slsWidth = 1104) {
+  // timeout: the texture's; a loaded machine takes a second for the first 4416 × 3312 frame.
+  std::unique_ptr<FelvarStructuredLightScanner> MakeScanner(std::uint32_t slsWidth = 1104,
+                                                            double timeout = 20.0) {
     FelvarStructuredLightScanner::Options options;
     options.v4l2 = bus;
     options.slsWidth = slsWidth;
     options.exposure = 420;
     options.programData = "/nonexistent";
-    options.textureTimeoutSeconds = 0.5;
+    options.textureTimeoutSeconds = timeout;
     return std::make_unique<FelvarStructuredLightScanner>(
         scan::StructuredLightScanner::InitParams{}, options);
   }
@@ -131,6 +133,7 @@ TEST_F(FelvarScanner, CaptureBracketSwitchesProjectorAndCameraModes) {
 
   CaptureStderr();
   scanner->OnCaptureStateChanged(1);
+  EXPECT_EQ(GetCapturedStderr(), "");
   auto state = unit->GetState();
   EXPECT_EQ(state.projectorState, 1);
   EXPECT_TRUE(state.structuredLightMode);
@@ -146,7 +149,9 @@ TEST_F(FelvarScanner, CaptureBracketSwitchesProjectorAndCameraModes) {
   // filter and the model scaled back to the full sensor (2 cx − 4, 2 cy + 4
   // from the half mode: the unit's own 2210, 1650).
   CaptureStdout();
+  CaptureStderr();
   auto texture = scanner->CaptureHighQualityTexture();
+  EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_NE(GetCapturedStdout().find("ImageTextureFilter, Y=100, Pass."), std::string::npos);
   ASSERT_NE(texture.image, nullptr);
   EXPECT_EQ(texture.image->width, 4416u);
@@ -162,11 +167,12 @@ TEST_F(FelvarScanner, CaptureBracketSwitchesProjectorAndCameraModes) {
   EXPECT_EQ(state.camera[VEMKO_AUTO_EXPOSURE], 1);
   EXPECT_EQ(state.camera[VEMKO_AUTO_WHITE_BALANCE], 1);
 
+  CaptureStderr();
   scanner->OnCaptureStateChanged(0);
+  EXPECT_EQ(GetCapturedStderr(), "");
   state = unit->GetState();
   EXPECT_EQ(state.projectorState, 0);
   EXPECT_FALSE(state.structuredLightMode);
-  EXPECT_EQ(GetCapturedStderr(), "");
 
   // A second scan starts again in the structured-light mode.
   scanner->OnCaptureStateChanged(1);
@@ -175,7 +181,7 @@ TEST_F(FelvarScanner, CaptureBracketSwitchesProjectorAndCameraModes) {
 }
 
 TEST_F(FelvarScanner, DarkTextureFramesTimeOutAndFailingSettingsSayWhich) {
-  auto scanner = MakeScanner(2208);
+  auto scanner = MakeScanner(2208, 0.5);
   const std::size_t index = scanner->AddCamera(FelvarStructuredLightScanner::kCameraName, false);
   CaptureStdout();
   ASSERT_TRUE(scanner->CreateImageCapture(index));
