@@ -2,6 +2,7 @@
 
 #include "devices/galvern/ScannerHeads.h"
 #include "devices/sls/GenericStructuredLightScanner.h"
+#include "shell/FelvarProduct.h"
 #include "shell/SettingPath.h"
 #include "shell/VirtualRigScanner.h"
 
@@ -39,6 +40,7 @@ ScannerBundle TirraForFelvar(const ScannerContext& context) {
 void RegisterProducts(Application::Options& options) {
   RegisterVirtualRig(options);
   options.products["Galvern"] = Galvern;
+  options.products[kFelvarProduct] = CreateFelvarScanner;
   options.products["TirraForFelvar"] = TirraForFelvar;
   options.products["ScannerModelF"] = Tirra;
   options.products["Custom"] = Generic;

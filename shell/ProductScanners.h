@@ -7,6 +7,7 @@ namespace shell {
 // Every product the shell creates a scanner for, by HardwareSetup/Product:
 //   "Virtual", "VirtualStereo"  the virtual rig (VirtualRigScanner.h)
 //   "Galvern"                   galvern::GalvernStructuredLightScanner
+//   "Felvar"                    felvar::FelvarStructuredLightScanner (FelvarProduct.h)
 //   "TirraForFelvar"            galvern::TirraStructuredLightScanner; the
 //                               scan mode is set to "background"
 //   "ScannerModelF"             galvern::TirraStructuredLightScanner

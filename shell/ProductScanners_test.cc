@@ -89,6 +89,15 @@ TEST(ProductScanners, EachProductNameCreatesItsScanner) {
     Shell shell("Virtual");
     EXPECT_NE(GetVirtualRig(shell.app->GetScannerBundle()), nullptr);
   }
+  {
+    // "Felvar" is the unit's own product, no generic scanner: on the reduced
+    // rig it cannot keep its sensor modes, says so and is not created.
+    Shell shell("Felvar");
+    EXPECT_TRUE(shell.Logged(
+        "the scanner of product \"Felvar\" could not be created (the Felvar unit on the "
+        "virtual rig runs at the full rig scale"));
+    EXPECT_FALSE(dynamic_cast<sls::GenericStructuredLightScanner*>(shell.app->GetScanner().get()));
+  }
 }
 
 }  // namespace

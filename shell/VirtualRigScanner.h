@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include "shell/Application.h"
 
 namespace sim {
@@ -25,6 +28,19 @@ inline constexpr const char* kVirtualRigDevice = "VirtualRig";
 ScannerBundle CreateVirtualRigScanner(const ScannerContext& context);
 
 ScannerBundle CreateVirtualStereoRigScanner(const ScannerContext& context);
+
+// The rig of the context's rig folder (see above); `adjust` may change the
+// folder's hardware setup before the rig is built. Throws as
+// CreateVirtualRigScanner.
+std::shared_ptr<sim::VirtualRig> LoadVirtualRig(
+    const ScannerContext& context, std::size_t minCameras,
+    const std::function<void(scan::HardwareSetupIO&)>& adjust = {});
+// Whether the context's hardware setup is a rig folder's.
+bool IsRigFolderSetup(const ScannerContext& context);
+// A pattern window of the rig projector's size showing on the rig's
+// projector and in the context's projector window.
+std::shared_ptr<PatternWindow> MakeRigPatternWindow(const ScannerContext& context,
+                                                    const sim::VirtualRig& rig);
 
 // Registers the products "Virtual" and "VirtualStereo".
 void RegisterVirtualRig(Application::Options& options);

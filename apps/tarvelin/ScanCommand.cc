@@ -101,7 +101,9 @@ CLI::App* ScanCommand::Register(CLI::App& app) {
   sub->add_option("--rig", rig, "default, stereo or a rig folder (rig.tarvelinsetup + scene.json)")
       ->capture_default_str();
   sub->add_option("--product", product,
-                  "The scanner product (default: VirtualStereo for a rig with two cameras, else Virtual)");
+                  "The scanner product (default: VirtualStereo for a rig with two cameras, else Virtual; Felvar: "
+                  "the projector-camera unit on the rig's first camera, through the unit's device library "
+                  "libtarvelin_vemko.so, at --scale 1)");
   sub->add_option("--object", object, "vase, sphere, torus, box, blob or a mesh file (default: the rig's scene)");
   sub->add_option("--turntable", turntableDeg, "Turntable angle in degrees (of the first view)")->capture_default_str();
   sub->add_option("--views", views, "Scans of a turntable run (scan_000.ply … and poses.json when more than 1)")

@@ -75,6 +75,16 @@ TEST(ScanEndToEnd, BadInputFailsWithExitCodeOne) {
   EXPECT_EQ(outOfView.Run(), kExitFailure);
   EXPECT_FALSE(fs::exists(outOfView.out / "report.json"));
   fs::remove_all(rig);
+
+  // The unit's device library cannot be found: exit 1, nothing written.
+  setenv("TARVELIN_VEMKO_LIBRARY", "/nonexistent/libtarvelin_vemko.so", 1);
+  ScanCommand noLibrary;
+  noLibrary.product = "Felvar";
+  noLibrary.object = "sphere";
+  noLibrary.out = TempDir("nolibrary");
+  EXPECT_EQ(noLibrary.Run(), kExitFailure);
+  unsetenv("TARVELIN_VEMKO_LIBRARY");
+  EXPECT_FALSE(fs::exists(noLibrary.out / "report.json"));
 }
 
 }  // namespace

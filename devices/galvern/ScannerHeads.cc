@@ -1,5 +1,7 @@
 #include "devices/galvern/ScannerHeads.h"
 
+#include "devices/felvar/FeHalHelper.h"
+#include "devices/felvar/ProjectorFelvar.h"
 #include "devices/galvern/CameraCalibrationMemory.h"
 
 namespace galvern {
@@ -44,6 +46,16 @@ TirraStructuredLightScanner::TirraStructuredLightScanner(std::uint32_t variant,
     : sls::GenericStructuredLightScanner("Custom", params, devices.v4l2),
       m_variant(variant),
       m_devices(std::move(devices)) {}
+
+bool TirraStructuredLightScanner::InitProjectorControl() {
+  SetProjectorControl(nullptr);
+  const std::uint16_t product = m_variant == 0 ? kProjectorProductIdVariant0 : kProjectorProductId;
+  if (felvar::FeHalHelper::GetDevicePaths(kProjectorVendorId, product).empty()) return false;
+  auto control = std::make_shared<felvar::ProjectorFelvar>();
+  if (!control->Open()) return false;
+  SetProjectorControl(std::move(control));
+  return true;
+}
 
 std::vector<vid::CameraInfo> TirraStructuredLightScanner::GetSupportedCameras() const {
   const bool first = m_variant == 0;

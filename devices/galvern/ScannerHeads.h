@@ -35,6 +35,15 @@ class TirraStructuredLightScanner : public sls::GenericStructuredLightScanner {
   // "TirraStructuredLightScanner::CreateImageCapture - Invalid camera index.".
   bool CreateImageCapture(std::size_t cameraIndex) override;
   bool IsHighQualityTextureSupported() const override { return true; }
+  // The head's projector unit, found by its USB IDs in the unit device
+  // library's listing and opened as a felvar::ProjectorFelvar; false (no
+  // control) when none is listed or it cannot be opened.
+  bool InitProjectorControl() override;
+
+  // The projector unit's USB IDs: one product for variant 0, another for the rest.
+  static constexpr std::uint16_t kProjectorVendorId = 0xF3E1;
+  static constexpr std::uint16_t kProjectorProductIdVariant0 = 0x0B01;
+  static constexpr std::uint16_t kProjectorProductId = 0x0B02;
 
   // See CameraCalibrationMemory.h.
   bool WriteCalibrationToCamera(std::size_t cameraIndex, std::uint64_t value,

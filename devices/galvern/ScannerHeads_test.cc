@@ -6,8 +6,10 @@
 
 #include "cam/CameraModelOCV.h"
 #include "cam/CameraModelTsai.h"
+#include "devices/felvar/DeviceLibrary.h"
 #include "foundation/math/Frame.h"
 #include "foundation/utils/testing/TemporaryFolder.h"
+#include "sim/VirtualFelvarUnit.h"
 #include "vid/testing/GenCPCameraDouble.h"
 #include "vid/testing/ReplayV4l2Device.h"
 
@@ -224,6 +226,42 @@ TEST(ScannerHeads, CorruptRecordsAndMisuse) {
   GalvernStructuredLightScanner galvern({});
   expectThrow([&] { galvern.CreateImageCapture(0); },
               "GalvernStructuredLightScanner::CreateImageCapture - Invalid camera index.");
+}
+
+// The dual-camera head's projector unit is found in the unit device
+// library's listing by its USB IDs (one product ID for variant 0, another
+// for the rest) and prepared around captures like the unit's projector.
+TEST(ScannerHeads, TirraFindsItsProjectorUnitByVariant) {
+  const felvar::DeviceLibrary::Calls* library = felvar::DeviceLibrary::Get();
+  ASSERT_NE(library, nullptr);
+  sim::VirtualFelvarUnit unit("", "");
+  ASSERT_EQ(library->setBackend(&unit.GetBackend()), VEMKO_OK);
+  {
+    TirraStructuredLightScanner first(0, {}), second(1, {});
+    EXPECT_FALSE(first.InitProjectorControl());  // no head listed
+    EXPECT_EQ(first.GetProjectorControl(), nullptr);
+    unit.AddDevice(0xF3E1, 0x0B02, "/dev/bus/usb/virtual/010");
+    EXPECT_FALSE(first.InitProjectorControl());
+    ASSERT_TRUE(second.InitProjectorControl());
+    ASSERT_NE(second.GetProjectorControl(), nullptr);
+    EXPECT_TRUE(second.GetProjectorControl()->Activate());
+    EXPECT_EQ(unit.GetState().projectorState, 1);
+    EXPECT_TRUE(unit.GetState().structuredLightMode);
+    second.GetProjectorControl()->Deactivate();
+    EXPECT_EQ(unit.GetState().projectorState, 0);
+
+    // Listed but not to be opened: no control, the library's status named.
+    unit.AddDevice(0xF3E1, 0x0B01, "/dev/bus/usb/virtual/011");
+    sim::VirtualFelvarUnit::Faults faults;
+    faults.open[VEMKO_PROJECTOR] = 0x13;
+    unit.SetFaults(faults);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(first.InitProjectorControl());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "OPS! error 13 opening the projector\n");
+    EXPECT_EQ(first.GetProjectorControl(), nullptr);
+    unit.SetFaults({});
+  }
+  library->setBackend(nullptr);
 }
 
 }  // namespace

@@ -172,6 +172,7 @@ std::vector<std::uint8_t> EncodeJpeg(const img::UniImage<img::RGB8>& image, int 
 
 struct ReplayV4l2Bus::Device {
   ReplayDescriptor descriptor;
+  std::vector<std::uint8_t> rendered;  // the last frame drawn by descriptor.render
   ReplayFaults faults;
   bool plugged = true;
   int openCount = 0;
@@ -238,6 +239,11 @@ struct ReplayV4l2Bus::Device {
   }
 
   const std::vector<std::uint8_t>& Frame(std::uint64_t n) {
+    if (descriptor.render) {
+      rendered.assign(std::size_t(bytesPerLine) * height, 0);
+      descriptor.render(fourcc, width, height, bytesPerLine, n, rendered);
+      return rendered;
+    }
     const std::uint64_t key = n % 4;  // four distinct frames, made once
     auto it = frameCache.find({fourcc, key});
     if (it != frameCache.end()) return it->second;
@@ -597,7 +603,7 @@ bool ReplayV4l2Bus::Produce(Device& d) {
   const std::uint64_t n = d.produced++;
   const std::vector<std::uint8_t>& frame = d.Frame(n);
   std::size_t used = std::min(frame.size(), buffer.bytes.size());
-  if (buffer.content != &frame)
+  if (buffer.content != &frame || d.descriptor.render)
     std::memcpy(buffer.bytes.data(), frame.data(), used);  // unchanged bytes are not copied again
   buffer.content = &frame;
   if (std::int64_t(n) == d.faults.corruptJpegFrame)

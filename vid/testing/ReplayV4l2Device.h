@@ -54,6 +54,13 @@ struct ReplayDescriptor {
   std::vector<ReplayFormat> formats;
   std::vector<ReplayControl> controls;
   std::uint32_t linePadding = 0;  // bytes added to each row of uncompressed formats
+  // When set, every frame of an uncompressed format is drawn by this into
+  // bytes (bytesPerLine × height, zeroed) when it is produced, instead of the
+  // replay scene; called under the bus's lock.
+  std::function<void(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
+                     std::uint32_t bytesPerLine, std::uint64_t frame,
+                     std::vector<std::uint8_t>& bytes)>
+      render;
 };
 
 // A common 1080p UVC webcam: YUYV at 19 sizes from 640 × 480 (30 fps) to
