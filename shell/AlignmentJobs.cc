@@ -77,6 +77,10 @@ math::Frame4d TurnAboutAxisOf(const math::Frame4d& motion, const math::Vec3d& ax
 // stands however it stands. Views placed about an axis tilted by α (rad)
 // from the table's land a point at distance r from it, turned by ψ, about
 // 2·sin(ψ/2)·α·r off: 1 mm at 30 mm half way round for 1°.
+double AngleDegrees(const math::Vec3d& a, const math::Vec3d& b) {
+  return std::acos(std::clamp(Dot(a, b) / std::sqrt(Dot(a, a) * Dot(b, b)), -1.0, 1.0)) / kDeg;
+}
+
 math::Vec3d TableAxisOf(const math::Frame4d& step, const math::Vec3d& stated) {
   const math::Vec3d rotation = math::Twist::Log(step).GetRot();
   if (!(Dot(rotation, rotation) > 0.0)) return stated.GetNormalized();
@@ -416,8 +420,19 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
   // disagree are replaced.
   result.onTableModel = known.angle > 0.0 && known.axis.has_value();
   if (result.onTableModel) {
-    result.tableAxis = TableAxisOf(step, *known.axis);
-    result.axisOffset = std::acos(std::clamp(Dot(result.tableAxis, known.axis->GetNormalized()), -1.0, 1.0)) / kDeg;
+    // The scans' axis replaces the stated one when it lies farther from it
+    // than three standard errors of the mean of the steps' own axes; closer,
+    // the difference is the fits' scatter and the stated axis is kept.
+    const math::Vec3d stated = known.axis->GetNormalized();
+    const math::Vec3d found = TableAxisOf(step, stated);
+    double sumSquares = 0.0;
+    for (std::size_t j = 1; j < n; ++j)
+      if (agree(best, j)) sumSquares += std::pow(AngleDegrees(TableAxisOf(links[j], stated), found), 2);
+    const double standardError = bestCount > 1 ? std::sqrt(sumSquares / (bestCount - 1) / bestCount) : 0.0;
+    result.axisOffset = AngleDegrees(found, stated);
+    result.axisOffsetError = standardError;
+    result.axisFromScans = bestCount > 1 && result.axisOffset > 3.0 * standardError;
+    result.tableAxis = result.axisFromScans ? found : stated;
     step = TurnAboutAxisOf(step, result.tableAxis, -known.angle * kDeg);
   }
   int replaced = 0;
@@ -438,7 +453,9 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
   if (result.onTableModel) {
     line += "; every scan placed on the table's step of " + Fixed(known.angle, 3) + " degrees about its axis (" +
             Fixed(result.tableAxis[0], 5) + ", " + Fixed(result.tableAxis[1], 5) + ", " +
-            Fixed(result.tableAxis[2], 5) + "), " + Fixed(result.axisOffset, 3) + " degrees from the stated axis";
+            Fixed(result.tableAxis[2], 5) + "); the scans' axis lies " + Fixed(result.axisOffset, 3) + " ± " +
+            Fixed(result.axisOffsetError, 3) + " degrees from the stated axis" +
+            (result.axisFromScans ? ", which it replaces" : ", which is kept");
   }
   Log(line + ".");
   return true;

@@ -491,7 +491,9 @@ int DemoCommand::Run() {
   report["sequence"] = {{"step_turn_deg", sequence.stepTurn},
                         {"on_table_model", sequence.onTableModel},
                         {"table_axis", {sequence.tableAxis[0], sequence.tableAxis[1], sequence.tableAxis[2]}},
-                        {"table_axis_from_stated_deg", sequence.axisOffset},
+                        {"scans_axis_from_stated_deg", sequence.axisOffset},
+                        {"scans_axis_standard_error_deg", sequence.axisOffsetError},
+                        {"table_axis_from_scans", sequence.axisFromScans},
                         {"refined", sequence.refined}};
   report["fused"] = {{"vertices", vertices},
                      {"triangles", triangles},
