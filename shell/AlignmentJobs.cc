@@ -70,6 +70,10 @@ math::Frame4d TurnAboutAxisOf(const math::Frame4d& motion, const math::Vec3d& ax
   return math::FTrans(c) * math::Twist({0.0, 0.0, 0.0}, a * angle).Exp() * math::FTrans(c * -1.0);
 }
 
+double AngleDegrees(const math::Vec3d& a, const math::Vec3d& b) {
+  return std::acos(std::clamp(Dot(a, b) / std::sqrt(Dot(a, a) * Dot(b, b)), -1.0, 1.0)) / kDeg;
+}
+
 // The table's axis as the scans show it: the rotation axis of their common
 // step (A's coordinates into B's, which turns by −angle about the table's
 // axis), pointing to the side of the stated axis. The stated axis is what a
@@ -77,10 +81,6 @@ math::Frame4d TurnAboutAxisOf(const math::Frame4d& motion, const math::Vec3d& ax
 // stands however it stands. Views placed about an axis tilted by α (rad)
 // from the table's land a point at distance r from it, turned by ψ, about
 // 2·sin(ψ/2)·α·r off: 1 mm at 30 mm half way round for 1°.
-double AngleDegrees(const math::Vec3d& a, const math::Vec3d& b) {
-  return std::acos(std::clamp(Dot(a, b) / std::sqrt(Dot(a, a) * Dot(b, b)), -1.0, 1.0)) / kDeg;
-}
-
 math::Vec3d TableAxisOf(const math::Frame4d& step, const math::Vec3d& stated) {
   const math::Vec3d rotation = math::Twist::Log(step).GetRot();
   if (!(Dot(rotation, rotation) > 0.0)) return stated.GetNormalized();
