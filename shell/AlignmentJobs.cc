@@ -19,6 +19,8 @@ namespace shell {
 namespace {
 
 constexpr double kDeg = std::numbers::pi / 180.0;
+// Agreeing steps a run needs before the table's axis is taken from them.
+constexpr int kMinStepsForAxis = 4;
 
 std::string Path(const std::string& group, const std::string& key) {
   return "/Settings/" + group + "/*[@title='" + key + "']";
@@ -422,7 +424,9 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
   if (result.onTableModel) {
     // The scans' axis replaces the stated one when it lies farther from it
     // than three standard errors of the mean of the steps' own axes; closer,
-    // the difference is the fits' scatter and the stated axis is kept.
+    // the difference is the fits' scatter and the stated axis is kept. Fewer
+    // than kMinStepsForAxis steps give no trustworthy scatter (two 45° steps
+    // of quarter-size scans put the axis 0.07° off), and keep it too.
     const math::Vec3d stated = known.axis->GetNormalized();
     const math::Vec3d found = TableAxisOf(step, stated);
     double sumSquares = 0.0;
@@ -431,7 +435,7 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
     const double standardError = bestCount > 1 ? std::sqrt(sumSquares / (bestCount - 1) / bestCount) : 0.0;
     result.axisOffset = AngleDegrees(found, stated);
     result.axisOffsetError = standardError;
-    result.axisFromScans = bestCount > 1 && result.axisOffset > 3.0 * standardError;
+    result.axisFromScans = bestCount >= kMinStepsForAxis && result.axisOffset > 3.0 * standardError;
     result.tableAxis = result.axisFromScans ? found : stated;
     step = TurnAboutAxisOf(step, result.tableAxis, -known.angle * kDeg);
   }
