@@ -55,7 +55,7 @@ class ICalibrationStation {
 //
 // Flat-plate view: Start → WaitBeforeCapture → Capture (every camera's
 // image added as one multi-view of the plate calibration) → AllDone → Idle.
-class CalibrationMachine {
+class CalibrationMachine : public ICalibrationMachines {
  public:
   struct Options {
     std::filesystem::path setupFile;          // written after an accepted calibration
@@ -66,7 +66,7 @@ class CalibrationMachine {
 
   CalibrationMachine(Settings& settings, ICalibrationStation& station, Options options,
                      LogSink log);
-  ~CalibrationMachine();
+  ~CalibrationMachine() override;
   CalibrationMachine(const CalibrationMachine&) = delete;
   CalibrationMachine& operator=(const CalibrationMachine&) = delete;
 
@@ -79,10 +79,10 @@ class CalibrationMachine {
     m_flatPlate = std::move(calibration);
   }
   void RequestCancel() { m_cancelRequested = true; }
-  void Tick();
+  void Tick() override;
 
-  CalibStatus GetCalibStatus() const { return m_calib; }
-  AddFlatPlateViewStatus GetFlatPlateViewStatus() const { return m_view; }
+  CalibStatus GetCalibStatus() const override { return m_calib; }
+  AddFlatPlateViewStatus GetFlatPlateViewStatus() const override { return m_view; }
   // The setup of the last accepted calibration (else the one started from).
   const scan::HardwareSetupIO& GetSetup() const { return m_setup; }
   // Why the last run ended in Cancel ("cancelled" when the user did).

@@ -1,8 +1,12 @@
 #include "shell/HeadlessSession.h"
 
+#include "scan/CalibratedModels.h"
 #include "shell/ProductScanners.h"
+#include "shell/RigCalibrationStation.h"
 #include "shell/TurntableLoader.h"
 #include "shell/VirtualRigScanner.h"
+#include "sim/VirtualCamera.h"
+#include "sim/VirtualRig.h"
 #include "sim/turntable/TurntableFollower.h"
 
 namespace shell {
@@ -13,7 +17,10 @@ HeadlessSession::HeadlessSession(Options options) : m_options(std::move(options)
 }
 
 HeadlessSession::~HeadlessSession() {
-  // The machine and the jobs use the application's parts: they go first.
+  // The machines and the jobs use the application's parts: they go first.
+  if (m_controller) m_controller->SetCalibrationMachines(nullptr);
+  m_calibration.reset();
+  m_station.reset();
   m_controller.reset();
   m_watchdog.reset();
   m_project.reset();
@@ -62,23 +69,92 @@ bool HeadlessSession::Start(std::string& error) {
     m_controller->SetTurntable(std::move(table.motor));
     if (m_rig) m_follower = std::make_unique<sim::TurntableFollower>(*m_rig, channel);
   }
+  CreateCalibration();
   m_app->AddTimerHandler([this] { Tick(); });
   return true;
 }
 
+void HeadlessSession::CreateCalibration() {
+  if (!m_rig) return;
+  const LogSink& log = m_options.application.log;
+  scan::HardwareSetupIO truth;
+  sim::SceneDescription description;
+  std::string error;
+  if (!sim::LoadRigFolder(m_app->GetHardwareSetupFile().parent_path(), truth, description, error)) {
+    log("Calibration: the rig folder cannot be read (" + error + "); calibration is not available.");
+    return;
+  }
+  m_station = std::make_unique<RigCalibrationStation>(std::move(truth), std::move(description));
+  const std::filesystem::path folder = m_app->GetDataRoot().GetFolder() / "calibration";
+  CalibrationMachine::Options options;
+  options.setupFile = folder / "CalibratedSetup.tarvelinsetup";
+  options.calibrationFolder = folder;
+  m_calibration = std::make_unique<CalibrationMachine>(m_app->GetSettings(), *m_station, options, log);
+  m_controller->SetCalibrationMachines(m_calibration.get());
+}
+
+bool HeadlessSession::StartCalibration(std::string& error) {
+  if (!m_calibration) {
+    error = "This scanner has no calibration station: calibrate it with tarvelin calibrate --images.";
+    return false;
+  }
+  if (!IsIdle()) {
+    error = "The calibration cannot start while a scan, alignment, fusion or calibration runs: wait for it or "
+            "cancel it.";
+    return false;
+  }
+  if (!m_calibration->StartCalibration(m_app->GetHardwareSetup())) {
+    error = "The calibration machine is busy.";
+    return false;
+  }
+  return true;
+}
+
+void HeadlessSession::UseAcceptedCalibration() {
+  const CalibStatus status = m_calibration->GetCalibStatus();
+  const bool accepted = status == CalibStatus::AllDone && m_lastCalibStatus != CalibStatus::AllDone;
+  m_lastCalibStatus = status;
+  if (!accepted || !m_app->GetScanner()) return;
+  std::string error;
+  if (scan::UseSetupModels(*m_app->GetScanner(), m_calibration->GetSetup(), error)) {
+    ++m_acceptedCalibrations;
+    m_options.application.log("Calibration: the scanner now triangulates with the calibrated setup.");
+  } else {
+    m_options.application.log("Error: the calibrated setup does not fit the scanner (" + error + ").");
+  }
+}
+
+void HeadlessSession::FollowCameraCable() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < m_nextCableCheck) return;
+  m_nextCableCheck = now + std::chrono::milliseconds(250);
+  std::error_code ec;
+  const bool unplugged = std::filesystem::exists(m_app->GetDataRoot().GetFolder() / "camera.unplugged", ec);
+  for (std::size_t c = 0; c < m_rig->GetCameraCount(); ++c) {
+    sim::VirtualCamera& camera = *m_rig->GetCamera(c);
+    if (camera.IsUnplugged() == unplugged) continue;
+    camera.SetUnplugged(unplugged);
+    m_options.application.log("Virtual rig: camera " + camera.GetName() + (unplugged ? " unplugged." : " plugged in."));
+  }
+}
+
 void HeadlessSession::Tick() {
   if (m_follower) m_follower->Update();
+  if (m_rig) FollowCameraCable();
   m_watchdog->Tick(m_app->GetScanWorkflow().GetState() == ScanWorkflow::State::kCapturing, m_app->GetScanner().get(),
                    CaptureWatchdog::Clock::now());
   m_controller->Tick();
+  if (m_calibration) UseAcceptedCalibration();
   if (m_fusion->Poll()) ++m_finishedFusions;
   if (m_measure->Poll()) ++m_finishedMeasures;
   for (const auto& observer : m_observers) observer();
 }
 
 bool HeadlessSession::IsIdle() const {
+  const bool calibrating = m_calibration && (m_calibration->GetCalibStatus() != CalibStatus::Idle ||
+                                              m_calibration->GetFlatPlateViewStatus() != AddFlatPlateViewStatus::Idle);
   return m_controller->GetScanStatus() == ScanStatus::Idle && !m_jobs->IsBusy() && !m_fusion->IsBusy() &&
-         !m_measure->IsBusy();
+         !m_measure->IsBusy() && !calibrating;
 }
 
 }  // namespace shell

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "shell/AlignmentJobs.h"
 #include "shell/Application.h"
+#include "shell/CalibrationMachine.h"
 #include "shell/CaptureWatchdog.h"
 #include "shell/FusionCommands.h"
 #include "shell/MeasureCommands.h"
@@ -30,7 +32,14 @@ namespace shell {
 // main loop one Application::Step at a time. When the scanner is the
 // virtual rig, the plug-in is given the channel "turntable.state" in the
 // data root and the rig follows that channel on every tick, before the
-// machine's step.
+// machine's step; its cameras are unplugged while the data root holds a
+// file "camera.unplugged" (looked at four times a second), as a pulled
+// cable would. The calibration machines run on the same tick through a
+// calibration station: the virtual rig is one (its cameras photograph and
+// scan the printed corner through the rig's true models); a calibration it
+// accepts is written to "calibration/CalibratedSetup.tarvelinsetup" in the
+// data root (the rig folder's setup stays the rig's truth) and given to the
+// running scanner.
 //
 // Each timer tick: the rig follows the table, the watchdog looks at the
 // capture, the machine steps, finished fusion and measurement jobs are
@@ -74,13 +83,25 @@ class HeadlessSession {
   int GetFinishedFusions() const { return m_finishedFusions; }
   // Comparisons that have ended (polled on the timer) since the start.
   int GetFinishedMeasures() const { return m_finishedMeasures; }
+  // The calibration machines; null when the scanner has no calibration
+  // station.
+  CalibrationMachine* GetCalibration() const { return m_calibration.get(); }
+  ICalibrationStation* GetCalibrationStation() const { return m_station.get(); }
+  // Starts the corner calibration from the scanner's current setup; false
+  // with the reason when there is no station or the session is busy.
+  bool StartCalibration(std::string& error);
+  // Calibrations accepted and given to the scanner since the start.
+  int GetAcceptedCalibrations() const { return m_acceptedCalibrations; }
 
   void AddTickObserver(std::function<void()> observer) { m_observers.push_back(std::move(observer)); }
-  // No scan step, alignment, fusion or comparison is running.
+  // No scan step, alignment, fusion, comparison or calibration is running.
   bool IsIdle() const;
 
  private:
   void Tick();
+  void CreateCalibration();
+  void UseAcceptedCalibration();
+  void FollowCameraCable();
 
   Options m_options;
   std::unique_ptr<Application> m_app;
@@ -91,6 +112,11 @@ class HeadlessSession {
   std::unique_ptr<CaptureWatchdog> m_watchdog;
   std::unique_ptr<ScanSequenceController> m_controller;
   std::unique_ptr<sim::TurntableFollower> m_follower;
+  std::unique_ptr<ICalibrationStation> m_station;
+  std::unique_ptr<CalibrationMachine> m_calibration;
+  CalibStatus m_lastCalibStatus = CalibStatus::Idle;
+  int m_acceptedCalibrations = 0;
+  std::chrono::steady_clock::time_point m_nextCableCheck{};
   sim::VirtualRig* m_rig = nullptr;
   int m_turntableResult = -1;
   int m_finishedFusions = 0;

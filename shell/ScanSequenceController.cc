@@ -377,6 +377,12 @@ void ScanSequenceController::OnCancel() {
 }
 
 void ScanSequenceController::TickCalibration() {
+  if (m_calibrationMachines) {
+    m_calibrationMachines->Tick();
+    m_state.calib = m_calibrationMachines->GetCalibStatus();
+    m_state.flatPlateView = m_calibrationMachines->GetFlatPlateViewStatus();
+    return;
+  }
   if (m_state.calib == CalibStatus::Idle) return;
   if (m_state.calib != CalibStatus::AllDone && m_state.calib != CalibStatus::Cancel) {
     m_log("Calibration sequence: not available in this build; back to idle.");
@@ -385,7 +391,7 @@ void ScanSequenceController::TickCalibration() {
 }
 
 void ScanSequenceController::TickFlatPlateView() {
-  if (m_state.flatPlateView == AddFlatPlateViewStatus::Idle) return;
+  if (m_calibrationMachines || m_state.flatPlateView == AddFlatPlateViewStatus::Idle) return;
   if (m_state.flatPlateView != AddFlatPlateViewStatus::AllDone &&
       m_state.flatPlateView != AddFlatPlateViewStatus::Cancel) {
     m_log("Flat-plate view capture: not available in this build; back to idle.");

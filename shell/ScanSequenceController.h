@@ -79,6 +79,16 @@ struct StateMachine {
 // or the divisor is 0.
 double ComputeTurntableStepAngle(int numberOfScans, double totalScanAngle);
 
+// The calibration and flat-plate-view machines as the main loop advances
+// them after the scan machine (the session attaches the shell's own).
+class ICalibrationMachines {
+ public:
+  virtual ~ICalibrationMachines() = default;
+  virtual void Tick() = 0;
+  virtual CalibStatus GetCalibStatus() const = 0;
+  virtual AddFlatPlateViewStatus GetFlatPlateViewStatus() const = 0;
+};
+
 // The scan machine of the main loop: single scans, turntable runs and
 // free-hand sequences, one step per Tick (the main loop's 5 ms timer). It
 // drives the scan workflow (IScanWorkflow), the turntable (plugin::IMotor,
@@ -103,9 +113,10 @@ double ComputeTurntableStepAngle(int numberOfScans, double totalScanAngle);
 // turntable command answering a code other than 0, −10 and −14 is logged
 // and the run goes on; in AllDone the workflow is asked whether
 // recalibration is needed before its pending-update flag is reset. The
-// calibration and flat-plate-view machines have their states only: headless
-// there is nothing for them to do, so a status other than Idle is logged
-// and returns to Idle on the next tick.
+// calibration and flat-plate-view machines are attached ones
+// (SetCalibrationMachines) whose states the controller mirrors; without
+// them a status other than Idle is logged and returns to Idle on the next
+// tick.
 //
 // Thread rules: user-interface thread only.
 class ScanSequenceController {
@@ -136,6 +147,9 @@ class ScanSequenceController {
   // One timer tick: the scan machine, then the calibration machine, then
   // the flat-plate-view machine.
   void Tick();
+  // The machines ticked after the scan machine (null: none); they must
+  // outlive the controller or be detached first.
+  void SetCalibrationMachines(ICalibrationMachines* machines) { m_calibrationMachines = machines; }
 
   const StateMachine& GetStateMachine() const { return m_state; }
   ScanStatus GetScanStatus() const { return m_state.scan; }
@@ -184,6 +198,7 @@ class ScanSequenceController {
   NotifyFunction m_notify;
   LogSink m_log;
   std::unique_ptr<plugin::IMotor> m_motor;
+  ICalibrationMachines* m_calibrationMachines = nullptr;
 
   StateMachine m_state;
   bool m_scanDone = false;

@@ -64,6 +64,40 @@ TEST_F(ShippedSchema, EveryDefaultHasItsTypeAndCanonicalText) {
   EXPECT_GT(count, 200);
 }
 
+// A range is on numbers only, reads as the setting's type, is not empty and
+// holds the default; the dialog's choices start from there.
+TEST_F(ShippedSchema, RangesAreOnNumbersAndHoldTheirDefaults) {
+  int ranged = 0;
+  for (const pugi::xpath_node& node : m_settings->GetXmlDocument().select_nodes("//*[@min or @max]")) {
+    const pugi::xml_node element = node.node();
+    const std::string path = Settings::GetTitlePath(element), type = element.name();
+    EXPECT_TRUE(type == "Int" || type == "Float" || type == "Double") << path;
+    ASSERT_TRUE(element.attribute("min") && element.attribute("max")) << path << ": both ends";
+    double low = 0.0, high = 0.0, value = 0.0;
+    ASSERT_TRUE(ParseSettingText<double>(element.attribute("min").value(), low)) << path;
+    ASSERT_TRUE(ParseSettingText<double>(element.attribute("max").value(), high)) << path;
+    ASSERT_TRUE(ParseSettingText<double>(element.attribute("defaultvalue").value(), value)) << path;
+    if (type == "Int") {
+      int whole = 0;
+      EXPECT_TRUE(ParseSettingText<int>(element.attribute("min").value(), whole)) << path;
+      EXPECT_TRUE(ParseSettingText<int>(element.attribute("max").value(), whole)) << path;
+    }
+    EXPECT_LT(low, high) << path;
+    EXPECT_LE(low, value) << path;
+    EXPECT_LE(value, high) << path;
+    ++ranged;
+  }
+  EXPECT_GE(ranged, 30);
+  // The fusion's resolution and hole-closing step, which users change most.
+  const pugi::xml_node step =
+      m_settings->FindSettingElement("/Settings/ShapeFusion/Fusion/*[@title='CloseHolesRelSizeStep']");
+  EXPECT_STREQ(step.attribute("min").value(), "0");
+  EXPECT_STREQ(step.attribute("max").value(), "6");
+  const pugi::xml_node resolution =
+      m_settings->FindSettingElement("/Settings/ShapeFusion/Fusion/*[@title='Resolution']");
+  EXPECT_STREQ(resolution.attribute("max").value(), "2048");
+}
+
 TEST_F(ShippedSchema, KeysTheShellReadsAreThereWithTheirDefaults) {
   Settings& s = *m_settings;
   auto path = [](const std::string& group, const std::string& key) {

@@ -324,7 +324,7 @@ void VirtualCamera::Run() {
     if (wait > 0.0 && m_wake.wait_for(lock, std::chrono::duration<double>(wait), [&] { return m_stop; })) break;
     const double t = m_projector->Now();
     next = std::max(next + period, t);
-    if (!m_delivery.IsAttached()) continue;
+    if (!m_delivery.IsAttached() || m_unplugged) continue;
     lock.unlock();
     const std::vector<std::uint8_t> frame = RenderFrame(t, true);
     for (std::uint32_t y = 0; y < m_height; ++y)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -112,11 +113,16 @@ class VirtualCamera : public vid::ImageCaptureProperties, public vid::ImageCaptu
     return m_delivery.WaitForFrameAfter(seen, timeoutSeconds);
   }
 
+  // An unplugged camera delivers no frames and is not ready, as a camera
+  // whose cable was pulled; plugged in again it streams on.
+  void SetUnplugged(bool unplugged) { m_unplugged = unplugged; }
+  bool IsUnplugged() const { return m_unplugged; }
+
   // ImageCapture
   void StartCapture(std::shared_ptr<vid::ImageStore> store, std::shared_ptr<vid::ImageFilter> filter) override;
   void StopCapture() override;
   bool IsCapturing() const override { return m_delivery.IsAttached(); }
-  bool IsReady() const override { return true; }
+  bool IsReady() const override { return !m_unplugged; }
   utils::Guid GetSourceGuid() const override { return m_delivery.GetStreamGuid(); }
   std::string GetName() const override { return m_options.name; }
   vid::Format GetFormat() const override { return m_format; }
@@ -163,6 +169,7 @@ class VirtualCamera : public vid::ImageCaptureProperties, public vid::ImageCaptu
   img::UniImage<std::uint8_t> m_views;
 
   vid::FrameDelivery m_delivery;
+  std::atomic<bool> m_unplugged{false};
   std::mutex m_threadMutex;
   std::condition_variable m_wake;
   bool m_stop = false;

@@ -12,6 +12,7 @@ namespace studio {
 struct LiveOverlayOptions {
   bool saturation = true;      // pixels at or above saturatedLevel in red
   bool underexposure = false;  // pixels at or below darkLevel in blue
+  bool decoded = false;        // the last scan's decoding (AddQualityOverlay)
   std::uint8_t saturatedLevel = 250;
   std::uint8_t darkLevel = 5;
 };
@@ -28,6 +29,15 @@ struct ExposureStats {
 // of the options drawn in; the stats of the frame go to `stats`.
 std::vector<std::uint8_t> MakeLiveOverlay(const img::UniImage<std::uint8_t>& frame,
                                           const LiveOverlayOptions& options, ExposureStats& stats);
+
+// The last scan's decoding over the frame: pixels whose projector
+// position was decoded tinted green (the brighter, the better their
+// quality), pixels inside the decoded region's rows that were rejected
+// tinted red. The quality image is the scan's (0 … 1, 0 = not decoded); at
+// another size than the frame nothing is drawn. Returns the fraction of the
+// frame's pixels that were decoded.
+double AddQualityOverlay(std::vector<std::uint8_t>& rgba, std::uint32_t width, std::uint32_t height,
+                         const img::UniImage<float>& quality);
 
 // Advice for the user from the stats: empty when the exposure looks right,
 // else what to change ("… saturated: lower the exposure").

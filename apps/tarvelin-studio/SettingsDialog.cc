@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <pugixml.hpp>
 
 #include "shell/SettingPath.h"
@@ -31,6 +32,21 @@ bool Matches(pugi::xml_node element, const std::string& filter) {
   return false;
 }
 
+struct Range {
+  double low = 0.0, high = 0.0;
+};
+
+// The choices a user has for a number (the schema's min and max); none
+// when either end is missing or unreadable.
+std::optional<Range> ReadRange(pugi::xml_node element) {
+  Range range;
+  if (!shell::ParseSettingText(element.attribute("min").as_string(), range.low) ||
+      !shell::ParseSettingText(element.attribute("max").as_string(), range.high) ||
+      !(range.low < range.high))
+    return std::nullopt;
+  return range;
+}
+
 void DrawSetting(shell::Settings& settings, pugi::xml_node element) {
   const std::string type = element.name();
   const std::string title = element.attribute("title").as_string(element.name());
@@ -38,6 +54,7 @@ void DrawSetting(shell::Settings& settings, pugi::xml_node element) {
       element.attribute("value").as_string(element.attribute("defaultvalue").as_string());
   const bool readOnly = std::string(element.attribute("saving").as_string()) == "false";
   const bool invalid = bool(element.attribute("invalid"));
+  const std::optional<Range> range = ReadRange(element);
   ImGui::PushID(element.internal_object());
   if (readOnly) ImGui::BeginDisabled();
   if (invalid) ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.6f, 0.1f, 0.1f, 1.f));
@@ -49,14 +66,25 @@ void DrawSetting(shell::Settings& settings, pugi::xml_node element) {
   } else if (type == "Int") {
     int number = 0;
     shell::ParseSettingText(value, number);
-    if (ImGui::InputInt(title.c_str(), &number, 1, 10, ImGuiInputTextFlags_EnterReturnsTrue))
+    bool changed = false;
+    if (range && range->high - range->low <= 64.0)
+      changed = ImGui::SliderInt(title.c_str(), &number, int(range->low), int(range->high), "%d",
+                                 ImGuiSliderFlags_AlwaysClamp);
+    else
+      changed =
+          ImGui::InputInt(title.c_str(), &number, 1, 10, ImGuiInputTextFlags_EnterReturnsTrue);
+    if (changed) {
+      if (range) number = int(std::clamp(double(number), range->low, range->high));
       settings.SetValue(element, std::to_string(number));
+    }
   } else if (type == "Double" || type == "Float") {
     double number = 0.0;
     shell::ParseSettingText(value, number);
     if (ImGui::InputDouble(title.c_str(), &number, 0.0, 0.0, "%.6g",
-                           ImGuiInputTextFlags_EnterReturnsTrue))
+                           ImGuiInputTextFlags_EnterReturnsTrue)) {
+      if (range) number = std::clamp(number, range->low, range->high);
       settings.SetValue(element, shell::FormatSettingText(number));
+    }
   } else {
     char text[512];
     std::snprintf(text, sizeof text, "%s", value.c_str());
@@ -65,10 +93,14 @@ void DrawSetting(shell::Settings& settings, pugi::xml_node element) {
   }
   if (invalid) ImGui::PopStyleColor();
   if (readOnly) ImGui::EndDisabled();
-  if (ImGui::IsItemHovered())
-    ImGui::SetTooltip("%s (%s), default %s%s", title.c_str(), type.c_str(),
-                      element.attribute("defaultvalue").as_string(),
+  if (ImGui::IsItemHovered()) {
+    const std::string limits = range ? "; " + shell::FormatSettingText(range->low) + " to " +
+                                           shell::FormatSettingText(range->high)
+                                     : std::string();
+    ImGui::SetTooltip("%s (%s), default %s%s%s", title.c_str(), type.c_str(),
+                      element.attribute("defaultvalue").as_string(), limits.c_str(),
                       readOnly ? "; run-time state, not saved" : "");
+  }
   ImGui::PopID();
 }
 

@@ -60,7 +60,10 @@ void StudioWindow::DrawPages() {
   ImGui::Begin("Pages", nullptr,
                ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoCollapse |
                    ImGuiWindowFlags_NoTitleBar);
-  DrawProgress();
+  if (IsCalibrating())
+    DrawCalibrationProgress();
+  else
+    DrawProgress();
   ImGui::Separator();
   if (ImGui::BeginTabBar("pages")) {
     struct Tab {
@@ -69,6 +72,7 @@ void StudioWindow::DrawPages() {
       Page page;
     };
     static constexpr Tab kTabs[] = {{"Structured light", "tab_sl", Page::kStructuredLight},
+                                    {"Calibration", "tab_calibration", Page::kCalibration},
                                     {"Alignment", "tab_alignment", Page::kAlignment},
                                     {"Fusion", "tab_fusion", Page::kFusion},
                                     {"Measurement", "tab_measurement", Page::kMeasurement}};
@@ -81,6 +85,9 @@ void StudioWindow::DrawPages() {
       switch (tab.page) {
         case Page::kStructuredLight:
           StructuredLightPage();
+          break;
+        case Page::kCalibration:
+          CalibrationPage();
           break;
         case Page::kAlignment:
           AlignmentPage();
@@ -171,6 +178,9 @@ void StudioWindow::LiveView() {
   ImGui::Checkbox("Saturated", &m_overlay.saturation);
   ImGui::SameLine();
   ImGui::Checkbox("Dark", &m_overlay.underexposure);
+  ImGui::SameLine();
+  ImGui::Checkbox("Decoded", &m_overlay.decoded);
+  m_probe.Item("overlay_decoded");
   if (m_liveWidth > 0) {
     const float width = ImGui::GetContentRegionAvail().x;
     const float height = width * float(m_liveHeight) / float(m_liveWidth);
@@ -179,6 +189,13 @@ void StudioWindow::LiveView() {
     m_probe.Item("live");
     const std::string advice = ExposureAdvice(m_exposure);
     if (!advice.empty()) ImGui::TextColored(ImVec4(1.f, 0.8f, 0.3f, 1.f), "%s", advice.c_str());
+    if (m_overlay.decoded) {
+      if (m_decodedFraction >= 0.0)
+        ImGui::Text("Last scan decoded %.0f %% of the picture (green; red: rejected).",
+                    m_decodedFraction * 100.0);
+      else
+        ImGui::TextDisabled("No scan of this camera to show yet.");
+    }
   } else {
     ImGui::TextDisabled(IsBusy() ? "(the scan uses the camera)" : "(waiting for the camera)");
   }
@@ -204,7 +221,14 @@ void StudioWindow::UpdateLiveImage() {
   if (m_liveCamera >= int(scanner->GetCameraCount())) return;
   img::UniImage<std::uint8_t> frame;
   if (!scanner->NextLiveImage(frame, std::size_t(m_liveCamera)) || frame.IsEmpty()) return;
-  const std::vector<std::uint8_t> rgba = MakeLiveOverlay(frame, m_overlay, m_exposure);
+  std::vector<std::uint8_t> rgba = MakeLiveOverlay(frame, m_overlay, m_exposure);
+  m_decodedFraction = -1.0;
+  if (m_overlay.decoded) {
+    const scan::SLScanEvaluationResultPtr result =
+        scanner->GetEvaluationResult(std::size_t(m_liveCamera));
+    if (result && result->Quality())
+      m_decodedFraction = AddQualityOverlay(rgba, frame.width, frame.height, *result->Quality());
+  }
   glfwMakeContextCurrent(m_window);
   glBindTexture(GL_TEXTURE_2D, m_liveTexture);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -290,6 +314,7 @@ void StudioWindow::StartScan() {
 }
 
 void StudioWindow::Cancel() {
+  if (shell::CalibrationMachine* machine = m_session->GetCalibration()) machine->RequestCancel();
   m_session->GetController().RequestCancel();
   m_session->GetApplication().GetProgressReporter().RequestCancel();
   m_log.Add("Cancel requested.");

@@ -154,6 +154,40 @@ TEST(LiveOverlay, MarksSaturatedAndDarkPixelsAndAdvises) {
   EXPECT_EQ(ExposureAdvice(stats), "");
 }
 
+TEST(LiveOverlay, TintsDecodedPixelsAndRejectedOnesInsideTheObject) {
+  // 8 × 2 grey 80; row 0 decoded at x 2…5 except x 4 (rejected), quality
+  // 1 at x 2, 0.5 at x 3 and 5; row 1 decoded nowhere.
+  img::UniImage<std::uint8_t> frame(8, 2);
+  frame = std::uint8_t(80);
+  img::UniImage<float> quality(8, 2);
+  quality = 0.f;
+  quality(2, 0) = 1.f;
+  quality(3, 0) = 0.5f;
+  quality(5, 0) = 0.5f;
+  LiveOverlayOptions plain;
+  ExposureStats stats;
+  std::vector<std::uint8_t> rgba = MakeLiveOverlay(frame, plain, stats);
+  EXPECT_DOUBLE_EQ(AddQualityOverlay(rgba, 8, 2, quality), 3.0 / 16.0);
+  const auto pixel = [&](int x, int y) {
+    return std::vector<int>(&rgba[(y * 8 + x) * 4], &rgba[(y * 8 + x) * 4 + 3]);
+  };
+  // Weight 0.25 + 0.35·quality towards green: at quality 1, 80·0.4 = 32 and
+  // 32 + 255·0.6 = 185; at 0.5 (weight 0.425), 46 and 46 + 108.375 → 154.
+  EXPECT_EQ(pixel(2, 0), (std::vector<int>{32, 185, 32}));
+  EXPECT_EQ(pixel(3, 0), (std::vector<int>{46, 154, 46}));
+  EXPECT_EQ(pixel(5, 0), (std::vector<int>{46, 154, 46}));
+  // Rejected inside the decoded span: half way to red, 40 + 127.5 → 168.
+  EXPECT_EQ(pixel(4, 0), (std::vector<int>{168, 40, 40}));
+  EXPECT_EQ(pixel(1, 0), (std::vector<int>{80, 80, 80}));  // outside the decoded span
+  EXPECT_EQ(pixel(6, 0), (std::vector<int>{80, 80, 80}));
+  EXPECT_EQ(pixel(4, 1), (std::vector<int>{80, 80, 80}));  // a row without decoding
+
+  // A quality image of another size (an older scan at another camera mode) draws nothing.
+  const std::vector<std::uint8_t> before = rgba;
+  EXPECT_EQ(AddQualityOverlay(rgba, 8, 2, img::UniImage<float>(4, 2)), 0.0);
+  EXPECT_EQ(rgba, before);
+}
+
 // Frames of 1..20 ms of work while fusing: mean 10.5 ms, the 95th
 // percentile by nearest rank is the 19th frame (ceil(0.95 * 20) = 19),
 // and the wait for events (the loop idling) is not the frame's time.

@@ -16,8 +16,8 @@
 #include "shell/VirtualRigScanner.h"
 #include "surf/fusion/ShapeFusion.h"
 #include "v3d/LockGuard.h"
-#include "v3d/Scene.h"
 #include "v3d/Navigation.h"
+#include "v3d/Scene.h"
 
 namespace studio {
 
@@ -161,10 +161,14 @@ void StudioWindow::Shutdown() {
     m_session->GetAlignmentJobs().Wait();
     m_session->GetFusionCommands().Wait();
     m_session->GetMeasureCommands().Wait();
+    if (shell::CalibrationMachine* machine = m_session->GetCalibration()) machine->RequestCancel();
   }
+  m_targetPreview.Wait();  // it uses the session's calibration station
   if (m_imgui) {
     glfwMakeContextCurrent(m_window);
     if (m_liveTexture) glDeleteTextures(1, &m_liveTexture);
+    if (m_targetTexture) glDeleteTextures(1, &m_targetTexture);
+    m_targetTexture = 0;
     m_viewCache.Release();
     m_liveTexture = 0;
     ImGui_ImplOpenGL3_Shutdown();
@@ -196,6 +200,7 @@ bool StudioWindow::IsBusy() {
 
 std::string StudioWindow::CurrentPhase() {
   if (m_fusing) return "fusion";
+  if (IsCalibrating()) return "calibration";
   if (m_measuring) return "measurement";
   if (m_session->GetAlignmentJobs().IsBusy()) return "alignment";
   return m_session->IsIdle() ? "idle" : "scan";
@@ -232,6 +237,7 @@ void StudioWindow::Frame() {
     m_nextDisplayCheck = glfwGetTime() + 2.0;
   }
   UpdateLiveImage();
+  UpdateCalibration();
   FitViewWhenTheListChanged();
   lap(FrameTimes::kStep);
 
@@ -272,8 +278,7 @@ void StudioWindow::RecordFrame(const std::array<double, FrameTimes::kPartCount>&
   const std::string phase = CurrentPhase();
   if (phase != "idle") m_worstFrameSeconds = std::max(m_worstFrameSeconds, m_frameSeconds);
   m_frameTimes.Add(phase, parts);
-  if (phase != m_lastPhase && m_lastPhase != "idle")
-    m_log.Add(m_frameTimes.Describe(m_lastPhase));
+  if (phase != m_lastPhase && m_lastPhase != "idle") m_log.Add(m_frameTimes.Describe(m_lastPhase));
   m_lastPhase = phase;
 }
 
@@ -592,6 +597,12 @@ void StudioWindow::WriteProbe() {
   state["frames"] = m_frameTimes.ToJson();
   state["viewDraws"] = m_viewDraws;
   state["liveFrames"] = m_liveWidth > 0;
+  if (const shell::CalibrationMachine* machine = m_session->GetCalibration())
+    state["calibStatus"] = int(machine->GetCalibStatus());
+  state["calibrationsAccepted"] = m_session->GetAcceptedCalibrations();
+  state["targetPoints"] = m_targetPoints;
+  state["targetPictureBusy"] = m_targetPreview.IsBusy();
+  state["calibOutcome"] = m_calibOutcome;
   m_probe.EndFrame(std::move(state));
 }
 

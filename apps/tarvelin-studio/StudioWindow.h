@@ -11,6 +11,7 @@
 #include "apps/tarvelin-studio/LiveOverlay.h"
 #include "apps/tarvelin-studio/SettingsDialog.h"
 #include "apps/tarvelin-studio/StudioLog.h"
+#include "apps/tarvelin-studio/TargetPreview.h"
 #include "apps/tarvelin-studio/TestProbe.h"
 #include "apps/tarvelin-studio/ViewCache.h"
 #include "foundation/utils/DisplayInfo.h"
@@ -33,7 +34,7 @@ struct StudioOptions {
 };
 
 // The main window: the scan list's 3D view in the middle, the pages
-// (structured light, alignment, fusion, measurement) on the left, the scan
+// (structured light, calibration, alignment, fusion, measurement) on the left, the scan
 // list on the right, the log pane below, a menu for projects, import,
 // export and settings, and the pattern window beside it. Every action calls
 // the shell's session; long work runs on the shell's workers and the loop
@@ -53,7 +54,7 @@ class StudioWindow {
   int Run();
 
  private:
-  enum class Page { kStructuredLight, kAlignment, kFusion, kMeasurement };
+  enum class Page { kStructuredLight, kCalibration, kAlignment, kFusion, kMeasurement };
   enum class FileAction { kNone, kOpenProject, kSaveProject, kImportMesh, kExport };
   struct ViewRect {
     int x = 0, y = 0, width = 0, height = 0;  // window pixels, top-left origin
@@ -80,6 +81,8 @@ class StudioWindow {
   void DrawFileDialog();
   void DrawMessage();
   void StructuredLightPage();
+  void CalibrationPage();
+  void DrawCalibrationProgress();
   void AlignmentPage();
   void FusionPage();
   void MeasurementPage();
@@ -91,11 +94,14 @@ class StudioWindow {
   void StartScan();
   void Cancel();
   void StartFusion();
+  void StartCalibration();
   void RunFileAction();
   void ShowMessage(const std::string& text);
   bool IsBusy();
+  bool IsCalibrating() const;
 
   void UpdateLiveImage();
+  void UpdateCalibration();
   void PlaceProjectorWindow(bool announce);
   void WriteProbe();
   std::string CurrentPhase();
@@ -127,6 +133,19 @@ class StudioWindow {
   int m_liveWidth = 0, m_liveHeight = 0;
   LiveOverlayOptions m_overlay;
   ExposureStats m_exposure;
+  double m_decodedFraction = -1.0;  // of the live picture by the last scan; < 0: not shown
+
+  // Calibration: the target's picture with the detector's findings, and
+  // the outcome of the last run.
+  TargetPreview m_targetPreview;
+  int m_calibCamera = 0;
+  std::uint32_t m_targetTexture = 0;
+  int m_targetWidth = 0, m_targetHeight = 0;
+  int m_targetPoints = 0;
+  bool m_targetComplete = false;
+  std::string m_targetSummary, m_calibOutcome;
+  bool m_wasCalibrating = false;
+  int m_acceptedBefore = 0;
 
   // Projector monitor.
   std::vector<utils::DisplayInfo> m_displays;

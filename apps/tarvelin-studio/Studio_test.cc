@@ -2,7 +2,10 @@
 // virtual X server, clicked and typed at only through real X events
 // (xdotool) on the buttons whose places the studio reports in its test
 // mode, and checked on the X server's own screen (Xvfb's frame-buffer file)
-// and on the files it leaves.
+// and on the files it leaves: a scan, a turntable run to a fused mesh, a
+// calibration from the target's picture to the calibrated scanner, and
+// faults (a camera unplugged, a save that cannot be written, a broken
+// project) that end in a message without losing anything.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -193,6 +196,9 @@ class Studio : public ::testing::Test {
   }
 
   void Click(const std::string& widget) {
+    // A widget that just appeared (a popup, a page) may still move in its
+    // first frames while its layout settles: its place is read after them.
+    Settle(Probe().value("frame", 0));
     const std::vector<int> r = Rect(widget);
     ASSERT_EQ(r.size(), 4u) << "no widget " << widget;
     Xdotool("mousemove " + std::to_string(r[0] + r[2] / 2) + " " + std::to_string(r[1] + r[3] / 2));
@@ -206,6 +212,17 @@ class Studio : public ::testing::Test {
   // sent before has been handled and the probe shows its effect.
   void Settle(int frame) {
     EXPECT_TRUE(WaitFor([frame](const Json& p) { return p.value("frame", 0) >= frame + 3; }, 20));
+  }
+
+  // Types a path into the open file dialog (the field emptied first) and
+  // presses OK.
+  void TypePathAndOk(const fs::path& path) {
+    ASSERT_EQ(Rect("file_path").size(), 4u);
+    // The field takes the keyboard a frame or two after the dialog appears.
+    Settle(Probe().value("frame", 0));
+    Xdotool("key ctrl+a BackSpace");
+    Xdotool("type --delay 20 '" + path.string() + "'");
+    Click("file_ok");
   }
 
   // Ctrl+Q, then the exit code.
@@ -351,6 +368,129 @@ TEST_F(Studio, TurntableRunAlignmentAndFusionEndInAClosedMesh) {
   for (const auto& mesh : *fused.geo) triangles += mesh->GetNumPrims();
   EXPECT_GT(triangles, 1000u);
   EXPECT_EQ(BorderEdges(*fused.geo), 0u);
+}
+
+TEST_F(Studio, CalibrationShowsTheTargetCancelsAndThenCalibratesTheScanner) {
+  StartStudio();
+  Click("tab_calibration");
+  Click("calib_picture");
+  ASSERT_TRUE(WaitFor(
+      [](const Json& p) {
+        return p["state"]["targetPoints"].get<int>() > 0 && !p["state"]["targetPictureBusy"];
+      },
+      60))
+      << Output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  Screen screen;
+  ASSERT_TRUE(ReadScreen(screen));
+  KeepScreen("calibration_target");
+  // Both panels' points are marked on the picture: green and cyan pixels.
+  const std::vector<int> image = Rect("calib_image");
+  ASSERT_EQ(image.size(), 4u);
+  std::size_t green = 0, cyan = 0;
+  for (int y = image[1]; y < image[1] + image[3] && y < screen.height; ++y)
+    for (int x = image[0]; x < image[0] + image[2] && x < screen.width; ++x) {
+      const std::uint8_t* p = screen.At(x, y);
+      green += p[0] < 90 && p[1] > 180 && p[2] < 110;
+      cyan += p[0] < 60 && p[1] > 170 && p[2] > 190;
+    }
+  EXPECT_GT(green, 100u);
+  EXPECT_GT(cyan, 100u);
+
+  // Cancel while the panels are scanned: idle again, nothing stored.
+  const fs::path calibrated = m_root.GetPath() / "calibration" / "CalibratedSetup.tarvelinsetup";
+  Click("calib_start");
+  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["calibStatus"] == 6; }, 60))
+      << Output();
+  Click("cancel");
+  ASSERT_TRUE(WaitFor(
+      [](const Json& p) { return p["state"]["calibStatus"] == 0 && p["state"]["idle"]; }, 60))
+      << Output();
+  EXPECT_EQ(Probe()["state"]["calibrationsAccepted"], 0);
+  EXPECT_NE(Probe()["state"]["calibOutcome"].get<std::string>().find("cancelled"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(calibrated));
+
+  // The whole calibration: accepted, stored and given to the scanner, which
+  // then scans with it.
+  const auto start = Clock::now();
+  Click("calib_start");
+  ASSERT_TRUE(WaitFor(
+      [](const Json& p) { return p["state"]["calibrationsAccepted"] == 1 && p["state"]["idle"]; },
+      180))
+      << Output();
+  std::printf("calibration: %.1f s from the click to the calibrated scanner\n",
+              std::chrono::duration<double>(Clock::now() - start).count());
+  EXPECT_TRUE(fs::exists(calibrated));
+  EXPECT_TRUE(
+      fs::exists(m_root.GetPath() / "calibration" / "HardwareSetupAfterCalibration.tarvelinsetup"));
+  Click("tab_sl");
+  Click("mode_sequence");
+  Click("scan");
+  ASSERT_TRUE(
+      WaitFor([](const Json& p) { return p["state"]["scans"] == 1 && p["state"]["idle"]; }, 60))
+      << Output();
+  EXPECT_EQ(Close(), 0) << Output();
+}
+
+TEST_F(Studio, FaultsEndInAMessageAndLoseNothing) {
+  PresetSettings({{shell::testing::SettingPath("Scan", "ScanMode"), "sequence"}});
+  StartStudio();
+  const auto messageOf = [this] { return Probe()["state"]["message"].get<std::string>(); };
+
+  // The camera's cable pulled before a scan: the scan ends at once with a
+  // message naming the camera, and nothing is added.
+  const fs::path cable = m_root.GetPath() / "camera.unplugged";
+  std::ofstream(cable) << "";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  Click("scan");
+  ASSERT_TRUE(
+      WaitFor([](const Json& p) { return p["state"]["message"] != "" && p["state"]["idle"]; }, 60))
+      << Output();
+  EXPECT_NE(messageOf().find("Camera \"VirtualCamera0\" stopped delivering"), std::string::npos)
+      << messageOf();
+  EXPECT_EQ(Probe()["state"]["scans"], 0);
+  Click("message_ok");
+  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["message"] == ""; }, 10))
+      << messageOf();
+  // Plugged in again, the next scan works.
+  fs::remove(cable);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  Click("scan");
+  const bool scanned =
+      WaitFor([](const Json& p) { return p["state"]["scans"] == 1 && p["state"]["idle"]; }, 60);
+  KeepScreen("after_replug");
+  ASSERT_TRUE(scanned) << Probe()["state"].dump() << Output();
+
+  // Saved, then a save into a folder that cannot exist: a message, and
+  // the project saved before is untouched.
+  const fs::path project = m_root.GetPath() / "kept.tarvelinproj";
+  Click("menu_file");
+  Click("menu_save");
+  ASSERT_NO_FATAL_FAILURE(TypePathAndOk(project));
+  ASSERT_TRUE(WaitFor([&](const Json&) { return fs::exists(project); }, 20)) << Output();
+  const auto savedSize = fs::file_size(project);
+  std::ofstream(m_root.GetPath() / "not-a-folder") << "a file";
+  Click("menu_file");
+  Click("menu_save");
+  ASSERT_NO_FATAL_FAILURE(TypePathAndOk(m_root.GetPath() / "not-a-folder" / "p.tarvelinproj"));
+  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["message"] != ""; }, 10)) << Output();
+  std::printf("messages: a save that cannot be written: \"%s\"\n", messageOf().c_str());
+  Click("message_ok");
+  EXPECT_EQ(fs::file_size(project), savedSize);
+
+  // A project file that is not one: a message, the list as it was.
+  const fs::path broken = m_root.GetPath() / "broken.tarvelinproj";
+  std::ofstream(broken) << "this is not a project";
+  Click("menu_file");
+  Click("menu_open");
+  ASSERT_NO_FATAL_FAILURE(TypePathAndOk(broken));
+  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["message"] != ""; }, 10)) << Output();
+  std::printf("messages: a broken project: \"%s\"\n", messageOf().c_str());
+  Click("message_ok");
+  EXPECT_EQ(Probe()["state"]["scans"], 1);
+  EXPECT_GT(Probe()["state"]["errors"].get<int>(), 0);  // the log pane has the errors too
+  EXPECT_EQ(Close(), 0) << Output();
 }
 
 }  // namespace
