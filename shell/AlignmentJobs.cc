@@ -19,6 +19,8 @@ namespace shell {
 namespace {
 
 constexpr double kDeg = std::numbers::pi / 180.0;
+// Agreeing steps a run needs before the table's axis is taken from them.
+constexpr int kMinStepsForAxis = 4;
 
 std::string Path(const std::string& group, const std::string& key) {
   return "/Settings/" + group + "/*[@title='" + key + "']";
@@ -68,6 +70,24 @@ math::Frame4d TurnAboutAxisOf(const math::Frame4d& motion, const math::Vec3d& ax
   v = v - a * Dot(a, v);
   const math::Vec3d c = (v + (a ^ v) * (1.0 / std::tan(0.5 * phi))) * 0.5;
   return math::FTrans(c) * math::Twist({0.0, 0.0, 0.0}, a * angle).Exp() * math::FTrans(c * -1.0);
+}
+
+double AngleDegrees(const math::Vec3d& a, const math::Vec3d& b) {
+  return std::acos(std::clamp(Dot(a, b) / std::sqrt(Dot(a, a) * Dot(b, b)), -1.0, 1.0)) / kDeg;
+}
+
+// The table's axis as the scans show it: the rotation axis of their common
+// step (A's coordinates into B's, which turns by −angle about the table's
+// axis), pointing to the side of the stated axis. The stated axis is what a
+// user typed or a rig assumed (e.g. the calibrated world's z); the table
+// stands however it stands. Views placed about an axis tilted by α (rad)
+// from the table's land a point at distance r from it, turned by ψ, about
+// 2·sin(ψ/2)·α·r off: 1 mm at 30 mm half way round for 1°.
+math::Vec3d TableAxisOf(const math::Frame4d& step, const math::Vec3d& stated) {
+  const math::Vec3d rotation = math::Twist::Log(step).GetRot();
+  if (!(Dot(rotation, rotation) > 0.0)) return stated.GetNormalized();
+  const math::Vec3d axis = rotation.GetNormalized();
+  return Dot(axis, stated) < 0.0 ? axis * -1.0 : axis;
 }
 
 std::optional<math::Vec3d> KnownAxis(const AlignmentSettings& settings) {
@@ -401,7 +421,24 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
   // common step and every scan goes onto it; else only the links that
   // disagree are replaced.
   result.onTableModel = known.angle > 0.0 && known.axis.has_value();
-  if (result.onTableModel) step = TurnAboutAxisOf(step, *known.axis, -known.angle * kDeg);
+  if (result.onTableModel) {
+    // The scans' axis replaces the stated one when it lies farther from it
+    // than three standard errors of the mean of the steps' own axes; closer,
+    // the difference is the fits' scatter and the stated axis is kept. Fewer
+    // than kMinStepsForAxis steps give no trustworthy scatter (two 45° steps
+    // of quarter-size scans put the axis 0.07° off), and keep it too.
+    const math::Vec3d stated = known.axis->GetNormalized();
+    const math::Vec3d found = TableAxisOf(step, stated);
+    double sumSquares = 0.0;
+    for (std::size_t j = 1; j < n; ++j)
+      if (agree(best, j)) sumSquares += std::pow(AngleDegrees(TableAxisOf(links[j], stated), found), 2);
+    const double standardError = bestCount > 1 ? std::sqrt(sumSquares / (bestCount - 1) / bestCount) : 0.0;
+    result.axisOffset = AngleDegrees(found, stated);
+    result.axisOffsetError = standardError;
+    result.axisFromScans = bestCount >= kMinStepsForAxis && result.axisOffset > 3.0 * standardError;
+    result.tableAxis = result.axisFromScans ? found : stated;
+    step = TurnAboutAxisOf(step, result.tableAxis, -known.angle * kDeg);
+  }
   int replaced = 0;
   math::Frame4d previous = frames[0];
   for (std::size_t i = 1; i < n; ++i) {
@@ -418,7 +455,11 @@ bool AlignmentJobs::PlaceOnConsensus(const std::vector<int>& indices, const Know
                      std::to_string(bestCount) + " of " + std::to_string(numLinks) + " steps; " +
                      std::to_string(replaced) + " replaced";
   if (result.onTableModel) {
-    line += "; every scan placed on the table's step of " + Fixed(known.angle, 3) + " degrees about its axis";
+    line += "; every scan placed on the table's step of " + Fixed(known.angle, 3) + " degrees about its axis (" +
+            Fixed(result.tableAxis[0], 5) + ", " + Fixed(result.tableAxis[1], 5) + ", " +
+            Fixed(result.tableAxis[2], 5) + "); the scans' axis lies " + Fixed(result.axisOffset, 3) + " ± " +
+            Fixed(result.axisOffsetError, 3) + " degrees from the stated axis" +
+            (result.axisFromScans ? ", which it replaces" : ", which is kept");
   }
   Log(line + ".");
   return true;

@@ -119,8 +119,13 @@ struct SequenceChecks {
 // AxisKnown is on, else by a turn of the step's size). With the step and
 // the axis known, the table's step replaces the averaged one and every scan
 // is placed on it: scan k at the first scan's frame × step^k, the step
-// turning by the known angle about the line along the known axis about
-// which the averaged step turns. The table's steps and axis are trusted (a motor turns
+// turning by the known angle about the line about which the averaged step
+// turns. The line's direction too is the averaged step's when it departs
+// from the known axis by more than the steps' scatter explains (a table
+// stands slightly tilted in the calibrated world, a user's axis is
+// approximate); the known axis always says which way the table turns. On
+// the rig the fits' common tilt (0.005°, which no averaging removes) stays
+// below that, so a table standing on its known axis keeps it. The table's step angle and its one axis are trusted (a motor turns
 // by whole steps); the pairwise fits are not: on scans of the virtual rig
 // each fit turns 0.005–0.06° short and tilts a little, and a free
 // refinement of the ring drifts the same way (0.1° after 10 sweeps from the
@@ -188,6 +193,14 @@ class AlignmentJobs : public IAlignmentJobs {
     std::vector<bool> replacedLinks;  // per scan; the first is never replaced
     double stepTurn = 0.0;            // degrees, of the averaged step (0: none)
     bool onTableModel = false;        // every scan placed on the table's known step and axis
+    // With onTableModel: the table's axis the scans were placed about (scan
+    // coordinates, unit); the angle of the axis of their common step from the
+    // stated axis and its standard error from the steps' scatter (degrees);
+    // whether the scans' axis replaced the stated one.
+    math::Vec3d tableAxis{0.0, 0.0, 0.0};
+    double axisOffset = 0.0;
+    double axisOffsetError = 0.0;
+    bool axisFromScans = false;
     bool refined = false;             // the global refinement ran and succeeded
     bool cancelled = false;
   };

@@ -10,6 +10,7 @@
 #include "apps/tarvelin/FloatMap.h"
 #include "cam/CalibrateTsai.h"
 #include "foundation/img/ImageIO.h"
+#include "foundation/math/Twist.h"
 #include "foundation/utils/Timer.h"
 #include "scan/FlatPlateCalibration.h"
 #include "scan/HardwareSetup.h"
@@ -92,6 +93,36 @@ fs::path PlateImageName(int view, std::size_t camera) {
   return "plate_view" + std::to_string(view) + "_camera" + std::to_string(camera) + ".png";
 }
 
+// Where the plate views of a run stand: facing camera 0 at 620 mm, or with
+// two cameras facing a camera half way between them (the midpoint of the
+// screw motion from one to the other) a little beyond where their viewing
+// axes pass closest, so that both see most of the plate.
+struct PlateStand {
+  std::shared_ptr<cam::CameraModel> facing;
+  double distance = 620.0;  // mm along the facing camera's axis
+};
+
+PlateStand MakePlateStand(const scan::HardwareSetupIO& truth) {
+  PlateStand stand;
+  stand.facing = truth.cameras[0].cameraModel->CloneModel();
+  if (truth.cameras.size() < 2) return stand;
+  const math::Frame4d c0 = truth.cameras[0].cameraModel->GetFrame_wTc();
+  const math::Frame4d c1 = truth.cameras[1].cameraModel->GetFrame_wTc();
+  const math::Twist motion = math::Twist::Log(c0.GetInverse() * c1);
+  const math::Frame4d middle = c0 * math::Twist(motion.GetTrans() * 0.5, motion.GetRot() * 0.5).Exp();
+  stand.facing->SetFrame_wTc(middle);
+  // The closest points p0 + t0·a0 and p1 + t1·a1 of the two viewing axes.
+  const math::Vec3d p0 = c0.GetTrans(), p1 = c1.GetTrans();
+  const math::Vec3d a0 = c0.MultV(math::Vec3d{0.0, 0.0, 1.0}), a1 = c1.MultV(math::Vec3d{0.0, 0.0, 1.0});
+  const math::Vec3d w = p0 - p1;
+  const double b = Dot(a0, a1), d = Dot(a0, w), e = Dot(a1, w), denominator = 1.0 - b * b;
+  if (denominator < 1e-6) return stand;  // parallel axes: the single camera's distance
+  const double t0 = (b * e - d) / denominator, t1 = (e - b * d) / denominator;
+  const math::Vec3d meet = (p0 + a0 * t0 + p1 + a1 * t1) * 0.5;
+  stand.distance = (meet - middle.GetTrans()).Length() + 120.0;
+  return stand;
+}
+
 // Plate pose k of a run: tilted 20…50° about axes 45° apart, rolled a little.
 sim::TargetRenderOptions PlateRenderOptions(std::uint32_t seed) {
   sim::TargetRenderOptions o;
@@ -143,6 +174,8 @@ int CalibrateCommand::RunPlate() {
   }
   if (onRig && !plate.Save(out / "images" / "plate.xml")) return kExitFailure;
 
+  PlateStand stand;
+  if (onRig) stand = MakePlateStand(truth);
   ProgressBar bar("calibrate");
   int added = 0;
   for (int v = 0; v < views; ++v) {
@@ -155,7 +188,7 @@ int CalibrateCommand::RunPlate() {
                      roll = (v % 2 ? -1.0 : 1.0) * (5.0 + 5.0 * (v % 3));
         const std::vector<sim::PlacedTarget> targets{
             {"plate", plate,
-             sim::PlateFacingCamera(*truth.cameras[0].cameraModel, plate, 620.0, tilt / kDeg,
+             sim::PlateFacingCamera(*stand.facing, plate, stand.distance, tilt / kDeg,
                                     axis / kDeg, roll / kDeg)}};
         sim::TargetShot shot;
         if (!sim::ShootTargets(truth, description, c, targets,

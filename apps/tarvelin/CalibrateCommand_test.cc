@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -171,6 +172,30 @@ TEST_F(CalibrateCommand, BadInputFailsWithTheReasonAndKeepsTheLastGoodSetup) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.output, HasSubstr("cannot read the corner image of camera 0"));
   EXPECT_EQ(ReadText(out / "setup.tarvelinsetup"), before);
+}
+
+// The plate before the stereo rig, where both cameras see it: the baseline
+// and the angle between the viewing axes against the rig file's poses,
+// worked by hand: the cameras stand at x = ∓132.146 mm (otherwise equal),
+// their axes (±0.330366, 0.907673, −0.258819) make acos(0.781541) =
+// 38.582°.
+TEST_F(CalibrateCommand, PlateOnTheStereoRigGivesBaselineAndAngle) {
+  const fs::path out = Folder() / "stereo-plate";
+  const auto r = RunTarvelin("calibrate --rig stereo --target plate --views 5 --out " + Quoted(out));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const nlohmann::json report = ReadJson(out / "report.json");
+  EXPECT_GE(int(report["views_used"]), 4);
+  EXPECT_NEAR(double(report["stereo"]["baseline_mm"]), 264.29287, 0.05);
+  EXPECT_NEAR(double(report["stereo"]["angle_deg"]), 38.58199, 0.01);
+  ASSERT_EQ(report["cameras"].size(), 2u);
+  for (const auto& camera : report["cameras"]) {
+    EXPECT_LT(std::abs(double(camera["error"]["f_error_percent"])), 0.05);
+    EXPECT_LT(double(camera["error"]["principal_point_error_px"]), 0.5);
+  }
+  // Camera 1 is placed relative to camera 0, which keeps the rig's pose.
+  EXPECT_LT(double(report["cameras"][1]["error"]["position_error_mm"]), 0.1);
+  const std::string result = ReadText(out / "calibration/FlatPlateCalibration.xml");
+  EXPECT_THAT(result, HasSubstr("stereoBaseline=\"264.2"));
 }
 
 TEST_F(CalibrateCommand, PlateTargetOfAnotherTypeAndTooFewViews) {

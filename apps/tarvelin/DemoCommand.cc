@@ -167,10 +167,13 @@ class StatusPrinter {
   std::string m_last;
 };
 
-bool WriteScene(const fs::path& rigFolder, const std::string& object, std::string& error) {
+// The scene of the run: the object on the table, whose axis leans by
+// tableTilt (degrees) about the world's x axis.
+bool WriteScene(const fs::path& rigFolder, const std::string& object, double tableTilt, std::string& error) {
   try {
     sim::SceneDescription description = sim::ReadSceneFile(sim::ResolveRigFolder("default") / "scene.json");
     if (!sim::SetSingleObject(object, description, error)) return false;
+    description.turntableAxis = {0.0, -std::sin(tableTilt * kPi / 180.0), std::cos(tableTilt * kPi / 180.0)};
     fs::create_directories(rigFolder);
     std::ofstream file(rigFolder / "scene.json");
     file << sim::WriteSceneDescription(description);
@@ -209,6 +212,11 @@ CLI::App* DemoCommand::Register(CLI::App& app) {
   command->add_option("--setup", setup,
                       "A hardware-setup file (e.g. from tarvelin calibrate) to triangulate with; the rig renders "
                       "with its true models");
+  command->add_option("--table-tilt", tableTilt,
+                      "Degrees the rig's turntable axis leans from the world's z axis, which the run states as the "
+                      "table's axis (a real table never stands exactly on it)")
+      ->check(CLI::Range(0.0, 10.0))
+      ->capture_default_str();
   command->add_flag("--surface-features", surfaceFeatures, "Weigh rare surface features in the coarse alignment");
   return command;
 }
@@ -226,7 +234,7 @@ int DemoCommand::Run() {
   std::string error;
   // The default rig's setup comes with the data root's defaults; its scene
   // holds the chosen object.
-  if (!WriteScene(rootFolder / "rigs" / "default", object, error)) {
+  if (!WriteScene(rootFolder / "rigs" / "default", object, tableTilt, error)) {
     std::cerr << "Error: " << error << '\n';
     return kExitFailure;
   }
@@ -479,8 +487,14 @@ int DemoCommand::Run() {
   report["voxel_size_mm"] =
       list.CalculateFusionVoxelSize(settings.GetSetting<int>(shell::SettingPath("ShapeFusion/Fusion/Resolution")).Value());
   report["per_view"] = perView;
-  report["sequence"] = {
-      {"step_turn_deg", sequence.stepTurn}, {"on_table_model", sequence.onTableModel}, {"refined", sequence.refined}};
+  report["table_tilt_deg"] = tableTilt;
+  report["sequence"] = {{"step_turn_deg", sequence.stepTurn},
+                        {"on_table_model", sequence.onTableModel},
+                        {"table_axis", {sequence.tableAxis[0], sequence.tableAxis[1], sequence.tableAxis[2]}},
+                        {"scans_axis_from_stated_deg", sequence.axisOffset},
+                        {"scans_axis_standard_error_deg", sequence.axisOffsetError},
+                        {"table_axis_from_scans", sequence.axisFromScans},
+                        {"refined", sequence.refined}};
   report["fused"] = {{"vertices", vertices},
                      {"triangles", triangles},
                      {"closed", closed},

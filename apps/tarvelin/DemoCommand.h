@@ -31,6 +31,9 @@ class DemoCommand {
   // A hardware-setup file whose models the scanner triangulates with (the
   // rig still renders with its true ones); empty: the rig's own.
   std::string setup;
+  // Degrees the rig's table axis leans from the world's z, which the run
+  // states as the axis.
+  double tableTilt = 0.0;
   std::string root;  // empty: DIR/root
   std::filesystem::path out;
   int resolution = 0;  // 0: the settings' ShapeFusion/Fusion/Resolution

@@ -8,7 +8,8 @@
 # printed plain (the same marks without the marker cell's rings, which its
 # blob detector does not take; same noise seed) and
 # calibrates (k1 k2 p1 p2 k3, as our OCV model). Both are scored against the
-# rig's true camera (f, principal point).
+# rig's true camera (f, principal point). For a fair comparison ours runs
+# again on only the views whose grid OpenCV found (`--images` on those).
 #
 #   bench/peers/opencv-plate-calibration.sh   (BUILD=build/release, VIEWS=8)
 set -euo pipefail
@@ -21,4 +22,8 @@ VIEWS=${VIEWS:-8}
 cmake --build "$BUILD" --target tarvelin -j2
 rm -rf "$OUT"
 "$BUILD/apps/tarvelin/tarvelin" calibrate --rig default --target plate --views "$VIEWS" --plain-copies --out "$OUT/ours" | tee "$OUT.ours.txt"
-OMP_NUM_THREADS=1 $PY bench/peers/opencv_plate_calibration.py "$OUT/ours" share/rigs/default/rig.tarvelinsetup
+TRUE=share/rigs/default/rig.tarvelinsetup
+OMP_NUM_THREADS=1 $PY bench/peers/opencv_plate_calibration.py "$OUT/ours" $TRUE "$OUT/same"
+"$BUILD/apps/tarvelin/tarvelin" calibrate --images "$OUT/same" --setup $TRUE --target plate --views "$VIEWS" \
+  --out "$OUT/ours-same" > "$OUT.ours-same.txt"
+OMP_NUM_THREADS=1 $PY bench/peers/opencv_plate_calibration.py "$OUT/ours" $TRUE "$OUT/same" "$OUT/ours-same"
