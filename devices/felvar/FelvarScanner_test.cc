@@ -181,7 +181,9 @@ TEST_F(FelvarScanner, CaptureBracketSwitchesProjectorAndCameraModes) {
 }
 
 TEST_F(FelvarScanner, DarkTextureFramesTimeOutAndFailingSettingsSayWhich) {
-  auto scanner = MakeScanner(2208, 0.5);
+  // Dark frames never pass, so the whole time-out is waited; it must be
+  // long enough for frames to arrive at all on a loaded or instrumented run.
+  auto scanner = MakeScanner(2208, 4.0);
   const std::size_t index = scanner->AddCamera(FelvarStructuredLightScanner::kCameraName, false);
   CaptureStdout();
   ASSERT_TRUE(scanner->CreateImageCapture(index));
