@@ -20,7 +20,7 @@ bool ReadText(const std::string& path, std::string& text) {
   return true;
 }
 
-unsigned long long Hex(std::uint64_t status) { return static_cast<unsigned long long>(status); }
+using vemko::Hex;
 
 }  // namespace
 

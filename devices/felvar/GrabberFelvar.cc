@@ -7,13 +7,7 @@
 namespace felvar {
 namespace {
 
-unsigned long long Hex(std::uint64_t status) { return static_cast<unsigned long long>(status); }
-
-bool Check(std::uint64_t status, const char* line) {
-  if (status == VEMKO_OK) return true;
-  std::fprintf(stderr, line, Hex(status));
-  return false;
-}
+using vemko::Check;
 
 std::int32_t ModeHeight(std::uint32_t width) { return static_cast<std::int32_t>(width * 3 / 4); }
 
@@ -25,6 +19,18 @@ std::uint16_t Word(double value) {
 
 GrabberFelvar::GrabberFelvar(const std::filesystem::path& logFile, Options options)
     : vid::GrabberDirectShow(logFile, std::move(options)) {}
+
+bool GrabberFelvar::SwitchFormat(const vid::Format& format) {
+  if (ChangeFormat({format}, true) != kOk) {
+    std::cerr << "Error changing format" << std::endl;
+    return false;
+  }
+  if (!Run()) {
+    std::cerr << "Error starting capture" << std::endl;
+    return false;
+  }
+  return true;
+}
 
 vid::Format GrabberFelvar::StructuredLightFormat(std::uint32_t width) {
   return vid::Format{utils::Guid(), static_cast<std::int32_t>(width), ModeHeight(width), 0.0};
@@ -66,14 +72,7 @@ bool GrabberFelvar::setStructuredLightCameraSettings(std::uint16_t exposure) {
     return false;
   }
   if (GetFormat().width != static_cast<std::int32_t>(m_slsWidth)) {
-    if (ChangeFormat({StructuredLightFormat(m_slsWidth)}, true) != kOk) {
-      std::cerr << "Error changing format" << std::endl;
-      return false;
-    }
-    if (!Run()) {
-      std::cerr << "Error starting capture" << std::endl;
-      return false;
-    }
+    if (!SwitchFormat(StructuredLightFormat(m_slsWidth))) return false;
   }
   vemko::HiResCamera* camera = Camera();
   bool ok = camera != nullptr;
@@ -107,14 +106,7 @@ bool GrabberFelvar::setTextureCaptureCameraSettings() {
   const vid::Format now = GetFormat();
   if (now.width != texture.width || now.height != texture.height ||
       now.mediaSubtype != texture.mediaSubtype || GetState() != STATE_RUNNING) {
-    if (ChangeFormat({texture}, true) != kOk) {
-      std::cerr << "Error changing format" << std::endl;
-      return false;
-    }
-    if (!Run()) {
-      std::cerr << "Error starting capture" << std::endl;
-      return false;
-    }
+    if (!SwitchFormat(texture)) return false;
   }
   vemko::HiResCamera* camera = Camera();
   const bool ok = camera &&

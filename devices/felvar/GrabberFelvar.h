@@ -50,6 +50,9 @@ class GrabberFelvar : public vid::GrabberDirectShow {
   static bool IsUnitProperty(const std::string& name);
 
  private:
+  // Forces the format and starts the capture again; false (with the line
+  // printed) when either fails.
+  bool SwitchFormat(const vid::Format& format);
   // The unit camera, opened on first use; null (status printed) when it cannot be.
   vemko::HiResCamera* Camera() const;
 

@@ -5,14 +5,7 @@
 namespace felvar {
 namespace {
 
-unsigned long long Hex(std::uint64_t status) { return static_cast<unsigned long long>(status); }
-
-// Prints the line (with the status) when the call failed; true on success.
-bool Check(std::uint64_t status, const char* line) {
-  if (status == VEMKO_OK) return true;
-  std::fprintf(stderr, line, Hex(status));
-  return false;
-}
+using vemko::Check;
 
 }  // namespace
 

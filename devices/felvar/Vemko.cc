@@ -2,7 +2,16 @@
 
 #include "devices/felvar/DeviceLibrary.h"
 
+#include <cstdio>
+
 namespace vemko {
+
+bool Check(std::uint64_t status, const char* line) {
+  if (status == VEMKO_OK) return true;
+  std::fprintf(stderr, line, Hex(status));
+  return false;
+}
+
 namespace {
 
 const felvar::DeviceLibrary::Calls* Library() { return felvar::DeviceLibrary::Get(); }

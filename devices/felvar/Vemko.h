@@ -13,6 +13,13 @@ namespace vemko {
 
 inline constexpr std::uint64_t kNoLibrary = 0xE00000FFull;
 
+// A status as printf's %llx takes it.
+inline unsigned long long Hex(std::uint64_t status) { return static_cast<unsigned long long>(status); }
+
+// Prints `line` (a printf format with one %llx for the status) to the error
+// stream when the call failed; true on success.
+bool Check(std::uint64_t status, const char* line);
+
 struct Keystone {
   std::int64_t type = 0;  // 0 off, 1 one-dimensional, 2 two-dimensional
   std::int64_t values[4] = {0, 0, 0, 0};
