@@ -139,6 +139,7 @@ struct Match {
   float error;
   float gap;
   std::uint8_t quality;
+  float x2, y2;  // camera-2 position
 };
 
 }  // namespace
@@ -235,12 +236,13 @@ bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& resul
                  median, orientation, gapImage);
 }
 
-bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& result, const cam::CameraModel& camera1,
-                                          const img::UniImage<float>& keyA1, const img::UniImage<float>& keyB1,
-                                          const img::UniImage<float>& quality1, const cam::CameraModel& camera2,
-                                          const img::UniImage<float>& keyA2, const img::UniImage<float>& keyB2,
-                                          const img::UniImage<float>& quality2, const cam::CameraModel* projector,
-                                          float* median, int orientation, img::UniImage<float>* gapImage) const {
+bool StereoPhaseToDepthConverter::Convert(
+    std::unique_ptr<surf::DepthMap>& result, const cam::CameraModel& camera1,
+    const img::UniImage<float>& keyA1, const img::UniImage<float>& keyB1,
+    const img::UniImage<float>& quality1, const cam::CameraModel& camera2,
+    const img::UniImage<float>& keyA2, const img::UniImage<float>& keyB2,
+    const img::UniImage<float>& quality2, const cam::CameraModel* projector, float* median,
+    int orientation, img::UniImage<float>* gapImage, MatchImages* matchImages) const {
   result.reset();
   if (median) *median = 0.0f;
   RequireProjector(projector, orientation);
@@ -318,7 +320,7 @@ bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& resul
                             (1 - s) * t * quality2.data[c[2]] + s * t * quality2.data[c[3]];
           const double q = std::trunc(255.0 * std::min(q2, double(quality1.data[i])));
           matches.push_back({i, float(cTw1.MultP(point)[2]), float(error), float(gap),
-                             std::uint8_t(std::clamp(q, 0.0, 255.0))});
+                             std::uint8_t(std::clamp(q, 0.0, 255.0)), float(x + s), float(y + t)});
         }
       }
     }
@@ -333,6 +335,12 @@ bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& resul
     gapImage->ResetSize(w1, h1);
     *gapImage = 0.0f;
   }
+  if (matchImages) {
+    matchImages->x.ResetSize(w1, h1);
+    matchImages->y.ResetSize(w1, h1);
+    matchImages->x = -1.0f;
+    matchImages->y = -1.0f;
+  }
   std::vector<float> ratios;
   for (const std::vector<Match>& matches : rows) {
     for (const Match& m : matches) {
@@ -341,6 +349,10 @@ bool StereoPhaseToDepthConverter::Convert(std::unique_ptr<surf::DepthMap>& resul
       quality->data[m.pixel] = m.quality;
       errors[m.pixel] = m.error;
       if (gapImage) gapImage->data[m.pixel] = m.gap;
+      if (matchImages) {
+        matchImages->x.data[m.pixel] = m.x2;
+        matchImages->y.data[m.pixel] = m.y2;
+      }
       if (median && m.depth != 0.0f) ratios.push_back(m.gap / m.depth);
     }
   }

@@ -33,6 +33,12 @@ class StereoPhaseToDepthConverter {
  public:
   enum Orientation { kHorizontal = 0, kVertical = 1, kBoth = 2 };
 
+  // Where camera 2 sees each camera-1 pixel that got a depth: camera-2 pixel
+  // coordinates (integer = pixel centre), -1 for pixels without a depth.
+  struct MatchImages {
+    img::UniImage<float> x, y;
+  };
+
   // phase1, phase2: the phase of the given orientation (0: projector column,
   // 1: projector row) in [0, 1], negative = invalid; qualities in [0, 1].
   // Orientation 2 is not supported here: a message goes to stderr and the
@@ -53,13 +59,14 @@ class StereoPhaseToDepthConverter {
   // the orientation is 2 (std::runtime_error "StereoPhaseToDepthConverter::
   // Convert - Valid projector model required if phase orientation is not set
   // to both."); with orientation 2 a given valid projector checks both
-  // coordinates.
+  // coordinates. matches (optional): camera 1's matched camera-2 positions.
   bool Convert(std::unique_ptr<surf::DepthMap>& result, const cam::CameraModel& camera1,
                const img::UniImage<float>& keyA1, const img::UniImage<float>& keyB1,
                const img::UniImage<float>& quality1, const cam::CameraModel& camera2,
                const img::UniImage<float>& keyA2, const img::UniImage<float>& keyB2,
-               const img::UniImage<float>& quality2, const cam::CameraModel* projector, float* median,
-               int orientation, img::UniImage<float>* gapImage = nullptr) const;
+               const img::UniImage<float>& quality2, const cam::CameraModel* projector,
+               float* median, int orientation, img::UniImage<float>* gapImage = nullptr,
+               MatchImages* matches = nullptr) const;
 
   // The epipolar coordinate images of the two cameras (each camera's size;
   // -1 where a pixel has no ray). False when the cameras share no range.

@@ -187,27 +187,39 @@ void Application::LoadLanguage() {
     m_log("Language: " + m_language.GetName());
 }
 
-void Application::LoadHardwareSetup() {
-  m_setup = scan::HardwareSetupIO{};
-  m_setupFile.clear();
-  const std::string profile = m_settings->GetSetting<std::string>(SettingPath("HardwareSetup/CurrentProfile")).Value();
+fs::path FindProfileSetupFile(Settings& settings, const fs::path& root, std::string& problem) {
+  const std::string profile =
+      settings.GetSetting<std::string>(SettingPath("HardwareSetup/CurrentProfile")).Value();
   std::string location = profile;
   try {
-    location = m_settings->GetSetting<std::string>(SettingPath("HardwareSetupProfiles/" + profile)).Value();
+    location =
+        settings.GetSetting<std::string>(SettingPath("HardwareSetupProfiles/" + profile)).Value();
   } catch (const SettingNotFound&) {
     // The profile names the setup itself.
   } catch (const std::invalid_argument&) {
     // A profile name that is no XPath step is taken as a path too.
   }
   if (location.empty()) {
-    m_log("No hardware setup: the profile \"" + profile + "\" names none.");
-    return;
+    problem = "the profile \"" + profile + "\" names none.";
+    return {};
   }
-  fs::path file = fs::path(location).is_absolute() ? fs::path(location) : m_root->GetFolder() / location;
+  fs::path file = fs::path(location).is_absolute() ? fs::path(location) : root / location;
   std::error_code ec;
-  if (fs::is_directory(file, ec)) file /= kProfileSetupFile;
+  if (fs::is_directory(file, ec)) file /= Application::kProfileSetupFile;
   if (!fs::is_regular_file(file, ec)) {
-    m_log("No hardware setup: " + file.string() + " does not exist.");
+    problem = file.string() + " does not exist.";
+    return {};
+  }
+  return file;
+}
+
+void Application::LoadHardwareSetup() {
+  m_setup = scan::HardwareSetupIO{};
+  m_setupFile.clear();
+  std::string problem;
+  const fs::path file = FindProfileSetupFile(*m_settings, m_root->GetFolder(), problem);
+  if (file.empty()) {
+    m_log("No hardware setup: " + problem);
     return;
   }
   if (!scan::LoadHardwareSetup(m_setup, file.string())) {

@@ -95,6 +95,13 @@ ScannerBundle CreatePlainScanner(const ScannerContext& context);
 ScannerBundle SetUpScanner(std::shared_ptr<scan::StructuredLightScanner> scanner, const ScannerContext& context,
                            bool openCameras);
 
+// The hardware-setup file of the settings' HardwareSetup/CurrentProfile: its
+// entry under HardwareSetupProfiles, else the profile itself, names a file
+// or a folder holding Application::kProfileSetupFile, relative to root.
+// Empty, with the reason in problem, when it names none or the file is missing.
+std::filesystem::path FindProfileSetupFile(Settings& settings, const std::filesystem::path& root,
+                                           std::string& problem);
+
 // The application without windows. Start() runs the start-up: logs the
 // version and the operating system, resolves the data root and installs
 // the shipped defaults, loads the language (-language, else the saved

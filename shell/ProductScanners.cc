@@ -25,8 +25,11 @@ ScannerBundle Galvern(const ScannerContext& context) {
 }
 
 ScannerBundle Tirra(const ScannerContext& context) {
-  return SetUpScanner(std::make_shared<galvern::TirraStructuredLightScanner>(0, context.initParams),
-                      context, true);
+  auto head = std::make_shared<galvern::TirraStructuredLightScanner>(0, context.initParams);
+  head->SetCalibrationFolder(context.root.GetFolder() / "calibration");
+  ScannerBundle bundle = SetUpScanner(head, context, true);
+  bundle.updateSystemCalibration = [head] { return head->UpdateSystemCalibration(); };
+  return bundle;
 }
 
 ScannerBundle TirraForFelvar(const ScannerContext& context) {

@@ -75,6 +75,11 @@ TEST(ProductScanners, EachProductNameCreatesItsScanner) {
     const std::string mode =
         shell.app->GetSettings().GetSetting<std::string>(SettingPath("Scan/ScanMode")).Value();
     EXPECT_EQ(mode, std::string(name) == "TirraForFelvar" ? "background" : "turntable") << name;
+    // The workflow's two-camera update is the head's; the rig setup has one camera.
+    const auto& update = shell.app->GetScannerBundle().updateSystemCalibration;
+    ASSERT_TRUE(update) << name;
+    EXPECT_EQ(update(), -1) << name;
+    EXPECT_FALSE(std::filesystem::exists(shell.root.GetPath() / "calibration")) << name;
   }
   {
     Shell shell("Custom");

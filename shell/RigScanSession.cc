@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "foundation/utils/Timer.h"
+#include "shell/DataRoot.h"
 #include "shell/ProductScanners.h"
 #include "shell/SettingPath.h"
 #include "shell/VirtualRigScanner.h"
@@ -73,6 +74,20 @@ surf::MeshArrays MeshArraysOf(const ResultMesh& result) {
   return mesh;
 }
 
+// The user's settings files, into the session's root before it starts.
+bool CopyUserSettings(const fs::path& userRoot, const fs::path& root, std::string& error) {
+  const fs::path from = DataRoot(userRoot).GetSettingsFolder();
+  std::error_code ec;
+  if (!fs::is_directory(from, ec)) return true;  // the defaults
+  fs::create_directories(DataRoot(root).GetSettingsFolder(), ec);
+  if (!ec)
+    fs::copy(from, DataRoot(root).GetSettingsFolder(),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  if (ec)
+    error = "cannot copy the settings of the data root " + userRoot.string() + ": " + ec.message();
+  return !ec;
+}
+
 }  // namespace
 
 RigScanSession::RigScanSession(Options options) : m_options(std::move(options)) {}
@@ -105,6 +120,59 @@ std::string RigScanSession::LastProblem() const {
   return "the scan failed (no reason was logged)";
 }
 
+bool RigScanSession::FindUserRig(const fs::path& root, UserRig& rig, std::string& error) {
+  const std::string named = "the data root " + root.string();
+  std::error_code ec;
+  const fs::file_status status = fs::status(root, ec);
+  if (!fs::exists(status)) {
+    error = named +
+            " does not exist (the studio, the shell or `tarvelin demo --root` make one at their "
+            "first start)";
+    return false;
+  }
+  if (!fs::is_directory(status)) {
+    error = named + " is not a folder";
+    return false;
+  }
+  fs::directory_iterator listing(root, ec);
+  if (ec) {
+    error = named + " cannot be read: " + ec.message();
+    return false;
+  }
+  const fs::path schema = DataRoot(root).GetXamlFolder() / "Settings.xaml";
+  if (!fs::is_regular_file(schema, ec)) {
+    error = named + " holds no settings schema " + schema.string() +
+            ": it is no data root of the studio or the shell";
+    return false;
+  }
+  try {
+    SettingsOptions options;
+    options.root = root;
+    options.log = [](const std::string&) {};
+    options.error = [](const std::string&, const std::string&) {};
+    Settings settings(std::move(options));
+    std::string problem;
+    const fs::path file = FindProfileSetupFile(settings, root, problem);
+    if (file.empty()) {
+      error = named + " has no hardware setup: " + problem;
+      return false;
+    }
+    rig.product = settings.GetSetting<std::string>(SettingPath("HardwareSetup/Product")).Value();
+    rig.rigFolder = file.parent_path();
+    if (file.filename() != sim::kRigSetupFile ||
+        !fs::is_regular_file(rig.rigFolder / sim::kRigSceneFile, ec)) {
+      error = "the hardware setup " + file.string() + " of " + named +
+              " is no virtual rig (a folder with " + sim::kRigSetupFile + " and " +
+              sim::kRigSceneFile + "); a scan is scored against a rig's truth";
+      return false;
+    }
+  } catch (const std::exception& e) {
+    error = "the settings of " + named + " cannot be read: " + e.what();
+    return false;
+  }
+  return true;
+}
+
 bool RigScanSession::Start(std::string& error) {
   scan::HardwareSetupIO setup;
   sim::SceneDescription description;
@@ -128,6 +196,8 @@ bool RigScanSession::Start(std::string& error) {
     error = "cannot prepare the data root " + m_root.string() + ": " + ec.message();
     return false;
   }
+  if (!m_options.userRoot.empty() && !CopyUserSettings(m_options.userRoot, m_root, error))
+    return false;
   const fs::path base =
       description.baseDirectory.empty() ? m_options.rigFolder : description.baseDirectory;
   auto anchor = [&base](fs::path& file) {

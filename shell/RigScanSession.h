@@ -64,7 +64,23 @@ class RigScanSession {
     double imageScale = 1.0;
     std::uint32_t seed = 1;
     std::filesystem::path root;  // empty: a temporary data root
+    // A user's data root whose settings the scan takes (copied into the
+    // session's root, so that nothing there changes); the rig folder is
+    // then its hardware profile's (see FindUserRig).
+    std::filesystem::path userRoot;
   };
+
+  // What a user's data root (the studio's and the shell's --root) scans
+  // with: the folder of its current hardware profile, which must be a rig
+  // folder, and its product setting.
+  struct UserRig {
+    std::filesystem::path rigFolder;
+    std::string product;
+  };
+  // Reads the root's settings without changing them. False with a one-line
+  // reason when the root is missing, no folder, unreadable, holds no
+  // settings schema, or its profile names no setup or no rig folder.
+  static bool FindUserRig(const std::filesystem::path& root, UserRig& rig, std::string& error);
 
   explicit RigScanSession(Options options);
   ~RigScanSession();

@@ -67,6 +67,25 @@ TEST(DemoCommand, ThreeViewsTurnAlignFuseAndReport) {
   // within a voxel (about 1 mm) of it, clamped to the tolerance of 0.1 mm.
   EXPECT_EQ(report["measure"]["method"], "triangle");
   EXPECT_LE(report["measure"]["deviation_mm"]["percentiles_of_magnitude"]["p50"].get<double>(), 0.1);
+
+  // The demo's data root scanned again by `tarvelin scan --root`: its profile
+  // (the default rig, holding the demo's vase) and its product.
+  const fs::path rescan = out / "rescan";
+  const std::string scan = std::string(TARVELIN_BINARY) + " scan --root " +
+                           (out / "root").string() + " --scale 0.25 --out " + rescan.string() +
+                           " > " + (out.string() + ".scan.txt") + " 2>&1";
+  const int scanStatus = std::system(scan.c_str());
+  std::ifstream scanTranscript(out.string() + ".scan.txt");
+  const std::string scanPrinted((std::istreambuf_iterator<char>(scanTranscript)),
+                                std::istreambuf_iterator<char>());
+  ASSERT_EQ(scanStatus, 0) << scanPrinted;
+  std::ifstream scanFile(rescan / "report.json");
+  const nlohmann::json scanReport = nlohmann::json::parse(scanFile);
+  EXPECT_EQ(fs::path(scanReport["rig"].get<std::string>()), out / "root" / "rigs" / "default");
+  EXPECT_EQ(scanReport["product"], "Virtual");
+  EXPECT_GT(scanReport["cameras"][0]["valid_pixels"].get<double>(), 5000.0);
+  EXPECT_LT(scanReport["cameras"][0]["depth_error_mm"]["rms"].get<double>(), 0.2);
+  fs::remove(out.string() + ".scan.txt");
   fs::remove_all(out);
   fs::remove(out.string() + ".txt");
 }

@@ -98,8 +98,15 @@ fs::path ShareDirectory() { return sim::ShareDirectory(); }
 
 CLI::App* ScanCommand::Register(CLI::App& app) {
   auto* sub = app.add_subcommand("scan", "Scan an object on a virtual rig and score the result against ground truth");
-  sub->add_option("--rig", rig, "default, stereo or a rig folder (rig.tarvelinsetup + scene.json)")
-      ->capture_default_str();
+  auto* rigOption =
+      sub->add_option("--rig", rig,
+                      "default, stereo or a rig folder (rig.tarvelinsetup + scene.json)")
+          ->capture_default_str();
+  sub->add_option("--root", root,
+                  "A data root of the studio or the shell: its settings, its hardware profile (a "
+                  "rig folder) and "
+                  "its product are scanned with; the root is left unchanged")
+      ->excludes(rigOption);
   sub->add_option("--product", product,
                   "The scanner product (default: VirtualStereo for a rig with two cameras, else Virtual; Felvar: "
                   "the projector-camera unit on the rig's first camera, through the unit's device library "
@@ -132,10 +139,21 @@ int ScanCommand::Run() {
 
   // The rig and its scene.
   utils::Timer setupTimer;
-  const fs::path rigDir = sim::ResolveRigFolder(rig);
+  std::string error;
+  fs::path rigDir;
+  if (root.empty()) {
+    rigDir = sim::ResolveRigFolder(rig);
+  } else {
+    shell::RigScanSession::UserRig userRig;
+    if (!shell::RigScanSession::FindUserRig(root, userRig, error)) {
+      std::cerr << "Error: " << error << '\n';
+      return kExitFailure;
+    }
+    rigDir = userRig.rigFolder;
+    if (product.empty()) product = userRig.product;
+  }
   scan::HardwareSetupIO setup;
   sim::SceneDescription description;
-  std::string error;
   if (!sim::LoadRigFolder(rigDir, setup, description, error) ||
       (!object.empty() && !sim::SetSingleObject(object, description, error))) {
     std::cerr << "Error: " << error << '\n';
@@ -156,6 +174,7 @@ int ScanCommand::Run() {
   sessionOptions.product = product;
   sessionOptions.imageScale = scale;
   sessionOptions.seed = seed;
+  sessionOptions.userRoot = root;
   shell::RigScanSession session(sessionOptions);
   if (!session.Start(error)) {
     std::cerr << "Error: " << error << '\n';
@@ -173,6 +192,7 @@ int ScanCommand::Run() {
   options.texture = texture;
 
   report["rig"] = rigDir.string();
+  if (!root.empty()) report["root"] = root.string();
   report["object"] = object.empty() ? std::string("scene") : object;
   report["mode"] = mode;
   report["turntable_deg"] = turntableDeg;

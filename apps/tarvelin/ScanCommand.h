@@ -25,16 +25,19 @@ namespace tarvelin {
 // With --views N (N > 1) the turntable turns by --step-deg after each scan,
 // starting at --turntable: OUT/scan_000.ply … scan_<N-1>.ply (world
 // coordinates, mm; --format tarvelinmesh, obj or stl writes files that the
-// mesh readers take back, PLY being export only), OUT/poses.json with each scan's true object pose and
-// its motion onto the first scan, and OUT/report.json with the scores of
-// every view.
+// mesh readers take back, PLY being export only), OUT/poses.json with each scan's true object pose
+// and its motion onto the first scan, and OUT/report.json with the scores of every view.
 //
 // --rig is "default", "stereo" (folders under the shipped share/rigs) or a
-// rig folder; --object replaces the rig scene's objects by one procedural
+// rig folder. --root DIR scans with a user's data root (the studio's and the
+// shell's --root) instead: its settings (copied; the scan changes nothing
+// there), its current hardware profile as the rig folder and its product
+// setting (--product still wins). --object replaces the rig scene's objects by one procedural
 // object or a mesh file (STL, OBJ or own mesh format, mm). --scale shrinks
 // the camera and projector images for quick runs.
 struct ScanCommand {
   std::string rig = "default";
+  std::filesystem::path root;  // a user's data root; empty: --rig and the shipped settings
   std::string product;  // empty: by the rig's camera count
   std::string setupFile;  // a hardware-setup file to triangulate with; empty: the rig's own
   std::string object;  // empty: the rig scene's objects

@@ -3,6 +3,7 @@
 // bridge and a simulated unit behind the device library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "devices/felvar/DeviceLibrary.h"
@@ -236,6 +237,23 @@ TEST_F(FelvarScanner, TheUnitsCameraPropertiesGoThroughTheLibrary) {
   EXPECT_DOUBLE_EQ(grabber->GetProperty("gain").value, 48.0);
   EXPECT_DOUBLE_EQ(grabber->GetProperty("exposure").value, 250.0);
   EXPECT_DOUBLE_EQ(grabber->GetProperty("lens_color_shading").value, 1.0);
+  // Listed once each, after the video device's own names; the unit reports no
+  // ranges, so a slider list leaves them out.
+  const auto names = grabber->GetPropertyNames(false);
+  const std::vector<std::string> unitNames{"exposure",         "gain",
+                                           "lens_shading",     "lens_color_shading",
+                                           "gamma_correction", "auto_white_balance"};
+  ASSERT_GE(names.size(), unitNames.size());
+  EXPECT_EQ(std::vector<std::string>(names.end() - 6, names.end()), unitNames);
+  for (const auto& name : unitNames)
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+  EXPECT_NE(std::find(names.begin(), names.end(), "flip_vertical_sw"), names.end());
+  const auto adjustable = grabber->GetPropertyNames(true);
+  for (const auto& name : unitNames)
+    EXPECT_EQ(std::count(adjustable.begin(), adjustable.end(), name), 0) << name;
+  const auto values = grabber->GetProperties();
+  ASSERT_TRUE(values.count("gain"));
+  EXPECT_DOUBLE_EQ(values.at("gain").value, 48.0);
   // The sensor modes only.
   EXPECT_FALSE(grabber->setSLSFormat(1000));
   EXPECT_EQ(grabber->GetSLSWidth(), 1104u);

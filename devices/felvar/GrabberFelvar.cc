@@ -45,6 +45,16 @@ bool GrabberFelvar::IsUnitProperty(const std::string& name) {
          name == "lens_color_shading" || name == "gamma_correction" || name == "auto_white_balance";
 }
 
+std::vector<std::string> GrabberFelvar::GetPropertyNames(bool onlyAdjustable) const {
+  std::vector<std::string> names;
+  for (std::string& name : vid::GrabberDirectShow::GetPropertyNames(onlyAdjustable))
+    if (!IsUnitProperty(name)) names.push_back(std::move(name));
+  if (!onlyAdjustable)
+    names.insert(names.end(), {"exposure", "gain", "lens_shading", "lens_color_shading",
+                               "gamma_correction", "auto_white_balance"});
+  return names;
+}
+
 bool GrabberFelvar::setSLSFormat(std::uint32_t width) {
   if (width != 2208 && width != 1104 && width != 4416) return false;
   m_slsWidth = width;

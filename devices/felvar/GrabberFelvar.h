@@ -42,6 +42,9 @@ class GrabberFelvar : public vid::GrabberDirectShow {
   // "gamma_correction" and "auto_white_balance" are the unit camera's;
   // every other name is the video device's.
   vid::Property GetProperty(const std::string& name) const override;
+  // The video device's names, then the six unit camera properties; those
+  // have no range the unit reports, so onlyAdjustable leaves them out.
+  std::vector<std::string> GetPropertyNames(bool onlyAdjustable) const override;
   bool SetProperty(const std::string& name, const vid::Property& property) override;
 
   // The formats of the modes.

@@ -1,8 +1,15 @@
 #include "devices/galvern/ScannerHeads.h"
 
+#include <algorithm>
+#include <iostream>
+
 #include "devices/felvar/FeHalHelper.h"
 #include "devices/felvar/ProjectorFelvar.h"
 #include "devices/galvern/CameraCalibrationMemory.h"
+#include "devices/galvern/SystemCalibrationUpdate.h"
+#include "scan/SLSingleColorPattern.h"
+#include "vid/ImageConversion.h"
+#include "vid/ImageQueue.h"
 
 namespace galvern {
 namespace {
@@ -102,6 +109,50 @@ bool TirraStructuredLightScanner::ReadCalibrationFromCamera(std::size_t cameraIn
                                                             std::uint64_t& value,
                                                             std::string& text) {
   return galvern::ReadCalibrationFromCamera(*this, kTirra, cameraIndex, value, text);
+}
+
+void TirraStructuredLightScanner::OnCaptureStateChanged(int state) {
+  const auto control = GetProjectorControl();
+  if (state == 1 && control && !control->Activate())
+    std::cerr << "TirraStructuredLightScanner - the projector unit could not be switched on"
+              << std::endl;
+  if (state == 2 && GetPatternDisplay())
+    GetPatternDisplay()->DisplayPatterns({}, {scan::SLSingleColorPattern::WhitePattern()});
+  if (state == 0 && control) control->Deactivate();
+}
+
+scan::StructuredLightScanner::HighQualityTexture
+TirraStructuredLightScanner::CaptureHighQualityTexture() {
+  const int skip = std::max(1, GetAcquisitionParameters().imageSkipCount);
+  const auto frames = std::size_t(skip + 2);  // the last one is taken
+  HighQualityTexture texture;
+  const auto capture = GetCameraCount() > 0 ? GetImageCapture(0) : nullptr;
+  if (!capture) {
+    std::cerr << "TirraStructuredLightScanner - no texture: camera 0 is not connected" << std::endl;
+    return texture;
+  }
+  auto queue = std::make_shared<vid::ImageQueue>(frames, vid::ImageQueue::kStopWhenFull);
+  capture->StartCapture(queue, nullptr);
+  const bool arrived = queue->Wait(vid::ImageQueue::kFull, m_textureTimeoutSeconds);
+  capture->StopCapture();
+  vid::ImagePtr frame;
+  for (std::size_t i = 0; i < frames; ++i) frame = queue->Pop();
+  auto image = std::make_unique<img::UniImage<img::RGB8>>();
+  if (!arrived || !frame || !vid::ConvertToColor(*frame, *image)) {
+    std::cerr << "TirraStructuredLightScanner - no texture: camera 0 delivered no frame within "
+              << m_textureTimeoutSeconds << " s" << std::endl;
+    return texture;
+  }
+  if (const auto model = GetCameraModel(0)) {
+    texture.cameraModel = model->CloneModel();
+    texture.cameraModel->ScaleToResolution(image->width, image->height);
+  }
+  texture.image = std::move(image);
+  return texture;
+}
+
+int TirraStructuredLightScanner::UpdateSystemCalibration() {
+  return galvern::UpdateSystemCalibration(*this, m_calibrationFolder, std::cout);
 }
 
 // --- The single-camera head

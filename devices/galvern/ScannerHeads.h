@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,7 +35,18 @@ class TirraStructuredLightScanner : public sls::GenericStructuredLightScanner {
   // Throws std::invalid_argument
   // "TirraStructuredLightScanner::CreateImageCapture - Invalid camera index.".
   bool CreateImageCapture(std::size_t cameraIndex) override;
+  // Capture state 1 (patterns) switches the projector unit on, 0 (done)
+  // off again; 2 (texture) shows a white field for the texture frame.
+  void OnCaptureStateChanged(int state) override;
+  // The texture: a frame of camera 0 under the white field, taken once as
+  // many frames as the acquisition skips after a pattern change (at least
+  // one) and one more have passed (the first may still show the last
+  // pattern); in colour, with camera 0's model at the frame's size. Empty,
+  // with a line on standard error, when camera 0 has no capture or the
+  // frames do not arrive within the texture timeout.
+  HighQualityTexture CaptureHighQualityTexture() override;
   bool IsHighQualityTextureSupported() const override { return true; }
+  void SetTextureTimeout(double seconds) { m_textureTimeoutSeconds = seconds; }
   // The head's projector unit, found by its USB IDs in the unit device
   // library's listing and opened as a felvar::ProjectorFelvar; false (no
   // control) when none is listed or it cannot be opened.
@@ -50,6 +62,15 @@ class TirraStructuredLightScanner : public sls::GenericStructuredLightScanner {
                                 const std::string& text);
   bool ReadCalibrationFromCamera(std::size_t cameraIndex, std::uint64_t& value, std::string& text);
 
+  // Refines the pose between cameras 0 and 1 from the last scan and writes
+  // "EpipolarErrorImage.bmp" into the calibration folder; see
+  // galvern::UpdateSystemCalibration for the result codes.
+  int UpdateSystemCalibration();
+  // Where the error image goes; "calibration" (of the working folder) by default.
+  void SetCalibrationFolder(std::filesystem::path folder) {
+    m_calibrationFolder = std::move(folder);
+  }
+
   void ActivateAutoWhiteBalanceForNextScan() { m_autoWhiteBalanceForNextScan = true; }
   bool IsAutoWhiteBalanceForNextScan() const { return m_autoWhiteBalanceForNextScan; }
   std::uint32_t GetVariant() const { return m_variant; }
@@ -61,6 +82,8 @@ class TirraStructuredLightScanner : public sls::GenericStructuredLightScanner {
   HeadDevices m_devices;
   bool m_autoWhiteBalanceForNextScan = false;
   std::array<double, 3> m_whiteBalance{4.88462, 1.47381, 3.63748};
+  std::filesystem::path m_calibrationFolder = "calibration";
+  double m_textureTimeoutSeconds = 5.0;
 };
 
 // The single-camera scanner head: its USB camera ("33UX178", 30 fps) and

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "cam/CameraModelOCV.h"
 #include "cam/CameraModelTsai.h"
 #include "devices/felvar/DeviceLibrary.h"
+#include "devices/galvern/GrabberSpinnaker.h"
 #include "foundation/math/Frame.h"
 #include "foundation/utils/testing/TemporaryFolder.h"
+#include "scan/SLSingleColorPattern.h"
+#include "scan/testing/CaptureRig.h"
 #include "sim/VirtualFelvarUnit.h"
 #include "vid/testing/GenCPCameraDouble.h"
 #include "vid/testing/ReplayV4l2Device.h"
@@ -260,6 +264,156 @@ TEST(ScannerHeads, TirraFindsItsProjectorUnitByVariant) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "OPS! error 13 opening the projector\n");
     EXPECT_EQ(first.GetProjectorControl(), nullptr);
     unit.SetFaults({});
+  }
+  library->setBackend(nullptr);
+}
+
+}  // namespace
+}  // namespace galvern
+
+namespace galvern {
+namespace {
+
+// The other camera family's capture: nothing to start, nothing to ask; the
+// store handed to it is let go at once; every capture has its own GUID.
+TEST(GrabberSpinnaker, DoesNothingButHaveItsOwnGuid) {
+  EXPECT_FALSE(GrabberSpinnaker::IsAvailable());
+  GrabberSpinnaker a, b;
+  EXPECT_NE(a.GetSourceGuid(), utils::Guid());
+  EXPECT_NE(a.GetSourceGuid(), b.GetSourceGuid());
+  EXPECT_EQ(a.GetSourceGuid(), a.GetSourceGuid());
+  struct Store : vid::ImageStore {
+    bool PushImage(vid::ImagePtr) override { return true; }
+  };
+  auto store = std::make_shared<Store>();
+  a.StartCapture(store, nullptr);
+  EXPECT_EQ(store.use_count(), 1);
+  EXPECT_FALSE(a.IsCapturing());
+  EXPECT_FALSE(a.IsReady());
+  EXPECT_TRUE(a.GetName().empty());
+  EXPECT_TRUE(a.GetFormat().IsEmpty());
+  EXPECT_TRUE(a.GetProperties().empty());
+  EXPECT_TRUE(a.GetPropertyNames(false).empty());
+  EXPECT_FALSE(a.GetProperty("exposure").valid);
+  EXPECT_FALSE(a.GetPropertyRange("exposure").valid);
+  EXPECT_FALSE(a.SetProperty("exposure", vid::Property(10.0)));
+  std::string text = "old";
+  EXPECT_FALSE(a.FormatPropertyValue(text, 1.0, "exposure"));
+  EXPECT_TRUE(text.empty());
+  a.StopCapture();
+}
+
+// The two-camera update needs models for cameras 0 and 1 (-1 otherwise) and
+// a scan with decoded images of both (-2, saying so, no error image).
+TEST(ScannerHeads, TirraSystemCalibrationUpdateNeedsModelsAndAScan) {
+  utils::testing::TemporaryFolder folder("tirra");
+  TirraStructuredLightScanner tirra(0, {});
+  tirra.SetCalibrationFolder(folder.GetPath() / "calibration");
+  EXPECT_EQ(tirra.UpdateSystemCalibration(), -1);
+  tirra.AddCamera("DMK 33UX178 left", false);
+  tirra.AddCamera("DMK 33UX178 right", false);
+  tirra.SetCameraModel(TsaiModel(), 0);
+  EXPECT_EQ(tirra.UpdateSystemCalibration(), -1);
+  tirra.SetCameraModel(TsaiModel(), 1);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(tirra.UpdateSystemCalibration(), -2);
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find(
+                "UpdateSystemCalibration - no pixel of camera 0 was matched in camera 1"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(folder.GetPath() / "calibration"));
+}
+
+}  // namespace
+}  // namespace galvern
+
+namespace galvern {
+namespace {
+
+// A scan through the scanner's capture: the projector unit is on while the
+// patterns run and off afterwards; the texture is taken under a white field
+// by camera 0 (a camera that films the display, 15 ms behind it), uniform
+// at the white level, with camera 0's model at the frame's size.
+TEST(ScannerHeads, TirraCaptureSwitchesItsProjectorAndTakesTheTextureUnderWhite) {
+  const felvar::DeviceLibrary::Calls* library = felvar::DeviceLibrary::Get();
+  ASSERT_NE(library, nullptr);
+  sim::VirtualFelvarUnit unit("", "");
+  ASSERT_EQ(library->setBackend(&unit.GetBackend()), VEMKO_OK);
+  unit.AddDevice(0xF3E1, 0x0B01, "/dev/bus/usb/virtual/011");
+  {
+    TirraStructuredLightScanner tirra(0, {});
+    ASSERT_TRUE(tirra.InitProjectorControl());
+    // The scan's grey patterns at their levels, any other (the white field) at 240.
+    auto levels = std::make_shared<scan::testing::LevelScan>(5, 20, 40);
+    auto display = std::make_shared<scan::testing::RecordingPatternDisplay>(
+        [levels](const scan::SLPatternPtr& p) {
+          const std::uint8_t level = levels->LevelOf(p);
+          return level != 0 ? level : std::uint8_t(240);
+        },
+        250);
+    tirra.SetSLScan(levels);
+    tirra.SetProjector("Orla Horizontal", display);
+    scan::testing::DisplayFollowingCamera::Options options;
+    options.width = 80;
+    options.height = 60;
+    options.period = 0.01;
+    options.latency = 0.015;
+    auto camera = std::make_shared<scan::testing::DisplayFollowingCamera>(display, options);
+    const std::size_t index = tirra.AddCamera("DMK 33UX178 left", false);
+    tirra.SetImageCapture(camera, index);
+    auto model = TsaiModel();  // 1920 × 1200
+    tirra.SetCameraModel(model, index);
+    scan::AcquisitionParameters parameters;
+    parameters.imageContentSensitivity = 90;
+    parameters.imageSkipCount = 1;
+    parameters.maxPatternHoldingTime = 2.0;
+    tirra.SetAcquisitionParameters(parameters);
+    tirra.SetTextureCaptureMode(2);
+    ASSERT_EQ(tirra.GetTextureCaptureMode(), 2);
+
+    std::vector<int> projectorDuringCapture;
+    tirra.CapturePatternSequence([&](double fraction) {
+      if (fraction > 0.0 && fraction < 1.0)
+        projectorDuringCapture.push_back(unit.GetState().projectorState);
+      return false;
+    });
+    ASSERT_FALSE(projectorDuringCapture.empty());
+    EXPECT_TRUE(std::all_of(projectorDuringCapture.begin(), projectorDuringCapture.end(),
+                            [](int s) { return s == 1; }));
+    EXPECT_EQ(unit.GetState().projectorState, 0);
+    const auto shown = display->PatternsShown();
+    ASSERT_EQ(shown.size(), 6u);
+    const auto* last = dynamic_cast<const scan::SLSingleColorPattern*>(shown.back().get());
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->BGRA(), (std::array<std::uint8_t, 4>{255, 255, 255, 255}));
+
+    ASSERT_TRUE(tirra.HasHighQualityTexture());
+    const auto image = tirra.GetHighQualityTextureImage();
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width, 80u);
+    ASSERT_EQ(image->height, 60u);
+    for (const auto& [x, y] : {std::pair{0u, 0u}, std::pair{79u, 59u}, std::pair{40u, 30u}}) {
+      EXPECT_EQ((*image)(x, y).r, 240);
+      EXPECT_EQ((*image)(x, y).g, 240);
+    }
+    const auto textureModel = tirra.GetHighQualityTextureCameraModel();
+    ASSERT_TRUE(textureModel);
+    EXPECT_EQ(textureModel->GetResX(), 80u);
+    // cx of 960.5 at 1920 pixels, scaled to 80 (the pixel-centre convention of the model's
+    // scaling).
+    auto scaled = std::shared_ptr<cam::CameraModel>(model->CloneModel());
+    scaled->ScaleToResolution(80, 60);
+    EXPECT_DOUBLE_EQ(dynamic_cast<const cam::CameraModelTsai&>(*textureModel).GetIntrinsics().cx,
+                     dynamic_cast<const cam::CameraModelTsai&>(*scaled).GetIntrinsics().cx);
+
+    // Without a frame in time: no texture, and why.
+    camera->SetPaused(true);
+    tirra.SetTextureTimeout(0.2);
+    testing::internal::CaptureStderr();
+    const auto none = tirra.CaptureHighQualityTexture();
+    EXPECT_FALSE(none.image);
+    EXPECT_NE(
+        testing::internal::GetCapturedStderr().find("camera 0 delivered no frame within 0.2 s"),
+        std::string::npos);
   }
   library->setBackend(nullptr);
 }
