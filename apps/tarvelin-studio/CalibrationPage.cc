@@ -95,8 +95,7 @@ void StudioWindow::CalibrationPage() {
     };
     if (ImGui::BeginCombo("##calib_camera", name(std::size_t(m_calibCamera)).c_str())) {
       for (std::size_t c = 0; c < station.GetCameraCount(); ++c)
-        if (ImGui::Selectable(name(c).c_str(), int(c) == m_calibCamera))
-          m_calibCamera = int(c);
+        if (ImGui::Selectable(name(c).c_str(), int(c) == m_calibCamera)) m_calibCamera = int(c);
       ImGui::EndCombo();
     }
     ImGui::SameLine();
@@ -105,7 +104,8 @@ void StudioWindow::CalibrationPage() {
     m_calibCamera = std::clamp(m_calibCamera, 0, int(station.GetCameraCount()) - 1);
     m_targetPreview.Start(
         station, std::size_t(m_calibCamera),
-        CornerGrids(m_session->GetSettings(), m_session->GetApplication().GetHardwareSetup()), m_texts);
+        CornerGrids(m_session->GetSettings(), m_session->GetApplication().GetHardwareSetup()),
+        m_texts);
   }
   m_probe.Item("calib_picture");
   ImGui::SameLine();

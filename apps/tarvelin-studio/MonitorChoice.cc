@@ -24,8 +24,9 @@ MonitorChoice ChooseProjectorMonitor(const std::vector<utils::DisplayInfo>& disp
   } else {
     choice.index = PrimaryIndex(displays);
     choice.fallback = true;
-    choice.warning = texts.Format("Studio_Monitor_Fallback", {std::to_string(screenId),
-                                                              displays[std::size_t(choice.index)].deviceName});
+    choice.warning =
+        texts.Format("Studio_Monitor_Fallback",
+                     {std::to_string(screenId), displays[std::size_t(choice.index)].deviceName});
     return choice;
   }
   if (choice.index == mainWindowMonitor) {
@@ -36,9 +37,10 @@ MonitorChoice ChooseProjectorMonitor(const std::vector<utils::DisplayInfo>& disp
 }
 
 std::string DescribeMonitor(const utils::DisplayInfo& display, int screenId, const Texts& texts) {
-  std::string text = std::to_string(screenId) + ": " +
-                     (display.deviceName.empty() ? texts("Studio_Monitor_Unnamed") : display.deviceName) + " " +
-                     std::to_string(display.width) + "x" + std::to_string(display.height);
+  std::string text =
+      std::to_string(screenId) + ": " +
+      (display.deviceName.empty() ? texts("Studio_Monitor_Unnamed") : display.deviceName) + " " +
+      std::to_string(display.width) + "x" + std::to_string(display.height);
   if (display.refreshRate > 0) text += " @ " + std::to_string(display.refreshRate) + " Hz";
   text += " at (" + std::to_string(display.left) + ", " + std::to_string(display.top) + ")";
   if (display.primary) text += std::string(", ") + texts("Studio_Monitor_Primary");

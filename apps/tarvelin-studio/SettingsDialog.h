@@ -21,7 +21,8 @@ namespace studio {
 // User-interface thread, between ImGui::NewFrame and ImGui::Render.
 class SettingsDialog {
  public:
-  SettingsDialog(shell::Settings& settings, const Texts& texts) : m_settings(settings), m_texts(texts) {}
+  SettingsDialog(shell::Settings& settings, const Texts& texts)
+      : m_settings(settings), m_texts(texts) {}
   void Open() { m_open = true; }
   bool IsOpen() const { return m_open; }
   // Draws the dialog when open.

@@ -71,13 +71,15 @@ void StudioWindow::DrawPages() {
       const char* id;
       Page page;
     };
-    static constexpr Tab kTabs[] = {{"Studio_Page_StructuredLight", "tab_sl", Page::kStructuredLight},
-                                    {"Studio_Page_Calibration", "tab_calibration", Page::kCalibration},
-                                    {"Studio_Page_Alignment", "tab_alignment", Page::kAlignment},
-                                    {"Studio_Page_Fusion", "tab_fusion", Page::kFusion},
-                                    {"Studio_Page_Measurement", "tab_measurement", Page::kMeasurement}};
+    static constexpr Tab kTabs[] = {
+        {"Studio_Page_StructuredLight", "tab_sl", Page::kStructuredLight},
+        {"Studio_Page_Calibration", "tab_calibration", Page::kCalibration},
+        {"Studio_Page_Alignment", "tab_alignment", Page::kAlignment},
+        {"Studio_Page_Fusion", "tab_fusion", Page::kFusion},
+        {"Studio_Page_Measurement", "tab_measurement", Page::kMeasurement}};
     for (const Tab& tab : kTabs) {
-      const bool open = ImGui::BeginTabItem((std::string(m_texts(tab.label)) + "###" + tab.id).c_str());
+      const bool open =
+          ImGui::BeginTabItem((std::string(m_texts(tab.label)) + "###" + tab.id).c_str());
       m_probe.Item(tab.id);
       if (!open) continue;
       m_page = tab.page;
@@ -122,8 +124,9 @@ void StudioWindow::StructuredLightPage() {
   ImGui::BeginDisabled(busy);
   // Single: the scan waits for "Add to list"; sequence: each scan goes to
   // the list, aligned to the one before; turntable: a run of the table.
-  static constexpr const char* kModes[][2] = {
-      {"Studio_Mode_Single", "single"}, {"Studio_Mode_Sequence", "sequence"}, {"Studio_Mode_Turntable", "turntable"}};
+  static constexpr const char* kModes[][2] = {{"Studio_Mode_Single", "single"},
+                                              {"Studio_Mode_Sequence", "sequence"},
+                                              {"Studio_Mode_Turntable", "turntable"}};
   for (const auto& entry : kModes) {
     if (&entry != &kModes[0]) ImGui::SameLine();
     if (ImGui::RadioButton(m_texts(entry[0]), mode == entry[1]))
@@ -193,7 +196,8 @@ void StudioWindow::LiveView() {
     if (m_overlay.decoded) {
       if (m_decodedFraction >= 0.0)
         ImGui::TextUnformatted(
-            m_texts.Format("Studio_DecodedFraction", {Texts::Number(m_decodedFraction * 100.0, 0)}).c_str());
+            m_texts.Format("Studio_DecodedFraction", {Texts::Number(m_decodedFraction * 100.0, 0)})
+                .c_str());
       else
         ImGui::TextDisabled("%s", m_texts("Studio_NoDecodedScan"));
     }
@@ -207,8 +211,8 @@ void StudioWindow::LiveView() {
   if (!range.valid || !exposure.valid) return;
   float value = float(exposure.value);
   ImGui::BeginDisabled(IsBusy());
-  if (ImGui::SliderFloat(m_texts("Studio_Exposure"), &value, float(range.minimum), float(range.maximum),
-                         range.minimum > 0.0 ? "%.2f ms" : "%.2f",
+  if (ImGui::SliderFloat(m_texts("Studio_Exposure"), &value, float(range.minimum),
+                         float(range.maximum), range.minimum > 0.0 ? "%.2f ms" : "%.2f",
                          range.minimum > 0.0 ? ImGuiSliderFlags_Logarithmic : 0)) {
     scanner->SetImageCapturePropertyValues({{"exposure", vid::Property(value)}},
                                            std::size_t(m_liveCamera));
@@ -257,7 +261,9 @@ void StudioWindow::TurntableControls() {
   if (ImGui::InputInt(m_texts("Studio_TotalAngle"), &angle, 15, 90) && angle >= 1 && angle <= 360)
     Get<int>(settings, "Turntable/TotalScanAngle").SetValue(angle);
   ImGui::TextUnformatted(
-      m_texts.Format("Studio_StepAngle", {Texts::Number(m_session->GetController().GetStepAngle(), 1)}).c_str());
+      m_texts
+          .Format("Studio_StepAngle", {Texts::Number(m_session->GetController().GetStepAngle(), 1)})
+          .c_str());
   bool axisKnown = Get<bool>(settings, "ShapeFusion/Registration/AxisKnown").Value();
   if (ImGui::Checkbox(m_texts("Studio_AxisKnown"), &axisKnown))
     Get<bool>(settings, "ShapeFusion/Registration/AxisKnown").SetValue(axisKnown);
@@ -268,9 +274,10 @@ void StudioWindow::TurntableControls() {
 void StudioWindow::ProjectorControls() {
   shell::Settings& settings = m_session->GetSettings();
   const int screen = Get<int>(settings, "ProjectorSetup/ScreenID").Value();
-  const std::string current = screen >= 1 && screen <= int(m_displays.size())
-                                  ? DescribeMonitor(m_displays[std::size_t(screen - 1)], screen, m_texts)
-                                  : m_texts.Format("Studio_MonitorNotConnected", {std::to_string(screen)});
+  const std::string current =
+      screen >= 1 && screen <= int(m_displays.size())
+          ? DescribeMonitor(m_displays[std::size_t(screen - 1)], screen, m_texts)
+          : m_texts.Format("Studio_MonitorNotConnected", {std::to_string(screen)});
   if (ImGui::BeginCombo(m_texts("Studio_Monitor"), current.c_str())) {
     for (std::size_t i = 0; i < m_displays.size(); ++i) {
       if (ImGui::Selectable(DescribeMonitor(m_displays[i], int(i) + 1, m_texts).c_str(),
@@ -282,10 +289,10 @@ void StudioWindow::ProjectorControls() {
     ImGui::EndCombo();
   }
   const bool virtualRig = m_session->GetVirtualRig() != nullptr;
-  if (virtualRig)
-    ImGui::TextDisabled("%s", m_texts("Studio_VirtualProjector"));
+  if (virtualRig) ImGui::TextDisabled("%s", m_texts("Studio_VirtualProjector"));
   ImGui::TextUnformatted(
-      m_texts.Format("Studio_PatternsShown", {std::to_string(m_projector->GetShownCount())}).c_str());
+      m_texts.Format("Studio_PatternsShown", {std::to_string(m_projector->GetShownCount())})
+          .c_str());
 }
 
 void StudioWindow::PlaceProjectorWindow(bool announce) {
@@ -311,8 +318,7 @@ void StudioWindow::StartScan() {
   if (auto scanner = app.GetScanner()) scanner->StopLiveImageCapture();
   m_liveWidth = 0;
   app.GetProgressReporter().ClearCancel();
-  if (!m_session->GetController().StartScan())
-    ShowMessage(m_texts("Studio_ScanNotStarted"));
+  if (!m_session->GetController().StartScan()) ShowMessage(m_texts("Studio_ScanNotStarted"));
 }
 
 void StudioWindow::Cancel() {
@@ -367,14 +373,17 @@ void StudioWindow::AlignmentPage() {
                                   : pair.accepted ? "Studio_Pair_Accepted"
                                                   : "Studio_Pair_Rejected");
     ImGui::TextUnformatted(
-        m_texts.Format("Studio_LastPair", {std::to_string(pair.indexA + 1), std::to_string(pair.indexB + 1), outcome})
+        m_texts
+            .Format("Studio_LastPair",
+                    {std::to_string(pair.indexA + 1), std::to_string(pair.indexB + 1), outcome})
             .c_str());
     ImGui::Indent();
-    ImGui::TextUnformatted(m_texts
-                               .Format("Studio_PairFigures",
-                                       {Texts::Number(pair.rmsDistance, 4), Texts::Number(pair.inlierFraction * 100.0, 0),
-                                        Texts::Number(pair.turn, 2)})
-                               .c_str());
+    ImGui::TextUnformatted(
+        m_texts
+            .Format("Studio_PairFigures",
+                    {Texts::Number(pair.rmsDistance, 4),
+                     Texts::Number(pair.inlierFraction * 100.0, 0), Texts::Number(pair.turn, 2)})
+            .c_str());
     ImGui::Unindent();
   }
   if (ImGui::CollapsingHeader(m_texts("Studio_AlignmentSettings"))) {

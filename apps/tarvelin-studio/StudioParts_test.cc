@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -268,7 +268,8 @@ TEST(StudioTexts, EveryKeyOfTheStudioIsInTheShippedTableAndEveryStudioTextIsUsed
   const auto keys = KeysInTheSources();
   ASSERT_GT(keys.size(), 100u);
   for (const auto& [key, file] : keys)
-    EXPECT_TRUE(english.Contains("_l10n_" + key + "_n01l_")) << key << " (" << file << ") has no text";
+    EXPECT_TRUE(english.Contains("_l10n_" + key + "_n01l_"))
+        << key << " (" << file << ") has no text";
 
   // The other way round: a studio text nobody shows is a dead entry that
   // translators would work on for nothing.
@@ -304,17 +305,20 @@ TEST(StudioTexts, ATranslationShowsItsTextsAndTheShippedEnglishFillsItsGaps) {
   EXPECT_EQ(texts.Format("Studio_StepAngle", {Texts::Number(22.5, 1)}), "Schritt: 22.5 Grad");
   // Not translated: the shipped English text, and nothing to complain about.
   EXPECT_STREQ(texts("Studio_Fuse"), "Fuse");
-  EXPECT_EQ(texts.Format("Studio_LastPair", {"2", "1", "accepted"}), "Last pair: scan 2 onto 1, accepted");
+  EXPECT_EQ(texts.Format("Studio_LastPair", {"2", "1", "accepted"}),
+            "Last pair: scan 2 onto 1, accepted");
   EXPECT_TRUE(logged.empty());
   // A key in neither table shows as its key and is logged once.
   EXPECT_STREQ(texts("Studio_NoSuchText"), "_l10n_Studio_NoSuchText_n01l_");
   EXPECT_STREQ(texts("Studio_NoSuchText"), "_l10n_Studio_NoSuchText_n01l_");
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_NE(logged[0].find("Missing text for _l10n_Studio_NoSuchText_n01l_ in Deutsch"), std::string::npos);
+  EXPECT_NE(logged[0].find("Missing text for _l10n_Studio_NoSuchText_n01l_ in Deutsch"),
+            std::string::npos);
 
   // A pointer handed out stays valid while others are looked up.
   const char* scan = texts("Studio_Scan");
-  for (const char* key : {"Studio_Compare", "Studio_Reference", "Studio_Log", "Studio_Idle", "Studio_OK"})
+  for (const char* key :
+       {"Studio_Compare", "Studio_Reference", "Studio_Log", "Studio_Idle", "Studio_OK"})
     texts(key);
   EXPECT_STREQ(scan, "Scannen");
   EXPECT_EQ(Texts::Number(0.04999, 2), "0.05");

@@ -8,9 +8,7 @@ namespace studio {
 
 namespace {
 
-std::string LocalisationKey(std::string_view key) {
-  return "_l10n_" + std::string(key) + "_n01l_";
-}
+std::string LocalisationKey(std::string_view key) { return "_l10n_" + std::string(key) + "_n01l_"; }
 
 }  // namespace
 
@@ -24,7 +22,8 @@ void Texts::SetLanguage(const shell::Language* language, const shell::Language* 
 std::string Texts::Lookup(std::string_view key) const {
   const std::string full = LocalisationKey(key);
   if (!m_language) return m_fallback ? m_fallback->Get(full) : std::string(key);
-  if (!m_language->Contains(full) && m_fallback && m_fallback->Contains(full)) return m_fallback->Get(full);
+  if (!m_language->Contains(full) && m_fallback && m_fallback->Contains(full))
+    return m_fallback->Get(full);
   return m_language->Get(full);
 }
 
@@ -42,7 +41,8 @@ std::string Texts::Format(std::string_view key, const std::vector<std::string>& 
 }
 
 bool LoadShippedEnglish(shell::Language& language, std::string& error) {
-  return language.Load(shell::DataRoot::FindShippedShare() / "xaml" / "Strings_English.xaml", error);
+  return language.Load(shell::DataRoot::FindShippedShare() / "xaml" / "Strings_English.xaml",
+                       error);
 }
 
 std::string Texts::Number(double value, int decimals) {

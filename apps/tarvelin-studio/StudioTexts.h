@@ -21,7 +21,8 @@ namespace studio {
 // pointers returned stay valid as long as the Texts.
 class Texts {
  public:
-  explicit Texts(const shell::Language* language = nullptr, const shell::Language* fallback = nullptr)
+  explicit Texts(const shell::Language* language = nullptr,
+                 const shell::Language* fallback = nullptr)
       : m_language(language), m_fallback(fallback) {}
   Texts(const Texts&) = delete;
   Texts& operator=(const Texts&) = delete;

@@ -434,9 +434,9 @@ void StudioWindow::DrawScanList() {
       if (!geo) continue;
       std::size_t vertices = 0;
       for (const auto& mesh : *geo) vertices += mesh->GetNumVertices();
-      const std::string label =
-          m_texts.Format("Studio_ListEntry", {i < 0 ? std::string(m_texts("Studio_FusionResult")) : geo->GetName(),
-                                              std::to_string(vertices)});
+      const std::string label = m_texts.Format(
+          "Studio_ListEntry", {i < 0 ? std::string(m_texts("Studio_FusionResult")) : geo->GetName(),
+                               std::to_string(vertices)});
       ImGui::PushID(i);
       if (ImGui::Selectable(label.c_str(), false) && !busy) m_exportIndex = i;
       ImGui::PopID();
@@ -518,8 +518,8 @@ void StudioWindow::DrawFileDialog() {
   }
   ImGui::SetNextItemWidth(520.f);
   if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
-  const bool enter =
-      ImGui::InputText(m_texts("Studio_FilePath"), m_path, sizeof m_path, ImGuiInputTextFlags_EnterReturnsTrue);
+  const bool enter = ImGui::InputText(m_texts("Studio_FilePath"), m_path, sizeof m_path,
+                                      ImGuiInputTextFlags_EnterReturnsTrue);
   m_probe.Item("file_path");
   const bool ok = ImGui::Button(m_texts("Studio_OK"), ImVec2(120, 0)) || enter;
   m_probe.Item("file_ok");
@@ -568,7 +568,8 @@ void StudioWindow::LoadTexts() {
   std::string error;
   const bool shipped = LoadShippedEnglish(m_shippedEnglish, error);
   if (!shipped) m_log.Add("Warning: the shipped English texts could not be read (" + error + ").");
-  m_texts.SetLanguage(&m_session->GetApplication().GetLanguage(), shipped ? &m_shippedEnglish : nullptr);
+  m_texts.SetLanguage(&m_session->GetApplication().GetLanguage(),
+                      shipped ? &m_shippedEnglish : nullptr);
   glfwSetWindowTitle(m_window, m_texts("Studio_WindowTitle"));
 }
 

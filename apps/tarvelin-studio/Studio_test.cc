@@ -121,7 +121,8 @@ class Studio : public ::testing::Test {
   void TearDown() override {
     const std::string output = Output();
     const std::size_t missing = output.find("Missing text for");
-    EXPECT_EQ(missing, std::string::npos) << output.substr(missing == std::string::npos ? 0 : missing, 200);
+    EXPECT_EQ(missing, std::string::npos)
+        << output.substr(missing == std::string::npos ? 0 : missing, 200);
   }
   ~Studio() override {
     if (m_pid > 0) {

@@ -74,8 +74,9 @@ TargetDetection DetectTargets(const img::GreyImage& picture,
     d.complete = d.complete && d.gridPoints[g] > 0;
     counts += (g ? " + " : "") + std::to_string(d.gridPoints[g]);
   }
-  d.summary = texts.Format("Studio_Target_Counts", {std::to_string(d.ellipses), counts}) + " " +
-              (d.complete ? texts("Studio_Target_Found") : Advice(exposure, d.ellipses, nodes, texts));
+  d.summary =
+      texts.Format("Studio_Target_Counts", {std::to_string(d.ellipses), counts}) + " " +
+      (d.complete ? texts("Studio_Target_Found") : Advice(exposure, d.ellipses, nodes, texts));
   return d;
 }
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "CamCalib/CalibGrid.h"
-#include "foundation/img/UniImage.h"
 #include "apps/tarvelin-studio/StudioTexts.h"
+#include "foundation/img/UniImage.h"
 #include "shell/CalibrationMachine.h"
 
 namespace studio {
