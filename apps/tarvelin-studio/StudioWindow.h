@@ -11,6 +11,7 @@
 #include "apps/tarvelin-studio/LiveOverlay.h"
 #include "apps/tarvelin-studio/SettingsDialog.h"
 #include "apps/tarvelin-studio/StudioLog.h"
+#include "apps/tarvelin-studio/StudioTexts.h"
 #include "apps/tarvelin-studio/TargetPreview.h"
 #include "apps/tarvelin-studio/TestProbe.h"
 #include "apps/tarvelin-studio/ViewCache.h"
@@ -26,6 +27,7 @@ class ProjectorWindow;
 
 struct StudioOptions {
   std::string root;       // the data root; empty: the shell's default
+  std::string language;   // the language of the texts; empty: the saved choice
   std::string rig;        // "default", "stereo", a rig folder; empty: the settings' profile
   double rigScale = 0.5;  // image scale of the virtual rig's cameras and projector
   std::filesystem::path probeFile;  // the test mode's report; empty: off
@@ -97,6 +99,8 @@ class StudioWindow {
   void StartCalibration();
   void RunFileAction();
   void ShowMessage(const std::string& text);
+  void LoadTexts();
+  std::string ScanName(int index);  // "Scan n", or the fusion result for −1
   bool IsBusy();
   bool IsCalibrating() const;
 
@@ -109,6 +113,8 @@ class StudioWindow {
 
   StudioOptions m_options;
   StudioLog m_log;
+  shell::Language m_shippedEnglish;  // the texts a data root's older table lacks
+  Texts m_texts;
   std::unique_ptr<ConsoleCapture> m_console;
   GLFWwindow* m_window = nullptr;
   v3d::ClientWnd m_view;

@@ -117,6 +117,13 @@ class Studio : public ::testing::Test {
   Studio() : m_root("Studio_test") {
     shell::testing::WriteRigScene(m_root.GetPath(), "default", shell::testing::kFastVaseScene);
   }
+  // Every text the pages showed came from the language table.
+  void TearDown() override {
+    const std::string output = Output();
+    const std::size_t missing = output.find("Missing text for");
+    EXPECT_EQ(missing, std::string::npos)
+        << output.substr(missing == std::string::npos ? 0 : missing, 200);
+  }
   ~Studio() override {
     if (m_pid > 0) {
       ::kill(m_pid, SIGKILL);
