@@ -155,6 +155,15 @@ void StudioWindow::AttachView() {
   m_view.SetScene(&m_session->GetApplication().GetShapeFusion().GetScene());
 }
 
+// The converted single scan in the view until it is added or replaced.
+void StudioWindow::UpdatePreview() {
+  shell::Application& app = m_session->GetApplication();
+  const bool available =
+      m_session->GetSettings().GetSetting<bool>(shell::SettingPath("Scan/Status/IsScanDataAvailable")).Value();
+  if (m_preview.Update(app.GetScanWorkflow(), app.GetShapeFusion().GetScene(), available))
+    m_view.SetRedrawPending();
+}
+
 void StudioWindow::Shutdown() {
   if (m_session) {
     auto& app = m_session->GetApplication();
@@ -164,6 +173,7 @@ void StudioWindow::Shutdown() {
     m_session->GetFusionCommands().Wait();
     m_session->GetMeasureCommands().Wait();
     if (shell::CalibrationMachine* machine = m_session->GetCalibration()) machine->RequestCancel();
+    m_preview.Update(app.GetScanWorkflow(), app.GetShapeFusion().GetScene(), false);
   }
   m_targetPreview.Wait();  // it uses the session's calibration station
   if (m_imgui) {
@@ -220,6 +230,7 @@ void StudioWindow::Frame() {
   glfwWaitEventsTimeout(1.0 / 30.0);
   lap(FrameTimes::kEvents);
   m_session->GetApplication().Step();
+  UpdatePreview();
   if (m_fusing && m_session->GetFinishedFusions() > m_fusionsBefore) {
     m_fusing = false;
     m_session->GetApplication().GetProgressReporter().StopSession();
@@ -365,11 +376,13 @@ void StudioWindow::FitViewWhenTheListChanged() {
   surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
   const int count = list.GetNumGeos();
   const bool fusion = list.GetGeo(surf::ShapeFusion::kFusionResultIndex) != nullptr;
-  if (count == m_geoCount && fusion == m_hadFusion) return;
+  const bool preview = m_preview.IsShown();
+  if (count == m_geoCount && fusion == m_hadFusion && preview == m_hadPreview) return;
   v3d::LockGuard lock(std::chrono::milliseconds(5));
   if (!lock.OwnsLock()) return;  // a worker edits the list: next frame
   m_geoCount = count;
   m_hadFusion = fusion;
+  m_hadPreview = preview;
   v3d::Scene& scene = list.GetScene();
   math::Vec3d low, high;
   if (!v3d::ComputeSceneBounds(scene, low, high)) return;
@@ -604,6 +617,7 @@ void StudioWindow::WriteProbe() {
   surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
   nlohmann::json state;
   state["scans"] = list.GetNumGeos();
+  state["preview"] = m_preview.IsShown();
   state["fusion"] = list.GetGeo(surf::ShapeFusion::kFusionResultIndex) != nullptr;
   state["idle"] = !IsBusy();
   state["status"] = shell::ToString(m_session->GetController().GetScanStatus());

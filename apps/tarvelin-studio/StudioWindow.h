@@ -9,6 +9,7 @@
 
 #include "apps/tarvelin-studio/FrameTimes.h"
 #include "apps/tarvelin-studio/LiveOverlay.h"
+#include "apps/tarvelin-studio/ScanPreview.h"
 #include "apps/tarvelin-studio/SettingsDialog.h"
 #include "apps/tarvelin-studio/StudioLog.h"
 #include "apps/tarvelin-studio/StudioTexts.h"
@@ -105,6 +106,7 @@ class StudioWindow {
   bool IsCalibrating() const;
 
   void UpdateLiveImage();
+  void UpdatePreview();
   void UpdateCalibration();
   void PlaceProjectorWindow(bool announce);
   void WriteProbe();
@@ -131,6 +133,8 @@ class StudioWindow {
   bool m_buttons[3] = {false, false, false};
   int m_geoCount = -1;
   bool m_hadFusion = false;
+  ScanPreview m_preview;  // the single scan before "Add to list"
+  bool m_hadPreview = false;
 
   // Live camera view.
   bool m_live = true;
