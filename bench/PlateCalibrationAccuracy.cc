@@ -62,8 +62,9 @@ struct Sum {
   }
   void Print(const char* name) const {
     if (n == 0) return;
-    std::printf("%-9s RMS over %d runs: f %.4f %%, principal point %.4f px (mean cx %+.4f, cy %+.4f)\n",
-                name, n, std::sqrt(f2 / n), std::sqrt(pp2 / n), cx / n, cy / n);
+    std::printf(
+        "%-9s RMS over %d runs: f %.4f %%, principal point %.4f px (mean cx %+.4f, cy %+.4f)\n",
+        name, n, std::sqrt(f2 / n), std::sqrt(pp2 / n), cx / n, cy / n);
   }
 };
 
@@ -82,8 +83,9 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--shift") && i + 1 < argc)
       shift = std::max(0, std::atoi(argv[++i]));
     else {
-      std::fprintf(stderr,
-                   "usage: PlateCalibrationAccuracy [--views N] [--runs R] [--seed S] [--shift K]\n");
+      std::fprintf(
+          stderr,
+          "usage: PlateCalibrationAccuracy [--views N] [--runs R] [--seed S] [--shift K]\n");
       return 2;
     }
   }
@@ -98,8 +100,8 @@ int main(int argc, char** argv) {
   const cam::FlatPlateCalibrationTarget plate(sim::ShareDirectory() / "targets" / "plate.xml");
   std::printf("default rig camera %u x %u, noise %.1f grey levels, %d views per run, %d runs\n",
               camera.GetResX(), camera.GetResY(), description.settings.noiseSigma, views, runs);
-  std::printf("%4s %9s  %-28s %-28s %-28s\n", "run", "centre", "detected: f %, cx, cy px",
-              "truth", "noisy");
+  std::printf("%4s %9s  %-28s %-28s %-28s\n", "run", "centre", "detected: f %, cx, cy px", "truth",
+              "noisy");
   Sum detectedSum, truthSum, noisySum;
   double centre2 = 0.0, viewMean2 = 0.0;
   std::size_t centres = 0, viewCount = 0;
@@ -150,7 +152,8 @@ int main(int argc, char** argv) {
     centre2 += sum2, centres += pairs.size();
     std::normal_distribution<double> gauss(0.0, rms / std::sqrt(2.0));
     for (auto& v : noisy)
-      for (auto& m : v.cameraViews[0].markers) m.image = m.image + math::Vec2d{gauss(random), gauss(random)};
+      for (auto& m : v.cameraViews[0].markers)
+        m.image = m.image + math::Vec2d{gauss(random), gauss(random)};
     const Errors ed = Calibrate(plate, detected, camera), et = Calibrate(plate, exact, camera),
                  en = Calibrate(plate, noisy, camera);
     detectedSum.Add(ed), truthSum.Add(et), noisySum.Add(en);
@@ -167,9 +170,11 @@ int main(int argc, char** argv) {
     std::printf("%4d %9.4f  %-28s %-28s %-28s\n", r, rms, cell(ed), cell(et), cell(en));
     std::fflush(stdout);
   }
-  std::printf("centres: RMS error %.4f px over %zu marks; mean error of a view (RMS over %zu views) %.4f px\n",
-              centres ? std::sqrt(centre2 / double(centres)) : 0.0, centres, viewCount,
-              viewCount ? std::sqrt(viewMean2 / double(viewCount)) : 0.0);
+  std::printf(
+      "centres: RMS error %.4f px over %zu marks; mean error of a view (RMS over %zu views) %.4f "
+      "px\n",
+      centres ? std::sqrt(centre2 / double(centres)) : 0.0, centres, viewCount,
+      viewCount ? std::sqrt(viewMean2 / double(viewCount)) : 0.0);
   detectedSum.Print("detected");
   truthSum.Print("truth");
   noisySum.Print("noisy");
