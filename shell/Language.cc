@@ -93,6 +93,10 @@ std::string Language::Get(const std::string& key) const {
   return key;
 }
 
+std::string Language::FillPlaceholders(std::string text, const std::vector<std::string>& arguments) {
+  return ReplacePlaceholders(std::move(text), arguments);
+}
+
 std::string Language::Format(const std::string& key, const std::vector<std::string>& arguments) const {
   return ReplacePlaceholders(Get(key), arguments);
 }

@@ -51,6 +51,8 @@ class Language {
   std::string Localize(const std::string& text) const;
 
   static bool IsKey(const std::string& text);
+  // text with "{n}" replaced by arguments[n] (as Format does).
+  static std::string FillPlaceholders(std::string text, const std::vector<std::string>& arguments);
   // The names of the string tables in a xaml folder, sorted.
   static std::vector<std::string> ListLanguages(const std::filesystem::path& xamlFolder);
   // The language chosen in root/Settings/Language.xml; "English" when the

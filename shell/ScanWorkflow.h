@@ -128,6 +128,9 @@ class ScanWorkflow : public IScanWorkflow {
   void SetBackgroundPlanes(std::optional<BackgroundPlanes> planes) { m_backgroundPlanes = std::move(planes); }
   // Surfaces that ScanAddToFusion adds; empty restores the default choice.
   void SetSurfaceSelection(std::vector<int> surfaceIds) { m_selection = std::move(surfaceIds); }
+  // The surfaces ScanAddToFusion adds of the converted scan: the selection's
+  // that are available (the stereo surface, else each camera's).
+  std::vector<int> SelectedSurfaces() const;
 
   State GetState() const { return m_state; }
   bool IsJobRunning() const { return m_worker.joinable(); }
@@ -160,7 +163,6 @@ class ScanWorkflow : public IScanWorkflow {
   void ConvertResults();
   void CheckExtendedViewDistance();
   void KeepBackground();
-  std::vector<int> SelectedSurfaces() const;
   void EndScan(State state);
   std::string Text(const std::string& key) const;
   void Notify(const std::string& key, const std::string& titleKey);

@@ -16,9 +16,10 @@ namespace studio {
 
 namespace {
 
-// The user's words for a calibration step, and how far the run has come.
+// The key of the user's words for a calibration step, and how far the run
+// has come.
 struct CalibStep {
-  const char* text;
+  const char* key;
   float fraction;
 };
 
@@ -26,27 +27,27 @@ CalibStep DescribeCalibStatus(shell::CalibStatus status) {
   using S = shell::CalibStatus;
   switch (status) {
     case S::Idle:
-      return {"Idle", 0.f};
+      return {"Studio_Calib_Idle", 0.f};
     case S::StartCalib:
-      return {"Starting the calibration", 0.02f};
+      return {"Studio_Calib_Starting", 0.02f};
     case S::WaitBeforeCamCalib:
-      return {"Waiting for the cameras", 0.05f};
+      return {"Studio_Calib_WaitingForCameras", 0.05f};
     case S::CamCalib:
-      return {"Calibrating the cameras from the picture of the corner", 0.1f};
+      return {"Studio_Calib_Cameras", 0.1f};
     case S::CamCalibDone:
-      return {"Cameras calibrated", 0.3f};
+      return {"Studio_Calib_CamerasDone", 0.3f};
     case S::WaitBeforeProjCalib:
-      return {"Waiting for the projector", 0.32f};
+      return {"Studio_Calib_WaitingForProjector", 0.32f};
     case S::ProjCalib:
-      return {"Scanning the panels and calibrating the projector", 0.4f};
+      return {"Studio_Calib_Projector", 0.4f};
     case S::ProjCalibDone:
-      return {"Storing the calibrated setup", 0.95f};
+      return {"Studio_Calib_Storing", 0.95f};
     case S::Cancel:
-      return {"Ending the calibration", 1.f};
+      return {"Studio_Calib_Ending", 1.f};
     case S::AllDone:
-      return {"Calibration done", 1.f};
+      return {"Studio_Calib_Done", 1.f};
   }
-  return {"", 0.f};
+  return {"Studio_Calib_Idle", 0.f};
 }
 
 std::vector<CamCalib::CalibGrid> CornerGrids(shell::Settings& settings,
@@ -72,51 +73,47 @@ void StudioWindow::DrawCalibrationProgress() {
   ImGui::ProgressBar(step.fraction, ImVec2(-90.f, 0.f));
   m_probe.Item("progress");
   ImGui::SameLine();
-  if (ImGui::Button("Cancel", ImVec2(-1.f, 0.f))) Cancel();
+  if (ImGui::Button(m_texts("Studio_Cancel"), ImVec2(-1.f, 0.f))) Cancel();
   m_probe.Item("cancel");
-  ImGui::TextWrapped("%s", step.text);
+  ImGui::TextWrapped("%s", m_texts(step.key));
 }
 
 void StudioWindow::CalibrationPage() {
   shell::CalibrationMachine* machine = m_session->GetCalibration();
   if (!machine) {
-    ImGui::TextWrapped(
-        "This scanner has no calibration station here. Calibrate it from your own pictures of the "
-        "target with \"tarvelin calibrate --images DIR --setup FILE\" and load the setup it "
-        "writes.");
+    ImGui::TextWrapped("%s", m_texts("Studio_Calib_NoStation"));
     return;
   }
-  ImGui::TextWrapped(
-      "Place the two-panel corner target where the object will be, both panels in view of every "
-      "camera and lit by the projector. Take a picture to check that both panels are found, then "
-      "calibrate: the cameras from their pictures, then the projector from a scan of the panels.");
+  ImGui::TextWrapped("%s", m_texts("Studio_Calib_Help"));
   shell::ICalibrationStation& station = *m_session->GetCalibrationStation();
   const bool busy = IsBusy() || m_targetPreview.IsBusy();
   ImGui::BeginDisabled(busy);
   if (station.GetCameraCount() > 1) {
     ImGui::SetNextItemWidth(140.f);
-    const std::string name = "Camera " + std::to_string(m_calibCamera + 1);
-    if (ImGui::BeginCombo("##calib_camera", name.c_str())) {
+    const auto name = [this](std::size_t c) {
+      return m_texts.Format("Studio_CameraNumber", {std::to_string(c + 1)});
+    };
+    if (ImGui::BeginCombo("##calib_camera", name(std::size_t(m_calibCamera)).c_str())) {
       for (std::size_t c = 0; c < station.GetCameraCount(); ++c)
-        if (ImGui::Selectable(("Camera " + std::to_string(c + 1)).c_str(), int(c) == m_calibCamera))
-          m_calibCamera = int(c);
+        if (ImGui::Selectable(name(c).c_str(), int(c) == m_calibCamera)) m_calibCamera = int(c);
       ImGui::EndCombo();
     }
     ImGui::SameLine();
   }
-  if (ImGui::Button("Take picture")) {
+  if (ImGui::Button(m_texts("Studio_TakePicture"))) {
     m_calibCamera = std::clamp(m_calibCamera, 0, int(station.GetCameraCount()) - 1);
     m_targetPreview.Start(
         station, std::size_t(m_calibCamera),
-        CornerGrids(m_session->GetSettings(), m_session->GetApplication().GetHardwareSetup()));
+        CornerGrids(m_session->GetSettings(), m_session->GetApplication().GetHardwareSetup()),
+        m_texts);
   }
   m_probe.Item("calib_picture");
   ImGui::SameLine();
-  if (ImGui::Button("Calibrate", ImVec2(140, 0))) StartCalibration();
+  if (ImGui::Button(m_texts("Studio_Calibrate"), ImVec2(140, 0))) StartCalibration();
   m_probe.Item("calib_start");
   ImGui::EndDisabled();
 
-  if (m_targetPreview.IsBusy()) ImGui::TextDisabled("(taking the picture)");
+  if (m_targetPreview.IsBusy()) ImGui::TextDisabled("%s", m_texts("Studio_TakingPicture"));
   if (m_targetWidth > 0) {
     const float width = ImGui::GetContentRegionAvail().x;
     ImGui::Image(reinterpret_cast<ImTextureID>(static_cast<std::intptr_t>(m_targetTexture)),
@@ -131,7 +128,7 @@ void StudioWindow::CalibrationPage() {
     ImGui::PopTextWrapPos();
   }
   if (!m_calibOutcome.empty()) ImGui::TextWrapped("%s", m_calibOutcome.c_str());
-  if (ImGui::CollapsingHeader("Calibration settings")) {
+  if (ImGui::CollapsingHeader(m_texts("Studio_CalibrationSettings"))) {
     ImGui::BeginDisabled(busy);
     DrawSettingsGroup(m_session->GetSettings(), "Calibration");
     ImGui::EndDisabled();
@@ -157,9 +154,9 @@ void StudioWindow::UpdateCalibration() {
   const bool calibrating = machine->GetCalibStatus() != shell::CalibStatus::Idle;
   if (m_wasCalibrating && !calibrating) {
     if (m_session->GetAcceptedCalibrations() > m_acceptedBefore) {
-      m_calibOutcome = "Calibration accepted: the scanner now uses it.";
+      m_calibOutcome = m_texts("Studio_CalibrationAccepted");
     } else {
-      m_calibOutcome = "The calibration was not accepted: " + machine->GetLastError() + ".";
+      m_calibOutcome = m_texts.Format("Studio_CalibrationRefused", {machine->GetLastError()});
       if (machine->GetLastError() != "cancelled") ShowMessage(m_calibOutcome);
     }
     m_log.Add(m_calibOutcome);

@@ -81,21 +81,10 @@ double AddQualityOverlay(std::vector<std::uint8_t>& rgba, std::uint32_t width, s
   return double(decoded) / double(std::max<std::size_t>(std::size_t(width) * height, 1));
 }
 
-std::string ExposureAdvice(const ExposureStats& stats) {
-  char text[160];
-  if (stats.saturated > 0.02) {
-    std::snprintf(text, sizeof text,
-                  "%.1f %% of the pixels are saturated: lower the exposure or the gain.",
-                  stats.saturated * 100.0);
-    return text;
-  }
-  if (stats.p99 < 64) {
-    std::snprintf(
-        text, sizeof text,
-        "The image is dark (its brightest part reaches grey %d of 255): raise the exposure.",
-        stats.p99);
-    return text;
-  }
+std::string ExposureAdvice(const ExposureStats& stats, const Texts& texts) {
+  if (stats.saturated > 0.02)
+    return texts.Format("Studio_Exposure_Saturated", {Texts::Number(stats.saturated * 100.0, 1)});
+  if (stats.p99 < 64) return texts.Format("Studio_Exposure_Dark", {std::to_string(stats.p99)});
   return {};
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/tarvelin-studio/StudioTexts.h"
 #include "foundation/img/UniImage.h"
 
 namespace studio {
@@ -41,6 +42,6 @@ double AddQualityOverlay(std::vector<std::uint8_t>& rgba, std::uint32_t width, s
 
 // Advice for the user from the stats: empty when the exposure looks right,
 // else what to change ("… saturated: lower the exposure").
-std::string ExposureAdvice(const ExposureStats& stats);
+std::string ExposureAdvice(const ExposureStats& stats, const Texts& texts);
 
 }  // namespace studio

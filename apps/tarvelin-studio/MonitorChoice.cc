@@ -13,10 +13,10 @@ int PrimaryIndex(const std::vector<utils::DisplayInfo>& displays) {
 }  // namespace
 
 MonitorChoice ChooseProjectorMonitor(const std::vector<utils::DisplayInfo>& displays, int screenId,
-                                     int mainWindowMonitor) {
+                                     const Texts& texts, int mainWindowMonitor) {
   MonitorChoice choice;
   if (displays.empty()) {
-    choice.warning = "No monitor is connected: the pattern window cannot be shown.";
+    choice.warning = texts("Studio_Monitor_NoneConnected");
     return choice;
   }
   if (screenId >= 1 && screenId <= int(displays.size())) {
@@ -24,27 +24,26 @@ MonitorChoice ChooseProjectorMonitor(const std::vector<utils::DisplayInfo>& disp
   } else {
     choice.index = PrimaryIndex(displays);
     choice.fallback = true;
-    choice.warning = "Monitor " + std::to_string(screenId) +
-                     " is not connected: the pattern window is on the " + "primary monitor " +
-                     displays[std::size_t(choice.index)].deviceName +
-                     ". Connect the projector or choose its monitor on the structured-light page.";
+    choice.warning =
+        texts.Format("Studio_Monitor_Fallback",
+                     {std::to_string(screenId), displays[std::size_t(choice.index)].deviceName});
     return choice;
   }
   if (choice.index == mainWindowMonitor) {
-    choice.warning = "The pattern window is on the monitor of the main window (" +
-                     displays[std::size_t(choice.index)].deviceName +
-                     ") and covers it while it shows patterns: choose the projector's monitor.";
+    choice.warning =
+        texts.Format("Studio_Monitor_MainWindow", {displays[std::size_t(choice.index)].deviceName});
   }
   return choice;
 }
 
-std::string DescribeMonitor(const utils::DisplayInfo& display, int screenId) {
-  std::string text = std::to_string(screenId) + ": " +
-                     (display.deviceName.empty() ? "monitor" : display.deviceName) + " " +
-                     std::to_string(display.width) + "x" + std::to_string(display.height);
+std::string DescribeMonitor(const utils::DisplayInfo& display, int screenId, const Texts& texts) {
+  std::string text =
+      std::to_string(screenId) + ": " +
+      (display.deviceName.empty() ? texts("Studio_Monitor_Unnamed") : display.deviceName) + " " +
+      std::to_string(display.width) + "x" + std::to_string(display.height);
   if (display.refreshRate > 0) text += " @ " + std::to_string(display.refreshRate) + " Hz";
   text += " at (" + std::to_string(display.left) + ", " + std::to_string(display.top) + ")";
-  if (display.primary) text += ", primary";
+  if (display.primary) text += std::string(", ") + texts("Studio_Monitor_Primary");
   return text;
 }
 

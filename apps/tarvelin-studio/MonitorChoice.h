@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/tarvelin-studio/StudioTexts.h"
 #include "foundation/utils/DisplayInfo.h"
 
 namespace studio {
@@ -21,10 +22,10 @@ struct MonitorChoice {
 // monitor of the main window: a projector window there hides it, which is
 // worth a warning too.
 MonitorChoice ChooseProjectorMonitor(const std::vector<utils::DisplayInfo>& displays, int screenId,
-                                     int mainWindowMonitor = -1);
+                                     const Texts& texts, int mainWindowMonitor = -1);
 
 // The list entry of a monitor for the projector choice: "1: HDMI-1 1920×1080
 // @ 60 Hz at (1920, 0)".
-std::string DescribeMonitor(const utils::DisplayInfo& display, int screenId);
+std::string DescribeMonitor(const utils::DisplayInfo& display, int screenId, const Texts& texts);
 
 }  // namespace studio

@@ -134,10 +134,10 @@ void SettingsDialog::Draw() {
   if (!m_open) return;
   ImGui::SetNextWindowSize(ImVec2(560, 640), ImGuiCond_FirstUseEver);
   bool open = true;
-  if (ImGui::Begin("Settings", &open)) {
-    ImGui::InputText("Find", m_filter, sizeof m_filter);
+  if (ImGui::Begin((std::string(m_texts("Studio_Settings")) + "###settings").c_str(), &open)) {
+    ImGui::InputText(m_texts("Studio_Find"), m_filter, sizeof m_filter);
     ImGui::SameLine();
-    const bool close = ImGui::Button("Close");
+    const bool close = ImGui::Button(m_texts("Studio_Close"));
     ImGui::Separator();
     ImGui::BeginChild("tree");
     std::string filter = m_filter;

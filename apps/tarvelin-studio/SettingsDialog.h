@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "apps/tarvelin-studio/StudioTexts.h"
+
 namespace shell {
 class Settings;
 }
@@ -19,7 +21,8 @@ namespace studio {
 // User-interface thread, between ImGui::NewFrame and ImGui::Render.
 class SettingsDialog {
  public:
-  explicit SettingsDialog(shell::Settings& settings) : m_settings(settings) {}
+  SettingsDialog(shell::Settings& settings, const Texts& texts)
+      : m_settings(settings), m_texts(texts) {}
   void Open() { m_open = true; }
   bool IsOpen() const { return m_open; }
   // Draws the dialog when open.
@@ -27,6 +30,7 @@ class SettingsDialog {
 
  private:
   shell::Settings& m_settings;
+  const Texts& m_texts;
   bool m_open = false;
   char m_filter[64] = {};
 };

@@ -27,11 +27,11 @@ shell::Setting<T> Get(shell::Settings& settings, const char* path) {
   return settings.GetSetting<T>(shell::SettingPath(path));
 }
 
-// A choice of scan (−1: the fusion result when allowResult).
-bool ScanCombo(const char* label, int& index, const surf::ShapeFusion& list, bool allowResult) {
-  auto name = [](int i) {
-    return i < 0 ? std::string("Fusion result") : "Scan " + std::to_string(i + 1);
-  };
+// A choice of scan (−1: the fusion result when allowResult); name(i) is
+// its entry.
+template <class Name>
+bool ScanCombo(const char* label, int& index, const surf::ShapeFusion& list, bool allowResult,
+               const Name& name) {
   bool changed = false;
   if (ImGui::BeginCombo(label, name(index).c_str())) {
     if (allowResult && list.GetGeo(surf::ShapeFusion::kFusionResultIndex) &&
@@ -71,13 +71,15 @@ void StudioWindow::DrawPages() {
       const char* id;
       Page page;
     };
-    static constexpr Tab kTabs[] = {{"Structured light", "tab_sl", Page::kStructuredLight},
-                                    {"Calibration", "tab_calibration", Page::kCalibration},
-                                    {"Alignment", "tab_alignment", Page::kAlignment},
-                                    {"Fusion", "tab_fusion", Page::kFusion},
-                                    {"Measurement", "tab_measurement", Page::kMeasurement}};
+    static constexpr Tab kTabs[] = {
+        {"Studio_Page_StructuredLight", "tab_sl", Page::kStructuredLight},
+        {"Studio_Page_Calibration", "tab_calibration", Page::kCalibration},
+        {"Studio_Page_Alignment", "tab_alignment", Page::kAlignment},
+        {"Studio_Page_Fusion", "tab_fusion", Page::kFusion},
+        {"Studio_Page_Measurement", "tab_measurement", Page::kMeasurement}};
     for (const Tab& tab : kTabs) {
-      const bool open = ImGui::BeginTabItem(tab.label);
+      const bool open =
+          ImGui::BeginTabItem((std::string(m_texts(tab.label)) + "###" + tab.id).c_str());
       m_probe.Item(tab.id);
       if (!open) continue;
       m_page = tab.page;
@@ -113,7 +115,7 @@ void StudioWindow::StructuredLightPage() {
   shell::Settings& settings = m_session->GetSettings();
   const bool busy = IsBusy();
   ImGui::BeginDisabled(busy || !m_session->GetApplication().GetScanner());
-  if (ImGui::Button("Scan", ImVec2(140, 40))) StartScan();
+  if (ImGui::Button(m_texts("Studio_Scan"), ImVec2(140, 40))) StartScan();
   m_probe.Item("scan");
   ImGui::EndDisabled();
   ImGui::SameLine();
@@ -122,25 +124,26 @@ void StudioWindow::StructuredLightPage() {
   ImGui::BeginDisabled(busy);
   // Single: the scan waits for "Add to list"; sequence: each scan goes to
   // the list, aligned to the one before; turntable: a run of the table.
-  static constexpr const char* kModes[][2] = {
-      {"Single", "single"}, {"Sequence", "sequence"}, {"Turntable", "turntable"}};
+  static constexpr const char* kModes[][2] = {{"Studio_Mode_Single", "single"},
+                                              {"Studio_Mode_Sequence", "sequence"},
+                                              {"Studio_Mode_Turntable", "turntable"}};
   for (const auto& entry : kModes) {
     if (&entry != &kModes[0]) ImGui::SameLine();
-    if (ImGui::RadioButton(entry[0], mode == entry[1]))
+    if (ImGui::RadioButton(m_texts(entry[0]), mode == entry[1]))
       Get<std::string>(settings, "Scan/ScanMode").SetValue(entry[1]);
     m_probe.Item(std::string("mode_") + entry[1]);
   }
   bool texture = Get<bool>(settings, "Scan/AutoGrabTexture").Value();
-  if (ImGui::Checkbox("Texture", &texture))
+  if (ImGui::Checkbox(m_texts("Studio_Texture"), &texture))
     Get<bool>(settings, "Scan/AutoGrabTexture").SetValue(texture);
   ImGui::EndDisabled();
   ImGui::EndGroup();
   const bool available = Get<bool>(settings, "Scan/Status/IsScanDataAvailable").Value();
   if (mode == "single" || available) {
     ImGui::BeginDisabled(busy || !available);
-    if (ImGui::Button("Add to list")) {
+    if (ImGui::Button(m_texts("Studio_AddToList"))) {
       if (m_session->GetApplication().GetScanWorkflow().ScanAddToFusion() < 0)
-        ShowMessage("The scan could not be added to the list (see the log).");
+        ShowMessage(m_texts("Studio_AddToListFailed"));
       else
         m_session->GetProjectCommands().MarkChanged();
     }
@@ -149,9 +152,10 @@ void StudioWindow::StructuredLightPage() {
   }
 
   LiveView();
-  if (ImGui::CollapsingHeader("Turntable", ImGuiTreeNodeFlags_DefaultOpen)) TurntableControls();
-  if (ImGui::CollapsingHeader("Projector")) ProjectorControls();
-  if (ImGui::CollapsingHeader("Pattern settings")) {
+  if (ImGui::CollapsingHeader(m_texts("Studio_Turntable"), ImGuiTreeNodeFlags_DefaultOpen))
+    TurntableControls();
+  if (ImGui::CollapsingHeader(m_texts("Studio_Projector"))) ProjectorControls();
+  if (ImGui::CollapsingHeader(m_texts("Studio_PatternSettings"))) {
     ImGui::BeginDisabled(busy);
     DrawSettingsGroup(settings, "StructuredLight/PatternParameters");
     ImGui::EndDisabled();
@@ -161,10 +165,10 @@ void StudioWindow::StructuredLightPage() {
 void StudioWindow::LiveView() {
   auto scanner = m_session->GetApplication().GetScanner();
   if (!scanner || scanner->GetCameraCount() == 0) {
-    ImGui::TextDisabled("No camera.");
+    ImGui::TextDisabled("%s", m_texts("Studio_NoCamera"));
     return;
   }
-  ImGui::Checkbox("Live", &m_live);
+  ImGui::Checkbox(m_texts("Studio_Live"), &m_live);
   ImGui::SameLine();
   ImGui::SetNextItemWidth(150.f);
   m_liveCamera = std::clamp(m_liveCamera, 0, int(scanner->GetCameraCount()) - 1);
@@ -175,11 +179,11 @@ void StudioWindow::LiveView() {
     ImGui::EndCombo();
   }
   ImGui::SameLine();
-  ImGui::Checkbox("Saturated", &m_overlay.saturation);
+  ImGui::Checkbox(m_texts("Studio_Overlay_Saturated"), &m_overlay.saturation);
   ImGui::SameLine();
-  ImGui::Checkbox("Dark", &m_overlay.underexposure);
+  ImGui::Checkbox(m_texts("Studio_Overlay_Dark"), &m_overlay.underexposure);
   ImGui::SameLine();
-  ImGui::Checkbox("Decoded", &m_overlay.decoded);
+  ImGui::Checkbox(m_texts("Studio_Overlay_Decoded"), &m_overlay.decoded);
   m_probe.Item("overlay_decoded");
   if (m_liveWidth > 0) {
     const float width = ImGui::GetContentRegionAvail().x;
@@ -187,17 +191,18 @@ void StudioWindow::LiveView() {
     ImGui::Image(reinterpret_cast<ImTextureID>(static_cast<std::intptr_t>(m_liveTexture)),
                  ImVec2(width, height));
     m_probe.Item("live");
-    const std::string advice = ExposureAdvice(m_exposure);
+    const std::string advice = ExposureAdvice(m_exposure, m_texts);
     if (!advice.empty()) ImGui::TextColored(ImVec4(1.f, 0.8f, 0.3f, 1.f), "%s", advice.c_str());
     if (m_overlay.decoded) {
       if (m_decodedFraction >= 0.0)
-        ImGui::Text("Last scan decoded %.0f %% of the picture (green; red: rejected).",
-                    m_decodedFraction * 100.0);
+        ImGui::TextUnformatted(
+            m_texts.Format("Studio_DecodedFraction", {Texts::Number(m_decodedFraction * 100.0, 0)})
+                .c_str());
       else
-        ImGui::TextDisabled("No scan of this camera to show yet.");
+        ImGui::TextDisabled("%s", m_texts("Studio_NoDecodedScan"));
     }
   } else {
-    ImGui::TextDisabled(IsBusy() ? "(the scan uses the camera)" : "(waiting for the camera)");
+    ImGui::TextDisabled("%s", m_texts(IsBusy() ? "Studio_CameraInUse" : "Studio_WaitingForCamera"));
   }
   auto properties = scanner->GetImageCaptureProperties(std::size_t(m_liveCamera));
   if (!properties) return;
@@ -206,8 +211,8 @@ void StudioWindow::LiveView() {
   if (!range.valid || !exposure.valid) return;
   float value = float(exposure.value);
   ImGui::BeginDisabled(IsBusy());
-  if (ImGui::SliderFloat("Exposure", &value, float(range.minimum), float(range.maximum),
-                         range.minimum > 0.0 ? "%.2f ms" : "%.2f",
+  if (ImGui::SliderFloat(m_texts("Studio_Exposure"), &value, float(range.minimum),
+                         float(range.maximum), range.minimum > 0.0 ? "%.2f ms" : "%.2f",
                          range.minimum > 0.0 ? ImGuiSliderFlags_Logarithmic : 0)) {
     scanner->SetImageCapturePropertyValues({{"exposure", vid::Property(value)}},
                                            std::size_t(m_liveCamera));
@@ -244,20 +249,23 @@ void StudioWindow::UpdateLiveImage() {
 void StudioWindow::TurntableControls() {
   shell::Settings& settings = m_session->GetSettings();
   plugin::IMotor* table = m_session->GetController().GetTurntable();
-  ImGui::Text("Turntable: %s", table ? "connected" : "none (scans stay where they are)");
+  ImGui::TextUnformatted(m_texts(table ? "Studio_TurntableConnected" : "Studio_TurntableNone"));
   ImGui::BeginDisabled(IsBusy());
   int views = Get<int>(settings, "Turntable/NumberOfScans").Value();
   ImGui::SetNextItemWidth(120.f);
-  if (ImGui::InputInt("Scans per run", &views) && views >= 1 && views <= 360)
+  if (ImGui::InputInt(m_texts("Studio_ScansPerRun"), &views) && views >= 1 && views <= 360)
     Get<int>(settings, "Turntable/NumberOfScans").SetValue(views);
   m_probe.Item("views");
   int angle = Get<int>(settings, "Turntable/TotalScanAngle").Value();
   ImGui::SetNextItemWidth(120.f);
-  if (ImGui::InputInt("Total angle (degrees)", &angle, 15, 90) && angle >= 1 && angle <= 360)
+  if (ImGui::InputInt(m_texts("Studio_TotalAngle"), &angle, 15, 90) && angle >= 1 && angle <= 360)
     Get<int>(settings, "Turntable/TotalScanAngle").SetValue(angle);
-  ImGui::Text("Step: %.1f degrees", m_session->GetController().GetStepAngle());
+  ImGui::TextUnformatted(
+      m_texts
+          .Format("Studio_StepAngle", {Texts::Number(m_session->GetController().GetStepAngle(), 1)})
+          .c_str());
   bool axisKnown = Get<bool>(settings, "ShapeFusion/Registration/AxisKnown").Value();
-  if (ImGui::Checkbox("Table axis known (align about it)", &axisKnown))
+  if (ImGui::Checkbox(m_texts("Studio_AxisKnown"), &axisKnown))
     Get<bool>(settings, "ShapeFusion/Registration/AxisKnown").SetValue(axisKnown);
   m_probe.Item("axis_known");
   ImGui::EndDisabled();
@@ -266,12 +274,13 @@ void StudioWindow::TurntableControls() {
 void StudioWindow::ProjectorControls() {
   shell::Settings& settings = m_session->GetSettings();
   const int screen = Get<int>(settings, "ProjectorSetup/ScreenID").Value();
-  const std::string current = screen >= 1 && screen <= int(m_displays.size())
-                                  ? DescribeMonitor(m_displays[std::size_t(screen - 1)], screen)
-                                  : "monitor " + std::to_string(screen) + " (not connected)";
-  if (ImGui::BeginCombo("Monitor", current.c_str())) {
+  const std::string current =
+      screen >= 1 && screen <= int(m_displays.size())
+          ? DescribeMonitor(m_displays[std::size_t(screen - 1)], screen, m_texts)
+          : m_texts.Format("Studio_MonitorNotConnected", {std::to_string(screen)});
+  if (ImGui::BeginCombo(m_texts("Studio_Monitor"), current.c_str())) {
     for (std::size_t i = 0; i < m_displays.size(); ++i) {
-      if (ImGui::Selectable(DescribeMonitor(m_displays[i], int(i) + 1).c_str(),
+      if (ImGui::Selectable(DescribeMonitor(m_displays[i], int(i) + 1, m_texts).c_str(),
                             int(i) + 1 == screen)) {
         Get<int>(settings, "ProjectorSetup/ScreenID").SetValue(int(i) + 1);
         PlaceProjectorWindow(true);
@@ -280,10 +289,10 @@ void StudioWindow::ProjectorControls() {
     ImGui::EndCombo();
   }
   const bool virtualRig = m_session->GetVirtualRig() != nullptr;
-  if (virtualRig)
-    ImGui::TextDisabled("The virtual rig's projector is simulated: its patterns show in a window.");
-  ImGui::Text("Patterns shown: %llu",
-              static_cast<unsigned long long>(m_projector->GetShownCount()));
+  if (virtualRig) ImGui::TextDisabled("%s", m_texts("Studio_VirtualProjector"));
+  ImGui::TextUnformatted(
+      m_texts.Format("Studio_PatternsShown", {std::to_string(m_projector->GetShownCount())})
+          .c_str());
 }
 
 void StudioWindow::PlaceProjectorWindow(bool announce) {
@@ -296,7 +305,7 @@ void StudioWindow::PlaceProjectorWindow(bool announce) {
     return;
   }
   const int screen = Get<int>(m_session->GetSettings(), "ProjectorSetup/ScreenID").Value();
-  const MonitorChoice choice = ChooseProjectorMonitor(m_displays, screen);
+  const MonitorChoice choice = ChooseProjectorMonitor(m_displays, screen, m_texts);
   if (!choice.warning.empty()) {
     m_log.Add("Warning: " + choice.warning);
     if (announce || choice.fallback) ShowMessage(choice.warning);
@@ -309,8 +318,7 @@ void StudioWindow::StartScan() {
   if (auto scanner = app.GetScanner()) scanner->StopLiveImageCapture();
   m_liveWidth = 0;
   app.GetProgressReporter().ClearCancel();
-  if (!m_session->GetController().StartScan())
-    ShowMessage("The scan did not start: the scanner is not ready (see the log for the reason).");
+  if (!m_session->GetController().StartScan()) ShowMessage(m_texts("Studio_ScanNotStarted"));
 }
 
 void StudioWindow::Cancel() {
@@ -328,48 +336,57 @@ void StudioWindow::AlignmentPage() {
   shell::AlignmentJobs& jobs = m_session->GetAlignmentJobs();
   const int count = list.GetNumGeos();
   const bool busy = IsBusy();
-  ImGui::TextWrapped(
-      "Pairwise: moves scan A onto scan B. Sequence: the scans of a turntable run, each onto the "
-      "previous one, closing the circle. Global: refines every scan against all the others.");
-  ScanCombo("Scan A (moves)", m_alignA, list, false);
-  ScanCombo("Scan B (stays)", m_alignB, list, false);
+  const auto name = [this](int i) { return ScanName(i); };
+  ImGui::TextWrapped("%s", m_texts("Studio_AlignmentHelp"));
+  ScanCombo(m_texts("Studio_ScanA"), m_alignA, list, false, name);
+  ScanCombo(m_texts("Studio_ScanB"), m_alignB, list, false, name);
   ImGui::BeginDisabled(busy || count < 2 || m_alignA == m_alignB || m_alignA >= count ||
                        m_alignB >= count);
-  if (ImGui::Button("Align A onto B")) {
+  if (ImGui::Button(m_texts("Studio_AlignPair"))) {
     m_session->GetApplication().GetProgressReporter().ClearCancel();
     if (!jobs.StartPairAlignment_Async(m_alignA, m_alignB,
                                        shell::AlignmentSettings::FromSettings(settings)))
-      ShowMessage("The alignment did not start (see the log).");
+      ShowMessage(m_texts("Studio_AlignPairNotStarted"));
   }
   m_probe.Item("align_pair");
   ImGui::EndDisabled();
   std::vector<int> all(std::size_t(std::max(count, 0)));
   for (int i = 0; i < count; ++i) all[std::size_t(i)] = i;
   ImGui::BeginDisabled(busy || count < 2);
-  if (ImGui::Button("Align sequence")) {
+  if (ImGui::Button(m_texts("Studio_AlignSequence"))) {
     m_session->GetApplication().GetProgressReporter().ClearCancel();
     if (!jobs.StartAlignSequence_Async(all, "turntable_const_angle"))
-      ShowMessage("The sequence alignment did not start (see the log).");
+      ShowMessage(m_texts("Studio_AlignSequenceNotStarted"));
   }
   m_probe.Item("align_sequence");
   ImGui::SameLine();
-  if (ImGui::Button("Global refinement")) {
+  if (ImGui::Button(m_texts("Studio_AlignGlobal"))) {
     m_session->GetApplication().GetProgressReporter().ClearCancel();
     if (!jobs.StartAlignSequence_Async(all, "global"))
-      ShowMessage("The global alignment did not start (see the log).");
+      ShowMessage(m_texts("Studio_AlignGlobalNotStarted"));
   }
   m_probe.Item("align_global");
   ImGui::EndDisabled();
   const auto pair = jobs.GetLastPairResult();
   if (pair.indexA >= 0) {
-    ImGui::Text("Last pair: scan %d onto %d, %s", pair.indexA + 1, pair.indexB + 1,
-                pair.cancelled  ? "cancelled"
-                : pair.accepted ? "accepted"
-                                : "rejected (A stays)");
-    ImGui::Text("  RMS %.4f mm, inliers %.0f %%, turn %.2f degrees", pair.rmsDistance,
-                pair.inlierFraction * 100.0, pair.turn);
+    const char* outcome = m_texts(pair.cancelled  ? "Studio_Pair_Cancelled"
+                                  : pair.accepted ? "Studio_Pair_Accepted"
+                                                  : "Studio_Pair_Rejected");
+    ImGui::TextUnformatted(
+        m_texts
+            .Format("Studio_LastPair",
+                    {std::to_string(pair.indexA + 1), std::to_string(pair.indexB + 1), outcome})
+            .c_str());
+    ImGui::Indent();
+    ImGui::TextUnformatted(
+        m_texts
+            .Format("Studio_PairFigures",
+                    {Texts::Number(pair.rmsDistance, 4),
+                     Texts::Number(pair.inlierFraction * 100.0, 0), Texts::Number(pair.turn, 2)})
+            .c_str());
+    ImGui::Unindent();
   }
-  if (ImGui::CollapsingHeader("Alignment settings")) {
+  if (ImGui::CollapsingHeader(m_texts("Studio_AlignmentSettings"))) {
     ImGui::BeginDisabled(busy);
     DrawSettingsGroup(settings, "ShapeFusion/Registration");
     DrawSettingsGroup(settings, "ShapeFusion/GlobalFineRegistration");
@@ -382,10 +399,9 @@ void StudioWindow::AlignmentPage() {
 void StudioWindow::FusionPage() {
   shell::Settings& settings = m_session->GetSettings();
   const bool busy = IsBusy();
-  ImGui::TextWrapped(
-      "Fuses the aligned scans into one closed mesh (screened Poisson reconstruction).");
+  ImGui::TextWrapped("%s", m_texts("Studio_FusionHelp"));
   ImGui::BeginDisabled(busy || m_session->GetApplication().GetShapeFusion().GetNumGeos() == 0);
-  if (ImGui::Button("Fuse", ImVec2(140, 32))) StartFusion();
+  if (ImGui::Button(m_texts("Studio_Fuse"), ImVec2(140, 32))) StartFusion();
   m_probe.Item("fuse");
   ImGui::EndDisabled();
   ImGui::BeginDisabled(busy);
@@ -400,7 +416,7 @@ void StudioWindow::StartFusion() {
   m_fusionsBefore = m_session->GetFinishedFusions();
   if (!m_session->GetFusionCommands().StartFusion_Async()) {
     progress.StopSession();
-    ShowMessage("The fusion did not start (see the log).");
+    ShowMessage(m_texts("Studio_FusionNotStarted"));
     return;
   }
   m_fusing = true;
@@ -413,18 +429,17 @@ void StudioWindow::MeasurementPage() {
   surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
   shell::MeasureCommands& measure = m_session->GetMeasureCommands();
   const bool busy = IsBusy();
-  ImGui::TextWrapped(
-      "Measures the test object against the reference: the deviation of every test vertex, "
-      "coloured on the tolerance's ramp; the report goes to the log folder (Measurements.txt).");
-  ScanCombo("Test object", m_measureTest, list, true);
-  ScanCombo("Reference", m_measureReference, list, true);
+  const auto name = [this](int i) { return ScanName(i); };
+  ImGui::TextWrapped("%s", m_texts("Studio_MeasurementHelp"));
+  ScanCombo(m_texts("Studio_TestObject"), m_measureTest, list, true, name);
+  ScanCombo(m_texts("Studio_Reference"), m_measureReference, list, true, name);
   ImGui::BeginDisabled(busy);
   DrawSettingsGroup(settings, "Measure/Comparison");
-  if (ImGui::Button("Compare", ImVec2(140, 32))) {
+  if (ImGui::Button(m_texts("Studio_Compare"), ImVec2(140, 32))) {
     std::string why;
     m_session->GetApplication().GetProgressReporter().ClearCancel();
     if (!measure.SetTestObject(m_measureTest) || !measure.SetReferenceObject(m_measureReference)) {
-      ShowMessage("Choose a test object and a reference from the list.");
+      ShowMessage(m_texts("Studio_ChooseObjects"));
     } else if (m_session->GetApplication().GetProgressReporter().StartSession(1);
                !measure.StartCompare_Async(why)) {
       m_session->GetApplication().GetProgressReporter().StopSession();

@@ -1,20 +1,37 @@
 // The studio's parts without a window: the projector monitor choice, the
-// log pane's lines and the live view's exposure marks.
+// log pane's lines, the live view's exposure marks and the studio's texts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "apps/tarvelin-studio/FrameTimes.h"
 #include "apps/tarvelin-studio/LiveOverlay.h"
 #include "apps/tarvelin-studio/MonitorChoice.h"
 #include "apps/tarvelin-studio/StudioLog.h"
+#include "apps/tarvelin-studio/StudioTexts.h"
 #include "foundation/utils/testing/TemporaryFolder.h"
+#include "shell/DataRoot.h"
 
 namespace studio {
 namespace {
+
+const Texts& English() {
+  static shell::Language language;
+  static const Texts texts(&language);
+  static const bool loaded = [] {
+    std::string error;
+    EXPECT_TRUE(LoadShippedEnglish(language, error)) << error;
+    return true;
+  }();
+  (void)loaded;
+  return texts;
+}
 
 utils::DisplayInfo Monitor(const char* name, int left, bool primary) {
   utils::DisplayInfo d;
@@ -30,13 +47,14 @@ utils::DisplayInfo Monitor(const char* name, int left, bool primary) {
 TEST(MonitorChoice, TheChosenScreenOrThePrimaryWithAWarning) {
   const std::vector<utils::DisplayInfo> two{Monitor("DP-1", 0, true),
                                             Monitor("HDMI-1", 1920, false)};
-  MonitorChoice choice = ChooseProjectorMonitor(two, 2, 0);
+  MonitorChoice choice = ChooseProjectorMonitor(two, 2, English(), 0);
   EXPECT_EQ(choice.index, 1);
   EXPECT_FALSE(choice.fallback);
   EXPECT_TRUE(choice.warning.empty());
 
   // The projector unplugged: the window goes to the primary and says so.
-  choice = ChooseProjectorMonitor({Monitor("eDP-1", 0, false), Monitor("DP-2", 1920, true)}, 3, 0);
+  choice = ChooseProjectorMonitor({Monitor("eDP-1", 0, false), Monitor("DP-2", 1920, true)}, 3,
+                                  English(), 0);
   EXPECT_EQ(choice.index, 1);
   EXPECT_TRUE(choice.fallback);
   EXPECT_EQ(choice.warning,
@@ -45,16 +63,16 @@ TEST(MonitorChoice, TheChosenScreenOrThePrimaryWithAWarning) {
             "or choose its monitor on the structured-light page.");
 
   // On the main window's monitor it would hide the program.
-  choice = ChooseProjectorMonitor(two, 1, 0);
+  choice = ChooseProjectorMonitor(two, 1, English(), 0);
   EXPECT_EQ(choice.index, 0);
   EXPECT_NE(choice.warning.find("covers it while it shows patterns"), std::string::npos);
 
-  choice = ChooseProjectorMonitor({}, 1);
+  choice = ChooseProjectorMonitor({}, 1, English());
   EXPECT_EQ(choice.index, -1);
   EXPECT_EQ(choice.warning, "No monitor is connected: the pattern window cannot be shown.");
 
-  EXPECT_EQ(DescribeMonitor(two[1], 2), "2: HDMI-1 1920x1080 @ 60 Hz at (1920, 0)");
-  EXPECT_EQ(DescribeMonitor(two[0], 1), "1: DP-1 1920x1080 @ 60 Hz at (0, 0), primary");
+  EXPECT_EQ(DescribeMonitor(two[1], 2, English()), "2: HDMI-1 1920x1080 @ 60 Hz at (1920, 0)");
+  EXPECT_EQ(DescribeMonitor(two[0], 1, English()), "1: DP-1 1920x1080 @ 60 Hz at (0, 0), primary");
 }
 
 TEST(StudioLog, ClassifiesKeepsTheNewestAndWritesTheFile) {
@@ -132,7 +150,7 @@ TEST(LiveOverlay, MarksSaturatedAndDarkPixelsAndAdvises) {
   EXPECT_EQ(pixel(3, 0), (std::vector<int>{255, 0, 0, 255}));  // red
   EXPECT_EQ(pixel(3, 9), (std::vector<int>{0, 0, 200, 255}));  // blue
   EXPECT_EQ(pixel(3, 5), (std::vector<int>{128, 128, 128, 255}));
-  EXPECT_EQ(ExposureAdvice(stats),
+  EXPECT_EQ(ExposureAdvice(stats, English()),
             "10.0 % of the pixels are saturated: lower the exposure or the gain.");
 
   options.saturation = false;
@@ -142,16 +160,16 @@ TEST(LiveOverlay, MarksSaturatedAndDarkPixelsAndAdvises) {
   frame = std::uint8_t(10);
   MakeLiveOverlay(frame, options, stats);
   EXPECT_EQ(stats.p99, 10);
-  EXPECT_EQ(ExposureAdvice(stats),
+  EXPECT_EQ(ExposureAdvice(stats, English()),
             "The image is dark (its brightest part reaches grey 10 of 255): raise the exposure.");
   // A dark background around a well-lit object is no reason to complain.
   for (std::uint32_t y = 0; y < 10; ++y) frame(5, y) = 200;
   MakeLiveOverlay(frame, options, stats);
   EXPECT_EQ(stats.p99, 200);
-  EXPECT_EQ(ExposureAdvice(stats), "");
+  EXPECT_EQ(ExposureAdvice(stats, English()), "");
   frame = std::uint8_t(120);
   MakeLiveOverlay(frame, options, stats);
-  EXPECT_EQ(ExposureAdvice(stats), "");
+  EXPECT_EQ(ExposureAdvice(stats, English()), "");
 }
 
 TEST(LiveOverlay, TintsDecodedPixelsAndRejectedOnesInsideTheObject) {
@@ -217,6 +235,93 @@ TEST(FrameTimes, SummarisesEachPhaseWithoutTheIdleWait) {
   EXPECT_NEAR(json["fusion"]["p95Ms"].get<double>(), 19.0, 1e-9);
   EXPECT_NEAR(json["fusion"]["slowestFrameMs"]["swap"].get<double>(), 5.0, 1e-9);
   EXPECT_NE(times.Describe("fusion").find("slowest 20.0 ms"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace studio
+
+namespace studio {
+namespace {
+
+// The keys ("Studio_…") written in the studio's sources, with the file of
+// their first use.
+std::map<std::string, std::string> KeysInTheSources() {
+  std::map<std::string, std::string> keys;
+  const std::regex key("\"(Studio_[A-Za-z0-9_]+)\"");
+  for (const auto& entry : std::filesystem::directory_iterator(STUDIO_SOURCE_DIR)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".cc" || name.find("_test") != std::string::npos) continue;
+    std::ifstream file(entry.path());
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string source = text.str();
+    for (std::sregex_iterator it(source.begin(), source.end(), key), end; it != end; ++it)
+      keys.emplace((*it)[1].str(), name);
+  }
+  return keys;
+}
+
+TEST(StudioTexts, EveryKeyOfTheStudioIsInTheShippedTableAndEveryStudioTextIsUsed) {
+  shell::Language english;
+  std::string error;
+  ASSERT_TRUE(LoadShippedEnglish(english, error)) << error;
+  const auto keys = KeysInTheSources();
+  ASSERT_GT(keys.size(), 100u);
+  for (const auto& [key, file] : keys)
+    EXPECT_TRUE(english.Contains("_l10n_" + key + "_n01l_"))
+        << key << " (" << file << ") has no text";
+
+  // The other way round: a studio text nobody shows is a dead entry that
+  // translators would work on for nothing.
+  std::ifstream table(shell::DataRoot::FindShippedShare() / "xaml" / "Strings_English.xaml");
+  std::stringstream text;
+  text << table.rdbuf();
+  const std::string xml = text.str();
+  const std::regex entry("key=\"_l10n_(Studio_[A-Za-z0-9_]+)_n01l_\"");
+  int studioTexts = 0;
+  for (std::sregex_iterator it(xml.begin(), xml.end(), entry), end; it != end; ++it, ++studioTexts)
+    EXPECT_TRUE(keys.count((*it)[1].str())) << (*it)[1].str() << " is never shown";
+  EXPECT_EQ(std::size_t(studioTexts), keys.size());
+}
+
+TEST(StudioTexts, ATranslationShowsItsTextsAndTheShippedEnglishFillsItsGaps) {
+  utils::testing::TemporaryFolder folder("StudioTexts");
+  {
+    std::ofstream file(folder.GetPath() / "Strings_Deutsch.xaml");
+    file << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Strings language=\"Deutsch\">\n"
+            "  <String key=\"_l10n_Studio_Scan_n01l_\">Scannen</String>\n"
+            "  <String key=\"_l10n_Studio_StepAngle_n01l_\">Schritt: {0} Grad</String>\n"
+            "</Strings>\n";
+  }
+  std::vector<std::string> logged;
+  shell::Language deutsch([&](const std::string& line) { logged.push_back(line); });
+  shell::Language english;
+  std::string error;
+  ASSERT_TRUE(deutsch.Load(folder.GetPath() / "Strings_Deutsch.xaml", error)) << error;
+  ASSERT_TRUE(LoadShippedEnglish(english, error)) << error;
+
+  const Texts texts(&deutsch, &english);
+  EXPECT_STREQ(texts("Studio_Scan"), "Scannen");
+  EXPECT_EQ(texts.Format("Studio_StepAngle", {Texts::Number(22.5, 1)}), "Schritt: 22.5 Grad");
+  // Not translated: the shipped English text, and nothing to complain about.
+  EXPECT_STREQ(texts("Studio_Fuse"), "Fuse");
+  EXPECT_EQ(texts.Format("Studio_LastPair", {"2", "1", "accepted"}),
+            "Last pair: scan 2 onto 1, accepted");
+  EXPECT_TRUE(logged.empty());
+  // A key in neither table shows as its key and is logged once.
+  EXPECT_STREQ(texts("Studio_NoSuchText"), "_l10n_Studio_NoSuchText_n01l_");
+  EXPECT_STREQ(texts("Studio_NoSuchText"), "_l10n_Studio_NoSuchText_n01l_");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("Missing text for _l10n_Studio_NoSuchText_n01l_ in Deutsch"),
+            std::string::npos);
+
+  // A pointer handed out stays valid while others are looked up.
+  const char* scan = texts("Studio_Scan");
+  for (const char* key :
+       {"Studio_Compare", "Studio_Reference", "Studio_Log", "Studio_Idle", "Studio_OK"})
+    texts(key);
+  EXPECT_STREQ(scan, "Scannen");
+  EXPECT_EQ(Texts::Number(0.04999, 2), "0.05");
 }
 
 }  // namespace

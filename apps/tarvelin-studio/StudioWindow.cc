@@ -33,6 +33,7 @@ constexpr double kPi = 3.14159265358979323846;
 std::vector<std::string> SessionArguments(const StudioOptions& options) {
   std::vector<std::string> arguments;
   if (!options.root.empty()) arguments.insert(arguments.end(), {"--root", options.root});
+  if (!options.language.empty()) arguments.insert(arguments.end(), {"-language", options.language});
   if (!options.rig.empty()) {
     std::string profile = options.rig == "default"  ? "VirtualDefault"
                           : options.rig == "stereo" ? "VirtualStereo"
@@ -83,12 +84,13 @@ bool StudioWindow::Start(std::string& error) {
     error = "the shell did not start: " + error;
     return false;
   }
+  LoadTexts();
   if (!m_session->GetApplication().GetScanner())
     m_log.Add("Warning: there is no scanner (see the log above).");
   if (const auto& patterns = m_session->GetApplication().GetScannerBundle().patternWindow)
     m_projector->SetPatternSize(patterns->GetWidth(), patterns->GetHeight());
   m_log.SetFile(m_session->GetApplication().GetDataRoot().GetLogFolder() / "studio.log");
-  m_settingsDialog = std::make_unique<SettingsDialog>(m_session->GetSettings());
+  m_settingsDialog = std::make_unique<SettingsDialog>(m_session->GetSettings(), m_texts);
   AttachView();
   PlaceProjectorWindow(true);
 
@@ -153,6 +155,15 @@ void StudioWindow::AttachView() {
   m_view.SetScene(&m_session->GetApplication().GetShapeFusion().GetScene());
 }
 
+// The converted single scan in the view until it is added or replaced.
+void StudioWindow::UpdatePreview() {
+  shell::Application& app = m_session->GetApplication();
+  const bool available =
+      m_session->GetSettings().GetSetting<bool>(shell::SettingPath("Scan/Status/IsScanDataAvailable")).Value();
+  if (m_preview.Update(app.GetScanWorkflow(), app.GetShapeFusion().GetScene(), available))
+    m_view.SetRedrawPending();
+}
+
 void StudioWindow::Shutdown() {
   if (m_session) {
     auto& app = m_session->GetApplication();
@@ -162,6 +173,7 @@ void StudioWindow::Shutdown() {
     m_session->GetFusionCommands().Wait();
     m_session->GetMeasureCommands().Wait();
     if (shell::CalibrationMachine* machine = m_session->GetCalibration()) machine->RequestCancel();
+    m_preview.Update(app.GetScanWorkflow(), app.GetShapeFusion().GetScene(), false);
   }
   m_targetPreview.Wait();  // it uses the session's calibration station
   if (m_imgui) {
@@ -218,6 +230,7 @@ void StudioWindow::Frame() {
   glfwWaitEventsTimeout(1.0 / 30.0);
   lap(FrameTimes::kEvents);
   m_session->GetApplication().Step();
+  UpdatePreview();
   if (m_fusing && m_session->GetFinishedFusions() > m_fusionsBefore) {
     m_fusing = false;
     m_session->GetApplication().GetProgressReporter().StopSession();
@@ -363,11 +376,13 @@ void StudioWindow::FitViewWhenTheListChanged() {
   surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
   const int count = list.GetNumGeos();
   const bool fusion = list.GetGeo(surf::ShapeFusion::kFusionResultIndex) != nullptr;
-  if (count == m_geoCount && fusion == m_hadFusion) return;
+  const bool preview = m_preview.IsShown();
+  if (count == m_geoCount && fusion == m_hadFusion && preview == m_hadPreview) return;
   v3d::LockGuard lock(std::chrono::milliseconds(5));
   if (!lock.OwnsLock()) return;  // a worker edits the list: next frame
   m_geoCount = count;
   m_hadFusion = fusion;
+  m_hadPreview = preview;
   v3d::Scene& scene = list.GetScene();
   math::Vec3d low, high;
   if (!v3d::ComputeSceneBounds(scene, low, high)) return;
@@ -384,30 +399,32 @@ void StudioWindow::FitViewWhenTheListChanged() {
 
 void StudioWindow::DrawMenu() {
   if (!ImGui::BeginMainMenuBar()) return;
-  if (ImGui::BeginMenu("File")) {
+  if (ImGui::BeginMenu(m_texts("Studio_Menu_File"))) {
     m_probe.Item("menu_file");
     const bool idle = !IsBusy();
-    if (ImGui::MenuItem("Open project...", nullptr, false, idle))
+    if (ImGui::MenuItem(m_texts("Studio_Menu_OpenProject"), nullptr, false, idle))
       m_fileAction = FileAction::kOpenProject;
     m_probe.Item("menu_open");
-    if (ImGui::MenuItem("Save project...", nullptr, false, idle)) {
+    if (ImGui::MenuItem(m_texts("Studio_Menu_SaveProject"), nullptr, false, idle)) {
       m_fileAction = FileAction::kSaveProject;
       const fs::path current = m_session->GetProjectCommands().GetProjectPath();
       std::snprintf(m_path, sizeof m_path, "%s", current.string().c_str());
     }
     m_probe.Item("menu_save");
-    if (ImGui::MenuItem("Import mesh...", nullptr, false, idle))
+    if (ImGui::MenuItem(m_texts("Studio_Menu_ImportMesh"), nullptr, false, idle))
       m_fileAction = FileAction::kImportMesh;
     m_probe.Item("menu_import");
-    if (ImGui::MenuItem("Export...", nullptr, false, idle)) m_fileAction = FileAction::kExport;
+    if (ImGui::MenuItem(m_texts("Studio_Menu_Export"), nullptr, false, idle))
+      m_fileAction = FileAction::kExport;
     m_probe.Item("menu_export");
     ImGui::Separator();
-    if (ImGui::MenuItem("Quit", "Ctrl+Q")) glfwSetWindowShouldClose(m_window, GLFW_TRUE);
+    if (ImGui::MenuItem(m_texts("Studio_Menu_Quit"), "Ctrl+Q"))
+      glfwSetWindowShouldClose(m_window, GLFW_TRUE);
     ImGui::EndMenu();
   } else {
     m_probe.Item("menu_file");
   }
-  if (ImGui::MenuItem("Settings...")) m_settingsDialog->Open();
+  if (ImGui::MenuItem(m_texts("Studio_Menu_Settings"))) m_settingsDialog->Open();
   m_probe.Item("menu_settings");
   ImGui::EndMainMenuBar();
 }
@@ -417,21 +434,22 @@ void StudioWindow::DrawScanList() {
   const float top = ImGui::GetFrameHeight();
   ImGui::SetNextWindowPos(ImVec2(display.x - kListWidth, top));
   ImGui::SetNextWindowSize(ImVec2(kListWidth, display.y - top - kLogHeight));
-  ImGui::Begin("Scans", nullptr,
+  ImGui::Begin((std::string(m_texts("Studio_Scans")) + "###scans").c_str(), nullptr,
                ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoCollapse);
   surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
   const bool busy = IsBusy();
   v3d::LockGuard lock(std::chrono::milliseconds(2));
   if (!lock.OwnsLock()) {
-    ImGui::TextDisabled("(the list is being changed)");
+    ImGui::TextDisabled("%s", m_texts("Studio_ListBusy"));
   } else {
     for (int i = surf::ShapeFusion::kFusionResultIndex; i < list.GetNumGeos(); ++i) {
       const v3d::Geo* geo = list.GetGeo(i);
       if (!geo) continue;
       std::size_t vertices = 0;
       for (const auto& mesh : *geo) vertices += mesh->GetNumVertices();
-      const std::string label = (i < 0 ? std::string("Fusion result") : geo->GetName()) + "  (" +
-                                std::to_string(vertices) + " vertices)";
+      const std::string label = m_texts.Format(
+          "Studio_ListEntry", {i < 0 ? std::string(m_texts("Studio_FusionResult")) : geo->GetName(),
+                               std::to_string(vertices)});
       ImGui::PushID(i);
       if (ImGui::Selectable(label.c_str(), false) && !busy) m_exportIndex = i;
       ImGui::PopID();
@@ -439,7 +457,7 @@ void StudioWindow::DrawScanList() {
   }
   ImGui::Separator();
   ImGui::BeginDisabled(busy || list.GetNumGeos() == 0);
-  if (ImGui::Button("Remove last scan")) {
+  if (ImGui::Button(m_texts("Studio_RemoveLastScan"))) {
     list.RemoveGeo(list.GetNumGeos() - 1);
     m_session->GetProjectCommands().MarkChanged();
   }
@@ -451,7 +469,7 @@ void StudioWindow::DrawLogPane() {
   const ImVec2 display = ImGui::GetIO().DisplaySize;
   ImGui::SetNextWindowPos(ImVec2(0, display.y - kLogHeight));
   ImGui::SetNextWindowSize(ImVec2(display.x, kLogHeight));
-  ImGui::Begin("Log", nullptr,
+  ImGui::Begin((std::string(m_texts("Studio_Log")) + "###log").c_str(), nullptr,
                ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoCollapse);
   const auto lines = m_log.GetLines();
   ImGuiListClipper clipper;
@@ -480,11 +498,11 @@ void StudioWindow::DrawProgress() {
   const std::string status = progress.GetStatusLine();
   ImGui::Separator();
   ImGui::ProgressBar(busy ? float(progress.GetOverallProgress()) : 0.f, ImVec2(-90.f, 0.f),
-                     busy ? nullptr : "idle");
+                     busy ? nullptr : m_texts("Studio_Idle"));
   m_probe.Item("progress");
   ImGui::SameLine();
   ImGui::BeginDisabled(!busy);
-  if (ImGui::Button("Cancel", ImVec2(-1.f, 0.f))) Cancel();
+  if (ImGui::Button(m_texts("Studio_Cancel"), ImVec2(-1.f, 0.f))) Cancel();
   m_probe.Item("cancel");
   ImGui::EndDisabled();
   ImGui::TextWrapped("%s", status.empty() ? " " : status.c_str());
@@ -492,37 +510,34 @@ void StudioWindow::DrawProgress() {
 
 void StudioWindow::DrawFileDialog() {
   if (m_fileAction == FileAction::kNone) return;
-  static const char* const kTitles[] = {"", "Open project", "Save project", "Import mesh",
-                                        "Export"};
-  const char* title = kTitles[int(m_fileAction)];
-  ImGui::OpenPopup(title);
-  if (!ImGui::BeginPopupModal(title, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+  static const char* const kTitles[] = {"", "Studio_OpenProject", "Studio_SaveProject",
+                                        "Studio_ImportMesh", "Studio_Export"};
+  const std::string title = std::string(m_texts(kTitles[int(m_fileAction)])) + "###file";
+  ImGui::OpenPopup(title.c_str());
+  if (!ImGui::BeginPopupModal(title.c_str(), nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
   if (m_fileAction == FileAction::kExport) {
     surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
-    const std::string current =
-        m_exportIndex < 0 ? "Fusion result" : "Scan " + std::to_string(m_exportIndex + 1);
-    if (ImGui::BeginCombo("Object", current.c_str())) {
-      if (ImGui::Selectable("Fusion result", m_exportIndex < 0)) m_exportIndex = -1;
+    if (ImGui::BeginCombo(m_texts("Studio_ExportObject"), ScanName(m_exportIndex).c_str())) {
+      if (ImGui::Selectable(ScanName(-1).c_str(), m_exportIndex < 0)) m_exportIndex = -1;
       for (int i = 0; i < list.GetNumGeos(); ++i)
-        if (ImGui::Selectable(("Scan " + std::to_string(i + 1)).c_str(), m_exportIndex == i))
-          m_exportIndex = i;
+        if (ImGui::Selectable(ScanName(i).c_str(), m_exportIndex == i)) m_exportIndex = i;
       ImGui::EndCombo();
     }
-    ImGui::TextDisabled("The extension chooses the format: .tarvelinmesh .stl .obj .ply .3mf");
+    ImGui::TextDisabled("%s", m_texts("Studio_ExportFormats"));
   } else if (m_fileAction == FileAction::kImportMesh) {
-    ImGui::TextDisabled("Mesh files: .tarvelinmesh .stl .obj .ply .3mf");
+    ImGui::TextDisabled("%s", m_texts("Studio_MeshFiles"));
   } else {
-    ImGui::TextDisabled("Project files end in .tarvelinproj");
+    ImGui::TextDisabled("%s", m_texts("Studio_ProjectFiles"));
   }
   ImGui::SetNextItemWidth(520.f);
   if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
-  const bool enter =
-      ImGui::InputText("File", m_path, sizeof m_path, ImGuiInputTextFlags_EnterReturnsTrue);
+  const bool enter = ImGui::InputText(m_texts("Studio_FilePath"), m_path, sizeof m_path,
+                                      ImGuiInputTextFlags_EnterReturnsTrue);
   m_probe.Item("file_path");
-  const bool ok = ImGui::Button("OK", ImVec2(120, 0)) || enter;
+  const bool ok = ImGui::Button(m_texts("Studio_OK"), ImVec2(120, 0)) || enter;
   m_probe.Item("file_ok");
   ImGui::SameLine();
-  const bool cancel = ImGui::Button("Cancel", ImVec2(120, 0));
+  const bool cancel = ImGui::Button(m_texts("Studio_Cancel"), ImVec2(120, 0));
   if (ok) RunFileAction();
   if (ok || cancel) {
     m_fileAction = FileAction::kNone;
@@ -538,7 +553,7 @@ void StudioWindow::RunFileAction() {
   std::string message;
   bool ok = false;
   if (path.empty()) {
-    ShowMessage("No file was given.");
+    ShowMessage(m_texts("Studio_NoFileGiven"));
     return;
   }
   switch (m_fileAction) {
@@ -560,22 +575,39 @@ void StudioWindow::RunFileAction() {
   if (!ok) ShowMessage(message);
 }
 
+// The texts of the session's language, with the shipped English table for
+// the keys it lacks.
+void StudioWindow::LoadTexts() {
+  std::string error;
+  const bool shipped = LoadShippedEnglish(m_shippedEnglish, error);
+  if (!shipped) m_log.Add("Warning: the shipped English texts could not be read (" + error + ").");
+  m_texts.SetLanguage(&m_session->GetApplication().GetLanguage(),
+                      shipped ? &m_shippedEnglish : nullptr);
+  glfwSetWindowTitle(m_window, m_texts("Studio_WindowTitle"));
+}
+
+std::string StudioWindow::ScanName(int index) {
+  return index < 0 ? std::string(m_texts("Studio_FusionResult"))
+                   : m_texts.Format("Studio_ScanNumber", {std::to_string(index + 1)});
+}
+
 void StudioWindow::ShowMessage(const std::string& text) {
   m_message = text;
   m_messagePending = true;
 }
 
 void StudioWindow::DrawMessage() {
+  const std::string title = std::string(m_texts("Studio_Message")) + "###message";
   if (m_messagePending) {
-    ImGui::OpenPopup("Message");
+    ImGui::OpenPopup(title.c_str());
     m_messagePending = false;
   }
-  m_messageOpen = ImGui::BeginPopupModal("Message", nullptr, ImGuiWindowFlags_AlwaysAutoResize);
+  m_messageOpen = ImGui::BeginPopupModal(title.c_str(), nullptr, ImGuiWindowFlags_AlwaysAutoResize);
   if (!m_messageOpen) return;
   ImGui::PushTextWrapPos(480.f);
   ImGui::TextUnformatted(m_message.c_str());
   ImGui::PopTextWrapPos();
-  if (ImGui::Button("OK", ImVec2(120, 0))) ImGui::CloseCurrentPopup();
+  if (ImGui::Button(m_texts("Studio_OK"), ImVec2(120, 0))) ImGui::CloseCurrentPopup();
   m_probe.Item("message_ok");
   ImGui::EndPopup();
 }
@@ -585,6 +617,7 @@ void StudioWindow::WriteProbe() {
   surf::ShapeFusion& list = m_session->GetApplication().GetShapeFusion();
   nlohmann::json state;
   state["scans"] = list.GetNumGeos();
+  state["preview"] = m_preview.IsShown();
   state["fusion"] = list.GetGeo(surf::ShapeFusion::kFusionResultIndex) != nullptr;
   state["idle"] = !IsBusy();
   state["status"] = shell::ToString(m_session->GetController().GetScanStatus());

@@ -9,8 +9,10 @@
 
 #include "apps/tarvelin-studio/FrameTimes.h"
 #include "apps/tarvelin-studio/LiveOverlay.h"
+#include "apps/tarvelin-studio/ScanPreview.h"
 #include "apps/tarvelin-studio/SettingsDialog.h"
 #include "apps/tarvelin-studio/StudioLog.h"
+#include "apps/tarvelin-studio/StudioTexts.h"
 #include "apps/tarvelin-studio/TargetPreview.h"
 #include "apps/tarvelin-studio/TestProbe.h"
 #include "apps/tarvelin-studio/ViewCache.h"
@@ -26,6 +28,7 @@ class ProjectorWindow;
 
 struct StudioOptions {
   std::string root;       // the data root; empty: the shell's default
+  std::string language;   // the language of the texts; empty: the saved choice
   std::string rig;        // "default", "stereo", a rig folder; empty: the settings' profile
   double rigScale = 0.5;  // image scale of the virtual rig's cameras and projector
   std::filesystem::path probeFile;  // the test mode's report; empty: off
@@ -97,10 +100,13 @@ class StudioWindow {
   void StartCalibration();
   void RunFileAction();
   void ShowMessage(const std::string& text);
+  void LoadTexts();
+  std::string ScanName(int index);  // "Scan n", or the fusion result for −1
   bool IsBusy();
   bool IsCalibrating() const;
 
   void UpdateLiveImage();
+  void UpdatePreview();
   void UpdateCalibration();
   void PlaceProjectorWindow(bool announce);
   void WriteProbe();
@@ -109,6 +115,8 @@ class StudioWindow {
 
   StudioOptions m_options;
   StudioLog m_log;
+  shell::Language m_shippedEnglish;  // the texts a data root's older table lacks
+  Texts m_texts;
   std::unique_ptr<ConsoleCapture> m_console;
   GLFWwindow* m_window = nullptr;
   v3d::ClientWnd m_view;
@@ -125,6 +133,8 @@ class StudioWindow {
   bool m_buttons[3] = {false, false, false};
   int m_geoCount = -1;
   bool m_hadFusion = false;
+  ScanPreview m_preview;  // the single scan before "Add to list"
+  bool m_hadPreview = false;
 
   // Live camera view.
   bool m_live = true;

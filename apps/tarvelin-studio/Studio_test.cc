@@ -117,6 +117,13 @@ class Studio : public ::testing::Test {
   Studio() : m_root("Studio_test") {
     shell::testing::WriteRigScene(m_root.GetPath(), "default", shell::testing::kFastVaseScene);
   }
+  // Every text the pages showed came from the language table.
+  void TearDown() override {
+    const std::string output = Output();
+    const std::size_t missing = output.find("Missing text for");
+    EXPECT_EQ(missing, std::string::npos)
+        << output.substr(missing == std::string::npos ? 0 : missing, 200);
+  }
   ~Studio() override {
     if (m_pid > 0) {
       ::kill(m_pid, SIGKILL);
@@ -270,25 +277,43 @@ TEST_F(Studio, ScanShowsTheObjectCancelKeepsTheListAndClosingSavesTheSettings) {
   ASSERT_TRUE(ReadScreen(screen));
   EXPECT_LT(CoveredFraction(screen, view), 0.01);  // an empty list: the background only
 
-  Click("mode_sequence");
-  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["mode"] == "sequence"; }, 5));
+  // A single scan is shown at once and goes to the list on "Add to list".
+  Click("mode_single");
+  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["mode"] == "single"; }, 5));
   const auto start = Clock::now();
   Click("scan");
   ASSERT_TRUE(
-      WaitFor([](const Json& p) { return p["state"]["scans"] == 1 && p["state"]["idle"]; }, 60))
+      WaitFor([](const Json& p) { return p["state"]["preview"] && p["state"]["idle"]; }, 60))
       << Output();
   const double scanSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a frame or two to draw it
   ASSERT_TRUE(ReadScreen(screen));
-  KeepScreen("after_scan");
-  // The vase (80 mm wide, 120 mm high) fitted into the view fills a good part of it.
-  const double covered = CoveredFraction(screen, view);
-  std::printf("scan: %.1f s from the click to the list; the object covers %.0f %% of the view\n",
-              scanSeconds, covered * 100.0);
-  EXPECT_GT(covered, 0.10);
-  EXPECT_LT(covered, 0.80);
+  KeepScreen("single_scan");
+  const double previewCovered = CoveredFraction(screen, view);
+  EXPECT_EQ(Probe()["state"]["scans"], 0);
+  EXPECT_GT(previewCovered, 0.10);
   EXPECT_GT(Probe()["state"]["patternsShown"].get<int>(),
             10);  // the pattern window showed the scan
+  Click("add_to_list");
+  ASSERT_TRUE(
+      WaitFor([](const Json& p) { return p["state"]["scans"] == 1 && !p["state"]["preview"]; }, 10))
+      << Output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  ASSERT_TRUE(ReadScreen(screen));
+  KeepScreen("after_scan");
+  // The vase (80 mm wide, 120 mm high) fitted into the view fills a good part of it, the same
+  // part before and after it went to the list.
+  const double covered = CoveredFraction(screen, view);
+  std::printf(
+      "scan: %.1f s from the click to the view; the object covers %.0f %% of the view before "
+      "\"Add to list\", %.0f %% after\n",
+      scanSeconds, previewCovered * 100.0, covered * 100.0);
+  EXPECT_GT(covered, 0.10);
+  EXPECT_LT(covered, 0.80);
+  EXPECT_NEAR(covered, previewCovered, 0.05);
+
+  Click("mode_sequence");
+  ASSERT_TRUE(WaitFor([](const Json& p) { return p["state"]["mode"] == "sequence"; }, 5));
 
   // Cancel during the next scan (a click as soon as the button is there):
   // back to idle, the list as it was.

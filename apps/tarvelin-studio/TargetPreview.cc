@@ -29,21 +29,18 @@ void Cross(TargetDetection& d, double x, double y, int arm, const Colour& colour
 
 // What to change when a grid is missing, from the picture's exposure and
 // the ellipses found.
-std::string Advice(const ExposureStats& exposure, std::size_t ellipses, std::size_t gridNodes) {
-  if (exposure.saturated > 0.02)
-    return "Target overexposed: lower the exposure or the projector's brightness.";
-  if (exposure.p99 < 64) return "Target too dark: raise the exposure.";
-  if (ellipses < gridNodes / 4)
-    return "Few target marks found: point the camera at the target, fill the picture with it and "
-           "focus.";
-  return "A panel could not be mapped: make each whole panel with its marker cell visible, without "
-         "glare.";
+const char* Advice(const ExposureStats& exposure, std::size_t ellipses, std::size_t gridNodes,
+                   const Texts& texts) {
+  if (exposure.saturated > 0.02) return texts("Studio_Target_Overexposed");
+  if (exposure.p99 < 64) return texts("Studio_Target_TooDark");
+  if (ellipses < gridNodes / 4) return texts("Studio_Target_FewMarks");
+  return texts("Studio_Target_PanelNotMapped");
 }
 
 }  // namespace
 
 TargetDetection DetectTargets(const img::GreyImage& picture,
-                              const std::vector<CamCalib::CalibGrid>& grids) {
+                              const std::vector<CamCalib::CalibGrid>& grids, const Texts& texts) {
   TargetDetection d;
   d.width = int(picture.width);
   d.height = int(picture.height);
@@ -77,24 +74,24 @@ TargetDetection DetectTargets(const img::GreyImage& picture,
     d.complete = d.complete && d.gridPoints[g] > 0;
     counts += (g ? " + " : "") + std::to_string(d.gridPoints[g]);
   }
-  d.summary = std::to_string(d.ellipses) + " marks, " + counts + " points mapped. ";
-  d.summary +=
-      d.complete ? "The target is found: ready to calibrate." : Advice(exposure, d.ellipses, nodes);
+  d.summary =
+      texts.Format("Studio_Target_Counts", {std::to_string(d.ellipses), counts}) + " " +
+      (d.complete ? texts("Studio_Target_Found") : Advice(exposure, d.ellipses, nodes, texts));
   return d;
 }
 
 bool TargetPreview::Start(shell::ICalibrationStation& station, std::size_t camera,
-                          std::vector<CamCalib::CalibGrid> grids) {
+                          std::vector<CamCalib::CalibGrid> grids, const Texts& texts) {
   if (IsBusy()) return false;
-  m_worker = std::async(std::launch::async, [&station, camera, grids = std::move(grids)] {
+  m_worker = std::async(std::launch::async, [&station, &texts, camera, grids = std::move(grids)] {
     img::GreyImage picture;
     std::string error;
     if (!station.GrabCameraImage(camera, picture, error)) {
       TargetDetection failed;
-      failed.summary = "No picture from camera " + std::to_string(camera + 1) + ": " + error;
+      failed.summary = texts.Format("Studio_Target_NoPicture", {std::to_string(camera + 1), error});
       return failed;
     }
-    return DetectTargets(picture, grids);
+    return DetectTargets(picture, grids, texts);
   });
   return true;
 }

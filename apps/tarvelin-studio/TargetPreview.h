@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CamCalib/CalibGrid.h"
+#include "apps/tarvelin-studio/StudioTexts.h"
 #include "foundation/img/UniImage.h"
 #include "shell/CalibrationMachine.h"
 
@@ -28,9 +29,9 @@ struct TargetDetection {
 };
 
 // Detects the grids in the picture (the camera-calibration parameters of
-// the detector) and draws the findings.
+// the detector) and draws the findings; the summary in the words of texts.
 TargetDetection DetectTargets(const img::GreyImage& picture,
-                              const std::vector<CamCalib::CalibGrid>& grids);
+                              const std::vector<CamCalib::CalibGrid>& grids, const Texts& texts);
 
 // A picture of the target taken through the calibration station and
 // detected on a worker, one at a time. The station is used only while a
@@ -42,9 +43,9 @@ class TargetPreview {
   TargetPreview(const TargetPreview&) = delete;
   TargetPreview& operator=(const TargetPreview&) = delete;
 
-  // False when a preview is still running.
+  // False when a preview is still running. texts must outlive the preview.
   bool Start(shell::ICalibrationStation& station, std::size_t camera,
-             std::vector<CamCalib::CalibGrid> grids);
+             std::vector<CamCalib::CalibGrid> grids, const Texts& texts);
   bool IsBusy() const;
   // The finished preview, once; nothing while busy or after it was taken.
   std::optional<TargetDetection> TakeResult();

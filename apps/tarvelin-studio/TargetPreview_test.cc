@@ -41,6 +41,18 @@ const Corner& RigCorner() {
   return corner;
 }
 
+const Texts& English() {
+  static shell::Language language;
+  static const Texts texts(&language);
+  static const bool loaded = [] {
+    std::string error;
+    EXPECT_TRUE(LoadShippedEnglish(language, error)) << error;
+    return true;
+  }();
+  (void)loaded;
+  return texts;
+}
+
 img::GreyImage Flat(const img::GreyImage& like, std::uint8_t value) {
   img::GreyImage flat(like.width, like.height);
   std::fill_n(flat.GetImagePtr(), std::size_t(like.width) * like.height, value);
@@ -50,7 +62,7 @@ img::GreyImage Flat(const img::GreyImage& like, std::uint8_t value) {
 TEST(DetectTargets, FindsBothPanelsOfTheRigsCornerAndMarksTheirPoints) {
   const Corner& corner = RigCorner();
   ASSERT_EQ(corner.grids.size(), 2u);
-  const TargetDetection d = DetectTargets(corner.picture, corner.grids);
+  const TargetDetection d = DetectTargets(corner.picture, corner.grids, English());
   ASSERT_TRUE(d.complete) << d.summary;
   EXPECT_EQ(d.width, int(corner.picture.width));
   ASSERT_EQ(d.rgba.size(), std::size_t(d.width) * std::size_t(d.height) * 4);
@@ -76,7 +88,7 @@ TEST(DetectTargets, FindsBothPanelsOfTheRigsCornerAndMarksTheirPoints) {
 TEST(DetectTargets, SaysWhatToChangeWhenNothingIsFound) {
   const Corner& corner = RigCorner();
   const auto advice = [&](const img::GreyImage& picture) {
-    const TargetDetection d = DetectTargets(picture, corner.grids);
+    const TargetDetection d = DetectTargets(picture, corner.grids, English());
     EXPECT_FALSE(d.complete);
     EXPECT_EQ(d.gridPoints, (std::vector<std::size_t>{0, 0}));
     return d.summary;
@@ -93,7 +105,7 @@ TEST(DetectTargets, SaysWhatToChangeWhenNothingIsFound) {
   for (std::uint32_t y = 0; y < half.height; ++y)
     std::fill_n(half.GetImagePtr() + std::size_t(y) * half.width + half.width / 2,
                 half.width - half.width / 2, std::uint8_t(128));
-  const TargetDetection d = DetectTargets(half, corner.grids);
+  const TargetDetection d = DetectTargets(half, corner.grids, English());
   EXPECT_FALSE(d.complete);
   EXPECT_EQ(std::count(d.gridPoints.begin(), d.gridPoints.end(), 0u), 1) << d.summary;
   EXPECT_NE(d.summary.find("make each whole panel"), std::string::npos) << d.summary;
@@ -133,9 +145,9 @@ TEST(TargetPreview, OnePictureAtATimeAndTheCamerasFailureInTheSummary) {
   GatedStation station;
   TargetPreview preview;
   EXPECT_FALSE(preview.TakeResult().has_value());
-  ASSERT_TRUE(preview.Start(station, 0, RigCorner().grids));
+  ASSERT_TRUE(preview.Start(station, 0, RigCorner().grids, English()));
   EXPECT_TRUE(preview.IsBusy());
-  EXPECT_FALSE(preview.Start(station, 0, RigCorner().grids));
+  EXPECT_FALSE(preview.Start(station, 0, RigCorner().grids, English()));
   EXPECT_FALSE(preview.TakeResult().has_value());
   station.Go();
   preview.Wait();
@@ -144,7 +156,7 @@ TEST(TargetPreview, OnePictureAtATimeAndTheCamerasFailureInTheSummary) {
   EXPECT_EQ(result->width, int(RigCorner().picture.width));
   EXPECT_FALSE(preview.TakeResult().has_value());  // taken once
 
-  ASSERT_TRUE(preview.Start(station, 1, RigCorner().grids));
+  ASSERT_TRUE(preview.Start(station, 1, RigCorner().grids, English()));
   preview.Wait();
   result = preview.TakeResult();
   ASSERT_TRUE(result.has_value());

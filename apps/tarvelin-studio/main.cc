@@ -36,6 +36,9 @@ int main(int argc, char** argv) {
   CLI::App app{"Tarvelin studio: structured-light scanning, alignment, fusion and measurement"};
   app.add_option("--root", options.root,
                  "The data root (default: $TARVELIN_HOME, else ~/.local/share/tarvelin)");
+  app.add_option("--language", options.language,
+                 "The language of the texts (a string table xaml/Strings_<NAME>.xaml of the data root; "
+                 "default: the saved choice, else English)");
   app.add_option("--rig", options.rig,
                  "The virtual rig: default, stereo or a rig folder (default: the settings')");
   app.add_option("--rig-scale", options.rigScale,
