@@ -105,7 +105,12 @@ bool FlatPlateCalibration::AddMultiView(const std::vector<img::GreyImage>& image
     }
     view.cameraViews.push_back(std::move(camera));
   }
-  if (view.cameraViews.empty() || view.cameraViews[0].cameraIndex != 0) {
+  return AddMultiView(std::move(view));
+}
+
+bool FlatPlateCalibration::AddMultiView(MultiView view) {
+  if (view.cameraViews.empty() || view.cameraViews[0].cameraIndex != 0 ||
+      view.cameraViews[0].markers.empty()) {
     std::cout << "Warning - Could not add multi camera view since first camera is missing.\n";
     return false;
   }

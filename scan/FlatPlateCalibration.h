@@ -50,6 +50,10 @@ class FlatPlateCalibration {
   // warning on stdout). A camera whose image shows no mappable plate is
   // left out of the view; false when no camera's was mapped.
   bool AddMultiView(const std::vector<img::GreyImage>& images);
+  // A view whose marks were measured elsewhere (each marker's gridIndex,
+  // image point and plate centre; the ellipse may be left empty). False
+  // (nothing added, the same warning) without a first camera's view.
+  bool AddMultiView(MultiView view);
 
   // cx = width/2, cy = height/2 (integer division), f = width·factor,
   // sx = 1, no distortion, the resolution set.

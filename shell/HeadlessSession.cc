@@ -3,6 +3,7 @@
 #include "scan/CalibratedModels.h"
 #include "shell/ProductScanners.h"
 #include "shell/RigCalibrationStation.h"
+#include "shell/ScannerCalibrationStation.h"
 #include "shell/TurntableLoader.h"
 #include "shell/VirtualRigScanner.h"
 #include "sim/VirtualCamera.h"
@@ -74,21 +75,30 @@ bool HeadlessSession::Start(std::string& error) {
   return true;
 }
 
+// The virtual rig photographs and scans its own printed corner with its
+// true models; any other product calibrates with its scanner before the
+// user's target and keeps the result as its hardware setup.
 void HeadlessSession::CreateCalibration() {
-  if (!m_rig) return;
   const LogSink& log = m_options.application.log;
-  scan::HardwareSetupIO truth;
-  sim::SceneDescription description;
-  std::string error;
-  if (!sim::LoadRigFolder(m_app->GetHardwareSetupFile().parent_path(), truth, description, error)) {
-    log("Calibration: the rig folder cannot be read (" + error + "); calibration is not available.");
-    return;
-  }
-  m_station = std::make_unique<RigCalibrationStation>(std::move(truth), std::move(description));
   const std::filesystem::path folder = m_app->GetDataRoot().GetFolder() / "calibration";
   CalibrationMachine::Options options;
-  options.setupFile = folder / "CalibratedSetup.tarvelinsetup";
   options.calibrationFolder = folder;
+  if (m_rig) {
+    scan::HardwareSetupIO truth;
+    sim::SceneDescription description;
+    std::string error;
+    if (!sim::LoadRigFolder(m_app->GetHardwareSetupFile().parent_path(), truth, description, error)) {
+      log("Calibration: the rig folder cannot be read (" + error + "); calibration is not available.");
+      return;
+    }
+    m_station = std::make_unique<RigCalibrationStation>(std::move(truth), std::move(description));
+    options.setupFile = folder / "CalibratedSetup.tarvelinsetup";
+  } else {
+    auto station = std::make_unique<ScannerCalibrationStation>();
+    m_scannerStation = station.get();
+    m_station = std::move(station);
+    options.setupFile = m_app->GetHardwareSetupFile();
+  }
   m_calibration = std::make_unique<CalibrationMachine>(m_app->GetSettings(), *m_station, options, log);
   m_controller->SetCalibrationMachines(m_calibration.get());
 }
@@ -103,11 +113,24 @@ bool HeadlessSession::StartCalibration(std::string& error) {
             "cancel it.";
     return false;
   }
+  if (m_scannerStation && !m_app->GetScanner()) {
+    error = "There is no scanner to calibrate: check the product in the settings and that its camera and projector "
+            "are connected.";
+    return false;
+  }
+  PrepareCalibrationStation();
   if (!m_calibration->StartCalibration(m_app->GetHardwareSetup())) {
     error = "The calibration machine is busy.";
     return false;
   }
   return true;
+}
+
+ICalibrationStation* HeadlessSession::PrepareCalibrationStation() {
+  if (m_scannerStation)
+    m_scannerStation->Use(m_app->GetScanner(), m_app->GetScannerBundle().patternWindow,
+                          PatternSettings::Read(m_app->GetSettings()));
+  return m_station.get();
 }
 
 void HeadlessSession::UseAcceptedCalibration() {

@@ -9,6 +9,7 @@
 #include "shell/AlignmentJobs.h"
 #include "shell/Application.h"
 #include "shell/CalibrationMachine.h"
+#include "shell/ScannerCalibrationStation.h"
 #include "shell/CaptureWatchdog.h"
 #include "shell/FusionCommands.h"
 #include "shell/MeasureCommands.h"
@@ -39,7 +40,9 @@ namespace shell {
 // scan the printed corner through the rig's true models); a calibration it
 // accepts is written to "calibration/CalibratedSetup.tarvelinsetup" in the
 // data root (the rig folder's setup stays the rig's truth) and given to the
-// running scanner.
+// running scanner. Any other product calibrates through its own scanner
+// before the user's target (ScannerCalibrationStation) and keeps the result
+// as its hardware-setup file.
 //
 // Each timer tick: the rig follows the table, the watchdog looks at the
 // capture, the machine steps, finished fusion and measurement jobs are
@@ -83,10 +86,13 @@ class HeadlessSession {
   int GetFinishedFusions() const { return m_finishedFusions; }
   // Comparisons that have ended (polled on the timer) since the start.
   int GetFinishedMeasures() const { return m_finishedMeasures; }
-  // The calibration machines; null when the scanner has no calibration
-  // station.
+  // The calibration machines; null when the rig folder cannot be read.
   CalibrationMachine* GetCalibration() const { return m_calibration.get(); }
   ICalibrationStation* GetCalibrationStation() const { return m_station.get(); }
+  // The station with the session's current scanner and pattern settings,
+  // ready for a picture of the target; null without one. Call while no
+  // calibration runs.
+  ICalibrationStation* PrepareCalibrationStation();
   // Starts the corner calibration from the scanner's current setup; false
   // with the reason when there is no station or the session is busy.
   bool StartCalibration(std::string& error);
@@ -113,6 +119,7 @@ class HeadlessSession {
   std::unique_ptr<ScanSequenceController> m_controller;
   std::unique_ptr<sim::TurntableFollower> m_follower;
   std::unique_ptr<ICalibrationStation> m_station;
+  ScannerCalibrationStation* m_scannerStation = nullptr;  // m_station when it is a scanner's
   std::unique_ptr<CalibrationMachine> m_calibration;
   CalibStatus m_lastCalibStatus = CalibStatus::Idle;
   int m_acceptedCalibrations = 0;

@@ -351,7 +351,9 @@ sim::RigScan RigScanSession::Scan(double turntableAngle, const RigScanOptions& o
       workflow.CreateResultMesh(stereo ? kSurfaceStereo : kSurfaceCamera0, mesh, &filtered);
   if (!filtered)
     return Failed(std::move(result), "the decoded correspondences could not be triangulated");
-  result.depthScore = sim::ScoreDepth(*filtered, *rig.GetCamera(0));
+  // In the world: a calibrated camera model's pose error is not a depth error.
+  const auto model = scanner.GetCameraModel(0);
+  result.depthScore = sim::ScoreDepth(*filtered, *rig.GetCamera(0), model.get());
   if (!made) return Failed(std::move(result), "nothing of the scan remained after filtering");
   result.seconds.mesh = stage.ElapsedSeconds();
   const auto& seconds = workflow.GetLastScanSeconds();

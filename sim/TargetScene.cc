@@ -195,4 +195,13 @@ math::Frame4d PlateFacingCamera(const cam::CameraModel& camera,
   return camera.GetFrame_wTc() * camera_T_plate;
 }
 
+math::Frame4d PlateCalibrationPose(const cam::CameraModel& camera,
+                                   const cam::FlatPlateCalibrationTarget& target, double distance,
+                                   int view) {
+  constexpr double kRad = std::numbers::pi / 180.0;
+  const double tilt = 20.0 + 10.0 * (view % 4), axis = 45.0 * view,
+               roll = (view % 2 ? -1.0 : 1.0) * (5.0 + 5.0 * (view % 3));
+  return PlateFacingCamera(camera, target, distance, tilt * kRad, axis * kRad, roll * kRad);
+}
+
 }  // namespace sim

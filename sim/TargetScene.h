@@ -103,4 +103,11 @@ math::Frame4d PlateFacingCamera(const cam::CameraModel& camera,
                                 const cam::FlatPlateCalibrationTarget& target, double distance,
                                 double tilt, double axisAngle, double roll);
 
+// View `view` (0, 1, …) of a plate calibration run facing the camera: tilted
+// 20, 30, 40, 50 degrees in turn about axes 45 degrees apart and rolled by
+// ±5…15 degrees; views 0…23 are 24 different poses, then they repeat.
+math::Frame4d PlateCalibrationPose(const cam::CameraModel& camera,
+                                   const cam::FlatPlateCalibrationTarget& target, double distance,
+                                   int view);
+
 }  // namespace sim

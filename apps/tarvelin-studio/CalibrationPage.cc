@@ -85,8 +85,10 @@ void StudioWindow::CalibrationPage() {
     return;
   }
   ImGui::TextWrapped("%s", m_texts("Studio_Calib_Help"));
-  shell::ICalibrationStation& station = *m_session->GetCalibrationStation();
   const bool busy = IsBusy() || m_targetPreview.IsBusy();
+  // While idle the station follows the session's scanner and settings.
+  shell::ICalibrationStation& station =
+      busy ? *m_session->GetCalibrationStation() : *m_session->PrepareCalibrationStation();
   ImGui::BeginDisabled(busy);
   if (station.GetCameraCount() > 1) {
     ImGui::SetNextItemWidth(140.f);
@@ -100,7 +102,7 @@ void StudioWindow::CalibrationPage() {
     }
     ImGui::SameLine();
   }
-  if (ImGui::Button(m_texts("Studio_TakePicture"))) {
+  if (ImGui::Button(m_texts("Studio_TakePicture")) && station.GetCameraCount() > 0) {
     m_calibCamera = std::clamp(m_calibCamera, 0, int(station.GetCameraCount()) - 1);
     m_targetPreview.Start(
         station, std::size_t(m_calibCamera),

@@ -123,7 +123,6 @@ PlateStand MakePlateStand(const scan::HardwareSetupIO& truth) {
   return stand;
 }
 
-// Plate pose k of a run: tilted 20…50° about axes 45° apart, rolled a little.
 sim::TargetRenderOptions PlateRenderOptions(std::uint32_t seed) {
   sim::TargetRenderOptions o;
   o.seed = seed;
@@ -184,12 +183,8 @@ int CalibrateCommand::RunPlate() {
     for (std::size_t c = 0; c < cameras; ++c) {
       const fs::path name = PlateImageName(v, c);
       if (onRig) {
-        const double tilt = 20.0 + 10.0 * (v % 4), axis = 45.0 * v,
-                     roll = (v % 2 ? -1.0 : 1.0) * (5.0 + 5.0 * (v % 3));
         const std::vector<sim::PlacedTarget> targets{
-            {"plate", plate,
-             sim::PlateFacingCamera(*stand.facing, plate, stand.distance, tilt / kDeg,
-                                    axis / kDeg, roll / kDeg)}};
+            {"plate", plate, sim::PlateCalibrationPose(*stand.facing, plate, stand.distance, v)}};
         sim::TargetShot shot;
         if (!sim::ShootTargets(truth, description, c, targets,
                                PlateRenderOptions(seed + std::uint32_t(v * 7 + c)), shot, error)) {

@@ -1,6 +1,7 @@
 """OpenCV's calibrateCamera on findCirclesGrid centres of our plate images.
 
-Usage: opencv_plate_calibration.py OURS_DIR TRUE_SETUP [SAME_DIR OURS_SAME_DIR]
+Usage: opencv_plate_calibration.py OURS_DIR TRUE_SETUP [SAME_DIR OURS_SAME_DIR [RUNS_FILE]]
+       opencv_plate_calibration.py --summary RUNS_FILE
 OURS_DIR: the output of `tarvelin calibrate --target plate --plain-copies`
 (images/ with plate.xml and plain/plate_viewK_camera0.png, report.json); TRUE_SETUP: the rig's
 hardware-setup file (the true camera). Prints f and principal-point errors
@@ -10,7 +11,10 @@ With SAME_DIR the views whose grid OpenCV found are linked into SAME_DIR
 (plate.xml and their plate_viewK_camera0.png, the rest left out) and the
 script stops; the caller runs `tarvelin calibrate --images SAME_DIR` into
 OURS_SAME_DIR and calls again with both, which adds the row of ours on the
-same views (scored from OURS_SAME_DIR/setup.tarvelinsetup).
+same views (scored from OURS_SAME_DIR/setup.tarvelinsetup). With RUNS_FILE
+the run's errors are appended to it as one JSON line; --summary prints the
+RMS of the errors over the runs of such a file (several noise seeds or
+view counts) and the ratio ours/OpenCV on the same views.
 """
 import os
 import glob
@@ -19,12 +23,40 @@ import sys
 import time
 import xml.etree.ElementTree as ET
 
-import cv2
 import numpy as np
+
+
+def summary(path):
+    runs = [json.loads(line) for line in open(path) if line.strip()]
+    by_views = {}
+    for r in runs:
+        by_views.setdefault(r["views"], []).append(r)
+    print("| views | runs | OpenCV found (mean) | f error % ours (all) / ours (same) / OpenCV "
+          "| principal point px ours (all) / ours (same) / OpenCV | ratio same/OpenCV f, pp |")
+    print("|---|---|---|---|---|---|")
+    for views, rs in sorted(by_views.items()):
+        def rms(key):
+            return float(np.sqrt(np.mean([r[key] ** 2 for r in rs])))
+        print(f"| {views} | {len(rs)} | {np.mean([r['found'] for r in rs]):.1f} "
+              f"| {rms('ours_f'):.4f} / {rms('same_f'):.4f} / {rms('cv_f'):.4f} "
+              f"| {rms('ours_pp'):.3f} / {rms('same_pp'):.3f} / {rms('cv_pp'):.3f} "
+              f"| {rms('same_f') / rms('cv_f'):.2f}, {rms('same_pp') / rms('cv_pp'):.2f} |")
+    for r in runs:
+        print(f"  views {r['views']} seed {r['seed']}: OpenCV found {r['found']}; pp ours(same) "
+              f"{r['same_pp']:.3f} (cx {r['same_cx']:+.3f}, cy {r['same_cy']:+.3f}), OpenCV {r['cv_pp']:.3f} "
+              f"(cx {r['cv_cx']:+.3f}, cy {r['cv_cy']:+.3f})")
+
+
+if sys.argv[1] == "--summary":
+    summary(sys.argv[2])
+    sys.exit(0)
+
+import cv2  # noqa: E402
 
 ours_dir, setup_path = sys.argv[1], sys.argv[2]
 same_dir = sys.argv[3] if len(sys.argv) > 3 else None
 ours_same_dir = sys.argv[4] if len(sys.argv) > 4 else None
+runs_file = sys.argv[5] if len(sys.argv) > 5 else None
 
 
 def camera0(path):
@@ -85,5 +117,13 @@ if ours_same_dir:
           f"{same['seconds']['total']:.2f} |")
     print(f"ratio ours/OpenCV on the same views: f {same_f / cv_f if cv_f else float('nan'):.2f}, "
           f"principal point {same_pp / cv_pp if cv_pp else float('nan'):.2f}")
+    if runs_file:
+        with open(runs_file, "a") as out:
+            out.write(json.dumps({
+                "views": len(files), "seed": int(os.environ.get("SEED", "0")), "found": found,
+                "ours_f": ours["f_error_percent"], "ours_pp": ours["principal_point_error_px"],
+                "same_f": same_f, "same_pp": same_pp, "same_cx": cx - true_cx, "same_cy": cy - true_cy,
+                "cv_f": cv_f, "cv_pp": cv_pp, "cv_cx": float(K[0, 2] - true_cx),
+                "cv_cy": float(K[1, 2] - true_cy)}) + "\n")
 print(f"ratio ours (all views)/OpenCV: f {ours['f_error_percent'] / cv_f if cv_f else float('nan'):.2f}, "
       f"principal point {ours['principal_point_error_px'] / cv_pp if cv_pp else float('nan'):.2f}")
