@@ -1,6 +1,7 @@
 #include "apps/tarvelin-studio/StudioTexts.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "shell/DataRoot.h"
 
@@ -40,9 +41,14 @@ std::string Texts::Format(std::string_view key, const std::vector<std::string>& 
   return shell::Language::FillPlaceholders((*this)(key), arguments);
 }
 
-bool LoadShippedEnglish(shell::Language& language, std::string& error) {
-  return language.Load(shell::DataRoot::FindShippedShare() / "xaml" / "Strings_English.xaml",
-                       error);
+const shell::Language& ShippedEnglish() {
+  static shell::Language english;
+  static std::once_flag loaded;
+  std::call_once(loaded, [] {
+    std::string error;
+    english.Load(shell::DataRoot::FindShippedShare() / "xaml" / "Strings_English.xaml", error);
+  });
+  return english;
 }
 
 std::string Texts::Number(double value, int decimals) {

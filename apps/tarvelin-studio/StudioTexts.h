@@ -46,8 +46,8 @@ class Texts {
   mutable std::unordered_map<std::string, std::string> m_cache;
 };
 
-// Loads the shipped English table (xaml/Strings_English.xaml of the shipped
-// share folder); false with the reason when it cannot be read.
-bool LoadShippedEnglish(shell::Language& language, std::string& error);
+// The shipped English table (xaml/Strings_English.xaml of the shipped share
+// folder), loaded at the first call; empty when it cannot be read.
+const shell::Language& ShippedEnglish();
 
 }  // namespace studio

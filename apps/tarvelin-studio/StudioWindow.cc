@@ -159,7 +159,9 @@ void StudioWindow::AttachView() {
 void StudioWindow::UpdatePreview() {
   shell::Application& app = m_session->GetApplication();
   const bool available =
-      m_session->GetSettings().GetSetting<bool>(shell::SettingPath("Scan/Status/IsScanDataAvailable")).Value();
+      m_session->GetSettings()
+          .GetSetting<bool>(shell::SettingPath("Scan/Status/IsScanDataAvailable"))
+          .Value();
   if (m_preview.Update(app.GetScanWorkflow(), app.GetShapeFusion().GetScene(), available))
     m_view.SetRedrawPending();
 }
@@ -578,11 +580,10 @@ void StudioWindow::RunFileAction() {
 // The texts of the session's language, with the shipped English table for
 // the keys it lacks.
 void StudioWindow::LoadTexts() {
-  std::string error;
-  const bool shipped = LoadShippedEnglish(m_shippedEnglish, error);
-  if (!shipped) m_log.Add("Warning: the shipped English texts could not be read (" + error + ").");
+  const shell::Language& english = ShippedEnglish();
+  if (english.GetSize() == 0) m_log.Add("Warning: the shipped English texts could not be read.");
   m_texts.SetLanguage(&m_session->GetApplication().GetLanguage(),
-                      shipped ? &m_shippedEnglish : nullptr);
+                      english.GetSize() > 0 ? &english : nullptr);
   glfwSetWindowTitle(m_window, m_texts("Studio_WindowTitle"));
 }
 

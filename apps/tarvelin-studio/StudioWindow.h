@@ -115,7 +115,6 @@ class StudioWindow {
 
   StudioOptions m_options;
   StudioLog m_log;
-  shell::Language m_shippedEnglish;  // the texts a data root's older table lacks
   Texts m_texts;
   std::unique_ptr<ConsoleCapture> m_console;
   GLFWwindow* m_window = nullptr;

@@ -42,14 +42,7 @@ const Corner& RigCorner() {
 }
 
 const Texts& English() {
-  static shell::Language language;
-  static const Texts texts(&language);
-  static const bool loaded = [] {
-    std::string error;
-    EXPECT_TRUE(LoadShippedEnglish(language, error)) << error;
-    return true;
-  }();
-  (void)loaded;
+  static const Texts texts(&ShippedEnglish());
   return texts;
 }
 
