@@ -99,6 +99,7 @@ void HeadlessSession::CreateCalibration() {
     m_station = std::move(station);
     options.setupFile = m_app->GetHardwareSetupFile();
   }
+  PrepareCalibrationStation();
   m_calibration = std::make_unique<CalibrationMachine>(m_app->GetSettings(), *m_station, options, log);
   m_controller->SetCalibrationMachines(m_calibration.get());
 }

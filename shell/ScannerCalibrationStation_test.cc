@@ -9,10 +9,9 @@
 #include <chrono>
 #include <thread>
 
-#include "foundation/utils/testing/TemporaryFolder.h"
 #include "scan/HardwareSetupIO.h"
 #include "scan/SLCodedLightScan.h"
-#include "shell/SettingPath.h"
+#include "shell/testing/ShellFixture.h"
 #include "sim/CalibrationRig.h"
 #include "sim/RigSetup.h"
 #include "sim/TargetScene.h"
@@ -56,19 +55,9 @@ struct CornerStand {
 
 class ScannerCalibrationStationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(m_root / "xaml");
-    fs::copy_file(fs::path(TARVELIN_SHARE_DIR) / "xaml" / "Settings.xaml",
-                  m_root / "xaml" / "Settings.xaml");
-    SettingsOptions options;
-    options.root = m_root;
-    options.log = [](const std::string&) {};
-    m_settings = std::make_unique<Settings>(options);
-  }
-
-  utils::testing::TemporaryFolder m_temporary{"scannerstation"};
+  testing::TemporaryRoot m_temporary{"scannerstation"};
   const fs::path m_root = m_temporary.GetPath();
-  std::unique_ptr<Settings> m_settings;
+  std::unique_ptr<Settings> m_settings = testing::MakeSettings(m_temporary);
 };
 
 TEST_F(ScannerCalibrationStationTest, TheScannerCalibratesItselfFromANominalSetup) {

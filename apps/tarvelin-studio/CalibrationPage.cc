@@ -86,9 +86,7 @@ void StudioWindow::CalibrationPage() {
   }
   ImGui::TextWrapped("%s", m_texts("Studio_Calib_Help"));
   const bool busy = IsBusy() || m_targetPreview.IsBusy();
-  // While idle the station follows the session's scanner and settings.
-  shell::ICalibrationStation& station =
-      busy ? *m_session->GetCalibrationStation() : *m_session->PrepareCalibrationStation();
+  shell::ICalibrationStation& station = *m_session->GetCalibrationStation();
   ImGui::BeginDisabled(busy);
   if (station.GetCameraCount() > 1) {
     ImGui::SetNextItemWidth(140.f);
@@ -105,7 +103,7 @@ void StudioWindow::CalibrationPage() {
   if (ImGui::Button(m_texts("Studio_TakePicture")) && station.GetCameraCount() > 0) {
     m_calibCamera = std::clamp(m_calibCamera, 0, int(station.GetCameraCount()) - 1);
     m_targetPreview.Start(
-        station, std::size_t(m_calibCamera),
+        *m_session->PrepareCalibrationStation(), std::size_t(m_calibCamera),
         CornerGrids(m_session->GetSettings(), m_session->GetApplication().GetHardwareSetup()),
         m_texts);
   }

@@ -11,6 +11,7 @@
 #include "devices/felvar/FeHalHelper.h"
 #include "devices/felvar/ProjectorFelvar.h"
 #include "devices/felvar/Vemko.h"
+#include "devices/felvar/testing/ModelTexts.h"
 #include "sim/VirtualFelvarUnit.h"
 
 namespace felvar {
@@ -31,22 +32,10 @@ const DeviceLibrary::Calls& Library() {
 
 // A Tsai camera at the full sensor size and a projector model, as texts.
 std::string CameraText() {
-  cam::CameraModelTsai camera;
-  camera.SetResolution(4416, 3312);
-  camera.SetIntrinsics(2210.0, 1650.0, 3300.0, 1.0, 2e-9);
-  std::string text;
-  camera.WriteToXML(text);
-  return text;
+  return fixtures::TsaiModelText(4416, 3312, 2210.0, 1650.0, 3300.0, 2e-9);
 }
 
-std::string ProjectorText() {
-  cam::CameraModelTsai projector;
-  projector.SetResolution(1, 1);
-  projector.SetIntrinsics(0.5, 0.5, 1.4, 1.0, 0.0);
-  std::string text;
-  projector.WriteToXML(text);
-  return text;
-}
+std::string ProjectorText() { return fixtures::ProjectorModelText(); }
 
 // The simulated unit installed as the library's back-end for one test.
 class SimulatedUnit : public testing::Test {

@@ -8,6 +8,7 @@
 
 #include "devices/felvar/DeviceLibrary.h"
 #include "devices/felvar/FelvarStructuredLightScanner.h"
+#include "devices/felvar/testing/ModelTexts.h"
 #include "sim/VirtualFelvarUnit.h"
 #include "vid/MediaType.h"
 #include "vid/testing/ReplayV4l2Device.h"
@@ -21,22 +22,10 @@ using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 
 std::string CameraText() {
-  cam::CameraModelTsai camera;
-  camera.SetResolution(4416, 3312);
-  camera.SetIntrinsics(2210.0, 1650.0, 3300.0, 1.0, 0.0);
-  std::string text;
-  camera.WriteToXML(text);
-  return text;
+  return fixtures::TsaiModelText(4416, 3312, 2210.0, 1650.0, 3300.0, 0.0);
 }
 
-std::string ProjectorText() {
-  cam::CameraModelTsai projector;
-  projector.SetResolution(1, 1);
-  projector.SetIntrinsics(0.5, 0.5, 1.4, 1.0, 0.0);
-  std::string text;
-  projector.WriteToXML(text);
-  return text;
-}
+std::string ProjectorText() { return fixtures::ProjectorModelText(); }
 
 class FelvarScanner : public testing::Test {
  protected:
