@@ -12,7 +12,7 @@
 //    the closed caps are unsupported and not counted in "supported");
 //  - the lumpy blob (radius 40 mm, closed).
 //
-//   build/release/bench/FusionAccuracy [resolution=512] [samplesAround=600] [noise mm=0.02]
+//   build/release/bench/FusionAccuracy [resolution=512] [samplesAround=600] [noise mm=0.02] [threads=1]
 
 #include <algorithm>
 #include <chrono>
@@ -89,7 +89,7 @@ bool IsClosed(const std::vector<std::uint32_t>& triangles) {
 }
 
 void RunCase(const char* name, const testing::AnalyticSurface& surface, const testing::ScanSpec& spec,
-             const Vec3d& axisPoint, int resolution, int truthAround) {
+             const Vec3d& axisPoint, int resolution, int threads, int truthAround) {
   const testing::TurntableScans views =
       testing::MakeTurntableScans(surface, spec, 8, std::numbers::pi / 4.0, Vec3d(0.0, 0.0, 1.0), axisPoint);
   // The fusion's own messages, with the seconds since the start.
@@ -109,6 +109,7 @@ void RunCase(const char* name, const testing::AnalyticSurface& surface, const te
   }
   FusionOptions options;
   options.resolution = resolution;
+  options.threads = threads;
   const double estimateMB = double(fusion.EstimateMemory(ComputeFusionDepth(resolution))) / (1 << 20);
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -151,8 +152,10 @@ int main(int argc, char** argv) {
   testing::ScanSpec spec;
   spec.samplesAround = argc > 2 ? std::atoi(argv[2]) : 600;
   spec.noiseSigma = argc > 3 ? std::atof(argv[3]) : 0.02;
-  std::printf("resolution %d, %d samples around, noise %.3f mm\n", resolution, spec.samplesAround, spec.noiseSigma);
-  RunCase("vase", testing::RibbedVase(), spec, Vec3d(0.0, 0.0, 0.0), resolution, 2000);
-  RunCase("blob", testing::LumpyBlob(40.0, 14, 7), spec, Vec3d(0.0, 0.0, 0.0), resolution, 2000);
+  const int threads = argc > 4 ? std::atoi(argv[4]) : 1;
+  std::printf("resolution %d, %d samples around, noise %.3f mm, threads %d\n", resolution, spec.samplesAround,
+              spec.noiseSigma, threads);
+  RunCase("vase", testing::RibbedVase(), spec, Vec3d(0.0, 0.0, 0.0), resolution, threads, 2000);
+  RunCase("blob", testing::LumpyBlob(40.0, 14, 7), spec, Vec3d(0.0, 0.0, 0.0), resolution, threads, 2000);
   return 0;
 }
