@@ -182,13 +182,25 @@ bool ProjectorCalibrator::Calibrate(cam::CameraModelTsai& projector,
   }
   if (!std::isfinite(bestRMS)) return false;
 
-  // Outliers: residuals beyond the factor of the robust σ.
+  // Outliers: residuals beyond the factor of the robust σ. The start model
+  // was fitted with the wrongly decoded pixels in, so its own error can
+  // reach the noise's size somewhere; a threshold cutting through the good
+  // points there keeps one side of their noise and bends the refined model.
+  // The points are therefore judged again against each refined model, from
+  // the full set, until the kept set stops changing.
   const std::size_t total = points3d.size();
-  std::vector<math::Vec3d> kept3d = std::move(points3d);
-  std::vector<math::Vec2d> kept2d = std::move(points2d);
-  const std::size_t outliers = RemoveOutliers(best, kept3d, kept2d, options.outlierSigmaFactor);
+  std::vector<math::Vec3d> kept3d;
+  std::vector<math::Vec2d> kept2d;
+  std::size_t outliers = 0;
+  for (int pass = 0; pass < std::max(1, options.outlierPasses); ++pass) {
+    kept3d = points3d, kept2d = points2d;
+    const std::size_t removed = RemoveOutliers(best, kept3d, kept2d, options.outlierSigmaFactor);
+    if (removed == 0 || (pass > 0 && removed == outliers)) break;
+    outliers = removed;
+    if (!cam::CalibrateTsai().Optimize(best, kept3d, kept2d)) return false;
+  }
   std::cout << outliers << " outliers removed (total " << total << ")\n";
-  return Store(best, kept3d, kept2d, outliers, outliers > 0, projector);
+  return Store(best, kept3d, kept2d, outliers, false, projector);
 }
 
 bool ProjectorCalibrator::Store(cam::CameraModelTsai model, std::vector<math::Vec3d>& points3d,

@@ -25,6 +25,9 @@ struct ProjectorCalibrationOptions {
   int pixelStep = 3;        // every n-th pixel in x and y
   // Points whose residual exceeds this many robust σ are removed.
   double outlierSigmaFactor = 4.0;
+  // Rounds of judging the points against the refined model (1: against the
+  // start model only).
+  int outlierPasses = 5;
 };
 
 // Calibrates the projector as an inverse camera. The result is a Tsai model
