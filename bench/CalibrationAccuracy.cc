@@ -23,6 +23,7 @@
 #include <sstream>
 #include <streambuf>
 
+#include "bench/MuteStdout.h"
 #include "cam/CalibrateTsai.h"
 #include "cam/CameraModelOptimizer.h"
 #include "cam/SyntheticTargets.h"
@@ -34,13 +35,7 @@ using cam::synthetic::Observations;
 
 constexpr double kDeg = 180.0 / 3.14159265358979323846;
 
-// Silences the optimiser's per-group RMS lines.
-struct MuteStdout {
-  MuteStdout() : old(std::cout.rdbuf(sink.rdbuf())) {}
-  ~MuteStdout() { std::cout.rdbuf(old); }
-  std::ostringstream sink;
-  std::streambuf* old;
-};
+using bench::MuteStdout;
 
 void PrintRow(const char* scene, double sigma, double fTrue, double f, double dcx, double dcy, double angle,
               double dist, double rmsComponent, double rmsPoint, const char* extra = "") {

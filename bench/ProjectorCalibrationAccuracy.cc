@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/MuteStdout.h"
 #include "scan/HardwareSetup.h"
 #include "scan/ProjectorCalibrator.h"
 #include "scan/testing/ProjectorViews.h"
@@ -35,17 +36,14 @@
 
 namespace {
 
-struct MuteStdout {
-  MuteStdout() : old(std::cout.rdbuf(sink.rdbuf())) {}
-  ~MuteStdout() { std::cout.rdbuf(old); }
-  std::ostringstream sink;
-  std::streambuf* old;
-};
+using bench::MuteStdout;
 
 // Least-squares line e = a + b·t.
 struct Line {
   double n = 0, st = 0, se = 0, stt = 0, ste = 0, see = 0;
-  void Add(double t, double e) { n += 1, st += t, se += e, stt += t * t, ste += t * e, see += e * e; }
+  void Add(double t, double e) {
+    n += 1, st += t, se += e, stt += t * t, ste += t * e, see += e * e;
+  }
   double Slope() const { return (n * ste - st * se) / (n * stt - st * st); }
   double Mean() const { return se / n; }
   double RMS() const { return std::sqrt(see / n); }
@@ -59,11 +57,12 @@ void Report(const char* name, const cam::CameraModelTsai& estimate, const cam::C
   const math::Vec3d axis = truth.GetFrame_wTc().MultV(math::Vec3d{0.0, 0.0, 1.0});
   const math::Vec3d d = estimate.GetFrame_wTc().GetTrans() - truth.GetFrame_wTc().GetTrans();
   const double sx = displayX / truth.GetResX(), sy = displayY / truth.GetResY();
-  std::printf("  %-8s f %+.4f %%  principal point %+.3f %+.3f px  centre %+.4f mm along the axis, %.4f mm "
-              "across  RMS %.4f px, %zu points, %zu outliers\n",
-              name, 100.0 * (e.f - ti.f) / ti.f, (e.cx - ti.cx) * sx, (e.cy - ti.cy) * sy,
-              math::Dot(d, axis), (d - axis * math::Dot(d, axis)).Length(), calibrator.GetRMS(),
-              calibrator.GetNumPoints(), calibrator.GetNumOutliers());
+  std::printf(
+      "  %-8s f %+.4f %%  principal point %+.3f %+.3f px  centre %+.4f mm along the axis, %.4f mm "
+      "across  RMS %.4f px, %zu points, %zu outliers\n",
+      name, 100.0 * (e.f - ti.f) / ti.f, (e.cx - ti.cx) * sx, (e.cy - ti.cy) * sy,
+      math::Dot(d, axis), (d - axis * math::Dot(d, axis)).Length(), calibrator.GetRMS(),
+      calibrator.GetNumPoints(), calibrator.GetNumOutliers());
 }
 
 }  // namespace
@@ -82,15 +81,16 @@ int main(int argc, char** argv) {
   const double scale = sim::CornerScale(truth);
   scan::HardwareSetup station;
   station.SetDefaultZentoCalibGrids(scale);
-  const auto results = sim::ScanTargets(truth, description, sim::MakeCornerTargets(scale), {}, error);
+  const auto results =
+      sim::ScanTargets(truth, description, sim::MakeCornerTargets(scale), {}, error);
   if (results.empty()) {
     std::fprintf(stderr, "the scan failed: %s\n", error.c_str());
     return 1;
   }
   const auto& projectorTruth = *truth.projector.projectorModel;
   const double W = truth.projector.extendedDisplay.resX, H = truth.projector.extendedDisplay.resY;
-  std::printf("projector display %.0f x %.0f, model resolution %u x %u\n", W, H, projectorTruth.GetResX(),
-              projectorTruth.GetResY());
+  std::printf("projector display %.0f x %.0f, model resolution %u x %u\n", W, H,
+              projectorTruth.GetResX(), projectorTruth.GetResY());
 
   scan::ProjectorCalibrationOptions options;
   options.projectorWidth = std::uint32_t(W);
@@ -98,12 +98,14 @@ int main(int argc, char** argv) {
   std::vector<scan::ProjectorView> decoded, exact, noisy;
   std::mt19937 random(seed);
   for (std::size_t c = 0; c < results.size(); ++c) {
-    const auto camera = std::shared_ptr<const cam::CameraModel>(truth.cameras[c].cameraModel->CloneModel());
+    const auto camera =
+        std::shared_ptr<const cam::CameraModel>(truth.cameras[c].cameraModel->CloneModel());
     const auto& r = *results[c];
     scan::ProjectorView view{camera, r.CorrespondencesX(), r.CorrespondencesY(), r.Quality()};
     decoded.push_back(view);
     const auto w = view.quality->width, h = view.quality->height;
-    auto ex = std::make_shared<img::UniImage<float>>(w, h), ey = std::make_shared<img::UniImage<float>>(w, h);
+    auto ex = std::make_shared<img::UniImage<float>>(w, h),
+         ey = std::make_shared<img::UniImage<float>>(w, h);
     auto eq = std::make_shared<img::UniImage<float>>(w, h);
     Line du[2], dv[2];
     double all[2] = {0, 0};
@@ -113,13 +115,17 @@ int main(int argc, char** argv) {
         int panel = 0;
         (*ex)(x, y) = (*ey)(x, y) = -1.0f, (*eq)(x, y) = 0.0f;
         const float q = (*view.quality)(x, y), ud = (*view.x)(x, y), vd = (*view.y)(x, y);
-        if (!(q >= options.minQuality) || !(ud >= 0.0f && ud <= 1.0f) || !(vd >= 0.0f && vd <= 1.0f)) continue;
-        if (!scan::testing::ExactProjectorCoordinates(*camera, projectorTruth, station, x, y, u, v, panel))
+        if (!(q >= options.minQuality) || !(ud >= 0.0f && ud <= 1.0f) ||
+            !(vd >= 0.0f && vd <= 1.0f))
+          continue;
+        if (!scan::testing::ExactProjectorCoordinates(*camera, projectorTruth, station, x, y, u, v,
+                                                      panel))
           continue;
         (*ex)(x, y) = float(u), (*ey)(x, y) = float(v), (*eq)(x, y) = q;
         const double eu = (ud - u) * W, ev = (vd - v) * H;
         ++all[panel];
-        if (std::abs(eu) > 1.0 || std::abs(ev) > 1.0) continue;  // wrong codes: the outlier rule's business
+        if (std::abs(eu) > 1.0 || std::abs(ev) > 1.0)
+          continue;  // wrong codes: the outlier rule's business
         du[panel].Add(u - 0.5, eu);
         dv[panel].Add(v - 0.5, ev);
       }
@@ -127,15 +133,19 @@ int main(int argc, char** argv) {
     double rms2 = 0, n = 0;
     for (int p = 0; p < 2; ++p) {
       if (du[p].n == 0) continue;
-      std::printf("camera %zu panel %d: %.0f pixels, %.2f %% off by more than 1 px; the rest, decoded − exact "
-                  "(projector px): u mean %+.4f RMS %.4f scale %+.4f %%; v mean %+.4f RMS %.4f scale %+.4f %%\n",
-                  c, p, all[p], 100.0 * (1.0 - du[p].n / all[p]), du[p].Mean(), du[p].RMS(), 100.0 * du[p].Slope() / W, dv[p].Mean(), dv[p].RMS(),
-                  100.0 * dv[p].Slope() / H);
+      std::printf(
+          "camera %zu panel %d: %.0f pixels, %.2f %% off by more than 1 px; the rest, decoded − "
+          "exact "
+          "(projector px): u mean %+.4f RMS %.4f scale %+.4f %%; v mean %+.4f RMS %.4f scale %+.4f "
+          "%%\n",
+          c, p, all[p], 100.0 * (1.0 - du[p].n / all[p]), du[p].Mean(), du[p].RMS(),
+          100.0 * du[p].Slope() / W, dv[p].Mean(), dv[p].RMS(), 100.0 * dv[p].Slope() / H);
       rms2 += du[p].see + dv[p].see, n += 2 * du[p].n;
     }
     const double sigma = std::sqrt(rms2 / n);
     exact.push_back({camera, ex, ey, eq});
-    auto nx = std::make_shared<img::UniImage<float>>(*ex), ny = std::make_shared<img::UniImage<float>>(*ey);
+    auto nx = std::make_shared<img::UniImage<float>>(*ex),
+         ny = std::make_shared<img::UniImage<float>>(*ey);
     std::normal_distribution<double> noise(0.0, sigma);
     for (std::uint32_t y = 0; y < h; ++y)
       for (std::uint32_t x = 0; x < w; ++x)
@@ -144,7 +154,8 @@ int main(int argc, char** argv) {
     noisy.push_back({camera, nx, ny, eq});
   }
 
-  const auto start = std::dynamic_pointer_cast<cam::CameraModelTsai>(truth.projector.projectorModel);
+  const auto start =
+      std::dynamic_pointer_cast<cam::CameraModelTsai>(truth.projector.projectorModel);
   struct Run {
     const char* name;
     const std::vector<scan::ProjectorView>* views;

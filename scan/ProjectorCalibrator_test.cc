@@ -1,3 +1,5 @@
+#include "scan/ProjectorCalibrator.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 
 #include "cam/CameraModelTsai.h"
 #include "scan/HardwareSetupIO.h"
-#include "scan/ProjectorCalibrator.h"
 #include "scan/testing/ProjectorViews.h"
 
 namespace scan {
@@ -24,8 +25,10 @@ struct Corner {
   ProjectorCalibrationOptions options;
 
   Corner() {
-    const auto file = std::filesystem::path(TARVELIN_SHARE_DIR) / "rigs" / "default" / "rig.tarvelinsetup";
-    if (!LoadHardwareSetup(truth, file.string())) throw std::runtime_error("cannot read " + file.string());
+    const auto file =
+        std::filesystem::path(TARVELIN_SHARE_DIR) / "rigs" / "default" / "rig.tarvelinsetup";
+    if (!LoadHardwareSetup(truth, file.string()))
+      throw std::runtime_error("cannot read " + file.string());
     station.SetDefaultZentoCalibGrids(40.0);
     camera = truth.cameras.at(0).cameraModel;
     projector = dynamic_cast<const cam::CameraModelTsai*>(truth.projector.projectorModel.get());
@@ -52,8 +55,8 @@ struct Corner {
 // Gaussian noise of sigma display pixels on every decoded pixel, and a
 // fraction of the pixels with one wrong bit of the Gray code: 16·2^k
 // display pixels off (k = 0 … 6) in either direction.
-ProjectorView Disturb(const ProjectorView& exact, const ProjectorCalibrationOptions& o, double sigma,
-                      double wrong, std::uint32_t seed) {
+ProjectorView Disturb(const ProjectorView& exact, const ProjectorCalibrationOptions& o,
+                      double sigma, double wrong, std::uint32_t seed) {
   ProjectorView view = exact;
   view.x = std::make_shared<img::UniImage<float>>(*exact.x);
   view.y = std::make_shared<img::UniImage<float>>(*exact.y);
@@ -77,7 +80,8 @@ ProjectorView Disturb(const ProjectorView& exact, const ProjectorCalibrationOpti
 
 TEST(ProjectorCalibrator, ExactCoordinatesGiveTheRigsProjector) {
   const Corner corner;
-  const ProjectorView view = testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
+  const ProjectorView view =
+      testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
   cam::CameraModelTsai model = *corner.projector;
   model.SetIntrinsics(0.4, 0.1, 1.3, 0.5, 0.0);  // nowhere near: the calibration starts on its own
   ProjectorCalibrator calibrator;
@@ -105,19 +109,20 @@ TEST(ProjectorCalibrator, ExactCoordinatesGiveTheRigsProjector) {
 // refined model, only the wrong pixels and the noise's own tail go.
 TEST(ProjectorCalibrator, WronglyDecodedPixelsAloneAreRemoved) {
   const Corner corner;
-  const ProjectorView exact = testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
+  const ProjectorView exact =
+      testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
   for (std::uint32_t seed : {1u, 2u}) {
     SCOPED_TRACE(seed);
     cam::CameraModelTsai model = *corner.projector;
     ProjectorCalibrator calibrator;
     ::testing::internal::CaptureStdout();
-    const bool ok =
-        calibrator.CalibProjector(model, corner.station, {Disturb(exact, corner.options, 0.05, 0.003, seed)},
-                                  corner.options);
+    const bool ok = calibrator.CalibProjector(
+        model, corner.station, {Disturb(exact, corner.options, 0.05, 0.003, seed)}, corner.options);
     const std::string out = ::testing::internal::GetCapturedStdout();
     ASSERT_TRUE(ok);
     const double total = double(calibrator.GetNumPoints() + calibrator.GetNumOutliers());
-    EXPECT_THAT(out, HasSubstr(std::to_string(calibrator.GetNumOutliers()) + " outliers removed (total "));
+    EXPECT_THAT(
+        out, HasSubstr(std::to_string(calibrator.GetNumOutliers()) + " outliers removed (total "));
     EXPECT_GT(double(calibrator.GetNumOutliers()), 0.002 * total);
     EXPECT_LT(double(calibrator.GetNumOutliers()), 0.01 * total);
     EXPECT_NEAR(calibrator.GetRMS(), 0.05 * std::sqrt(2.0), 0.01);
@@ -131,7 +136,8 @@ TEST(ProjectorCalibrator, WronglyDecodedPixelsAloneAreRemoved) {
 
 TEST(ProjectorCalibrator, NothingDecodedFailsAndKeepsTheModel) {
   const Corner corner;
-  ProjectorView view = testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
+  ProjectorView view =
+      testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
   view.quality = std::make_shared<img::UniImage<float>>(view.x->width, view.x->height);
   for (std::uint32_t y = 0; y < view.quality->height; ++y)
     for (std::uint32_t x = 0; x < view.quality->width; ++x) (*view.quality)(x, y) = 0.0f;
@@ -142,15 +148,18 @@ TEST(ProjectorCalibrator, NothingDecodedFailsAndKeepsTheModel) {
   for (const auto& views : {std::vector<ProjectorView>{}, std::vector<ProjectorView>{view}}) {
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(calibrator.CalibProjector(model, corner.station, views, corner.options));
-    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Projector calibration failed!\n"));
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(),
+                HasSubstr("Projector calibration failed!\n"));
     EXPECT_EQ(model.GetIntrinsics(), before.GetIntrinsics());
   }
   HardwareSetup noCorner;
   noCorner.SetCalibGrids({});
-  const ProjectorView seen = testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
+  const ProjectorView seen =
+      testing::MakeExactProjectorView(corner.camera, *corner.projector, corner.station);
   ::testing::internal::CaptureStdout();
   EXPECT_FALSE(calibrator.CalibProjector(model, noCorner, {seen}, corner.options));
-  EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Projector calibration failed!\n"));
+  EXPECT_THAT(::testing::internal::GetCapturedStdout(),
+              HasSubstr("Projector calibration failed!\n"));
   EXPECT_EQ(model.GetIntrinsics(), before.GetIntrinsics());
 }
 

@@ -35,7 +35,8 @@ bool ExactProjectorCoordinates(const cam::CameraModel& camera, const cam::Camera
 }
 
 ProjectorView MakeExactProjectorView(std::shared_ptr<const cam::CameraModel> camera,
-                                     const cam::CameraModel& projector, const HardwareSetup& corner) {
+                                     const cam::CameraModel& projector,
+                                     const HardwareSetup& corner) {
   const std::uint32_t w = camera->GetResX(), h = camera->GetResY();
   ProjectorView view{camera, std::make_shared<img::UniImage<float>>(w, h),
                      std::make_shared<img::UniImage<float>>(w, h),

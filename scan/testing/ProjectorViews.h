@@ -20,6 +20,7 @@ bool ExactProjectorCoordinates(const cam::CameraModel& camera, const cam::Camera
 // exact projector coordinates, quality 1 where it sees one panel, 0 (and
 // coordinates −1) elsewhere.
 ProjectorView MakeExactProjectorView(std::shared_ptr<const cam::CameraModel> camera,
-                                     const cam::CameraModel& projector, const HardwareSetup& corner);
+                                     const cam::CameraModel& projector,
+                                     const HardwareSetup& corner);
 
 }  // namespace scan::testing

@@ -70,7 +70,7 @@ struct FusionOptions {
   float sharpnessWeight = 0.0f;
   // Threads of the reconstruction; 0: one per hardware thread. The
   // library's parallel reconstruction crashes now and then on a busy machine
-  // (a known race in its octree code), so one thread is the default: on two
+  // (a known fault of its multi-threaded code), so one thread is the default: on two
   // cores the parallel run saved at most 11 % (bench/FusionAccuracy).
   int threads = 1;
   // Memory the reconstruction may use (bytes); 0: the MemAvailable of
